@@ -1,0 +1,117 @@
+#include "app/event_loop.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/clock.h"
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/slots.h"
+#include "protocol/live_stream.h"
+#include "server/http_intake.h"
+#include "server/websocket.h"
+
+uint64_t start_ms = 0;
+int page_seen = 0;
+
+namespace {
+
+uint64_t last_page_ms = 0;
+
+// Step 2 of a pass: closes handshakes past their limit; true when some page is connected.
+bool expire_handshakes(uint64_t now) {
+  bool page_connected = false;
+  for (ConnectionSlot& slot : slots) {
+    if (slot.upgraded != 0) {
+      page_connected = true;
+    } else if (slot.fd != -1 && now - slot.accepted_ms > kHandshakeLimitMs) {
+      close_slot(slot, "handshake timeout");
+    }
+  }
+  return page_connected;
+}
+
+// Step 4: the exit rules in their fixed order; the reason line, or null to go on.
+const char* exit_reason(uint64_t now, bool page_connected) {
+  if (page_seen == 0 && now - start_ms > kNoPageLimitMs)
+    return "No page connected in 10 minutes. Exiting.";
+  if (page_seen == 1 && !page_connected && now - last_page_ms > kPageGoneLimitMs)
+    return "The page closed. Exiting.";
+  if (now - start_ms > kRunLimitMs) return "Ran for 4 hours. Exiting; run it again any time.";
+  if (stop_flag != 0) return "Stopped.";
+  return nullptr;
+}
+
+// Step 6: at most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
+void accept_one(int listen_fd) {
+  sockaddr_in peer{};
+  socklen_t peer_len = sizeof peer;
+  int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  ConnectionSlot* free_slot = nullptr;
+  for (ConnectionSlot& slot : slots) {
+    if (slot.fd == -1) {
+      free_slot = &slot;
+      break;
+    }
+  }
+  if (free_slot == nullptr || peer.sin_family != AF_INET ||
+      peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+    close(fd);
+    return;
+  }
+  free_slot->fd = fd;
+  free_slot->accepted_ms = monotonic_ms();
+}
+
+}  // namespace
+
+int run_event_loop(int listen_fd) {
+  start_ms = monotonic_ms();
+  const char* reason = nullptr;
+  while (reason == nullptr) {
+    uint64_t now = monotonic_ms();
+    bool page_connected = expire_handshakes(now);
+    if (page_connected) last_page_ms = now;
+    reason = exit_reason(now, page_connected);
+    if (reason != nullptr) break;
+
+    // poll has no descriptor-number ceiling, unlike a fixed select set.
+    pollfd watched[1 + kSlotCount];
+    int slot_entry[kSlotCount];
+    nfds_t count = 0;
+    watched[count++] = {listen_fd, POLLIN, 0};
+    for (size_t i = 0; i < kSlotCount; ++i) {
+      slot_entry[i] = -1;
+      if (slots[i].fd == -1) continue;
+      slot_entry[i] = static_cast<int>(count);
+      watched[count++] = {slots[i].fd, POLLIN, 0};
+    }
+    if (poll(watched, count, live_wait_ms(now, kReadinessWaitMs)) < 0) continue;
+
+    if (watched[0].revents != 0) accept_one(listen_fd);
+    for (size_t i = 0; i < kSlotCount; ++i) {
+      ConnectionSlot& slot = slots[i];
+      // A slot freed and refilled within this pass is not the descriptor poll reported on.
+      if (slot_entry[i] < 0 || slot.fd != watched[slot_entry[i]].fd) continue;
+      if (watched[slot_entry[i]].revents == 0) continue;
+      if (slot.upgraded == 0) {
+        http_intake(slot);
+        if (slot.upgraded == 1) page_seen = 1;
+      } else {
+        ws_receive(slot);
+      }
+    }
+    live_signal_tick();
+  }
+
+  log_line(reason);
+  for (ConnectionSlot& slot : slots) {
+    if (slot.fd != -1) close_slot(slot, "exit");
+  }
+  close(listen_fd);
+  return 0;
+}

@@ -1,0 +1,85 @@
+#include "app/startup.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "app/cmdline.h"
+#include "app/event_loop.h"
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/slots.h"
+#include "wifi/wifi.h"
+
+int32_t listen_port = 0;
+char dev_origin[256] = {};
+volatile sig_atomic_t stop_flag = 0;
+
+namespace {
+
+void on_stop_signal(int signal_number) { stop_flag = signal_number; }
+
+int try_bind(int32_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  (void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void install_signals() {
+  struct sigaction stop {};
+  stop.sa_handler = on_stop_signal;
+  sigemptyset(&stop.sa_mask);
+  stop.sa_flags = 0;  // no SA_RESTART: a signal must cut the readiness wait short
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+int bind_listener(int port) {
+  for (int32_t j = 0;; ++j) {
+    listen_port = port != 0 ? port : kFirstPort + j;
+    int fd = try_bind(listen_port);
+    if (fd >= 0) return fd;
+    if (port != 0 || kFirstPort + j >= kLastPort) return -1;
+  }
+}
+
+int helper_main(int argc, const char* const* argv) {
+  CommandLine line = parse_command_line(argc, argv);
+  if (!line.run) return line.exit_code;
+  std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);
+
+  char reason[200] = {};
+  if (wifi_open(reason, sizeof reason) != 0) log_format<260>("WiFi not available: %s", reason);
+
+  int listen_fd = bind_listener(line.port);
+  if (listen_fd < 0) {
+    log_line(
+        "Could not open a local port (47800-47809 all busy). Close other copies and try again.");
+    return 1;
+  }
+
+  for (ConnectionSlot& slot : slots) clear_slot(slot);
+  bool dev = dev_origin[0] != '\0';
+  log_format<300>(
+      "Running on 127.0.0.1:%d. Go back to the Tamberline page; it connects by itself.%s%s",
+      listen_port, dev ? " DEV origin allowed: " : "", dev ? dev_origin : "");
+  install_signals();
+  return run_event_loop(listen_fd);
+}

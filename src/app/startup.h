@@ -1,0 +1,10 @@
+#pragma once
+
+// The whole program: command line, WiFi open, bind, "Running on" line, signals, event loop.
+// Returns the process exit code (0, 1 when no port could be bound, 2 for a bad argument).
+int helper_main(int argc, const char* const* argv);
+
+// Binds a listening TCP socket on 127.0.0.1: `port` alone when it is non-zero, else the first
+// free port of 47800..47809. Sets listen_port. Returns the socket, or -1 when nothing could be
+// bound.
+int bind_listener(int port);

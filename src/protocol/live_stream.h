@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/slots.h"
+
+// Arms (or re-arms) the slot's live stream from the "hz" and "secs" found in `command_text`,
+// sends {"type":"watching",...} and logs the streaming line.
+void handle_watch(ConnectionSlot& slot, const char* command_text);
+
+// Reads the number after the quoted `key` in `command_text` (after colons and blanks only);
+// absent or non-numeric gives `fallback`, otherwise clamped to 1..`largest`.
+int read_watch_number(const char* command_text, const char* key, int fallback, int largest);
+
+// Once per loop pass: when any streaming slot is due, takes one signal sample and sends it (or
+// the end-of-stream message) to every due slot.
+void live_signal_tick();
+
+// How long the readiness wait may last at `now`: `longest`, or less when a stream's next sample
+// falls due sooner, so samples leave on time instead of up to one wait late.
+int live_wait_ms(uint64_t now, int longest);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/slots.h"
+
+// Serves one readable upgraded slot: reads into `frames`, handles every complete masked frame in
+// order (ping answered with pong, pong ignored, close answered with 0x88 0x00 then dropped, FIN
+// text frames handed to dispatch_command), and drops the connection on anything outside that
+// subset. On return the slot is open with at most one partial frame held, or closed.
+void ws_receive(ConnectionSlot& slot);
+
+// Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes. A failed
+// write is not reported and does not close the slot.
+void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length);

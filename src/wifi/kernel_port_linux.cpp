@@ -1,0 +1,1 @@
+// The real generic-netlink socket calls; filled in with the WiFi source.

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The WiFi source's public records and queries. All data comes from nl80211 over generic netlink;
+// every call is synchronous and may wait up to 3 seconds per kernel datagram.
+
+// The current association as read from the kernel. Zero-fill before link_query; it writes only
+// what it learns.
+struct LinkInfo {
+  int32_t connected;  // 1 when the interface has an operating frequency
+  char iface[40];
+  char ssid[33];
+  int32_t rssi;       // dBm; 0 when unknown
+  int32_t noise;      // never filled; always 0
+  double tx_mbps;
+  double rx_mbps;
+  int32_t channel;    // 0 when unknown
+  int32_t freq_mhz;   // 0 when not connected
+  int32_t width_mhz;  // 0 when unknown
+  int32_t nss;        // spatial streams of the transmit rate; 0 when unknown
+  char phy[16];       // never filled; always empty
+  uint8_t bssid[6];
+  int32_t has_bssid;
+};
+
+// One BSS record of a scan.
+struct ScanEntry {
+  char ssid[33];  // from the first information element when it is the SSID element
+  int32_t signal_dbm;
+  int32_t channel;
+  int32_t freq_mhz;
+  int32_t width_mhz;  // never filled by a scan; 0
+  int32_t associated;
+  uint8_t bssid[6];
+  int32_t has_bssid;
+  uint8_t ies[2048];
+  int32_t ie_len;
+};
+
+inline constexpr int kScanCapacity = 96;
+using ScanTable = ScanEntry[kScanCapacity];
+
+// Resolves the nl80211 family and chooses the station interface. 0 on success; -1 with a
+// NUL-terminated reason in `msg` (cut to msg_size) otherwise, e.g. "nl80211 not available (...)".
+int wifi_open(char* msg, size_t msg_size);
+
+// Chooses the interface afresh and reads the association, its station statistics and width.
+// 0 with `link` filled as far as known; -1 with "no WiFi interface found" in `msg`.
+int link_query(LinkInfo* link, char* msg, size_t msg_size);
+
+// Asks for a fresh scan (waits 4 s when the kernel accepts), then reads up to `capacity` BSS
+// records into `entries`, strongest first (stable). Returns the count, or -1 with a message.
+int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
+
+// One station-signal reading of the remembered association. 0 with dBm in *out; -1 (no socket
+// opened when no association is known) leaving *out alone.
+int signal_sample(int32_t* out);

@@ -1,0 +1,210 @@
+#include "support/helper_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remaining_ms(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// Reads what the pipe holds within `timeout_ms`; false when the pipe reached its end.
+bool pump_output(HelperProcess& helper, int timeout_ms) {
+  if (helper.out_fd < 0) return false;
+  pollfd p{helper.out_fd, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return true;
+  char chunk[4096];
+  ssize_t got = read(helper.out_fd, chunk, sizeof chunk);
+  if (got <= 0) {
+    close(helper.out_fd);
+    helper.out_fd = -1;
+    return false;
+  }
+  helper.output.append(chunk, static_cast<size_t>(got));
+  return true;
+}
+
+void reap(HelperProcess& helper, int options) {
+  if (helper.pid <= 0) return;
+  int status = 0;
+  if (waitpid(helper.pid, &status, options) != helper.pid) return;
+  helper.pid = -1;
+  helper.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+HelperProcess::~HelperProcess() {
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    reap(*this, 0);
+  }
+  if (out_fd >= 0) close(out_fd);
+}
+
+bool start_helper(HelperProcess& helper, const HelperOptions& options) {
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+  std::vector<std::string> argv_text{options.path};
+  argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    dup2(pipe_fds[1], STDOUT_FILENO);
+    dup2(pipe_fds[1], STDERR_FILENO);
+    for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> argv;
+    for (std::string& text : argv_text) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  helper.pid = pid;
+  helper.out_fd = pipe_fds[0];
+  helper.output.clear();
+  helper.exit_code = -1;
+  return true;
+}
+
+bool wait_for_output(HelperProcess& helper, const std::string& needle, int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (helper.output.find(needle) == std::string::npos) {
+    int left = remaining_ms(deadline);
+    if (left == 0) return false;
+    if (!pump_output(helper, left)) return helper.output.find(needle) != std::string::npos;
+  }
+  return true;
+}
+
+bool start_on_free_port(HelperProcess& helper, HelperOptions options, int timeout_ms) {
+  int port = free_port();
+  options.args.push_back("--port");
+  options.args.push_back(std::to_string(port));
+  if (!start_helper(helper, options)) return false;
+  if (!wait_for_output(helper, "Running on 127.0.0.1:", timeout_ms)) return false;
+  if (!wait_for_output(helper, "connects by itself.", timeout_ms)) return false;
+  helper.port = port;
+  return true;
+}
+
+int wait_exit(HelperProcess& helper, int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (helper.pid > 0) {
+    reap(helper, WNOHANG);
+    if (helper.pid <= 0) break;
+    int left = remaining_ms(deadline);
+    if (left == 0) return -1;
+    if (!pump_output(helper, left < 20 ? left : 20)) usleep(2000);
+  }
+  while (pump_output(helper, 50)) {
+  }
+  return helper.exit_code;
+}
+
+int stop_helper(HelperProcess& helper, int signal_number, int timeout_ms) {
+  if (helper.pid > 0) kill(helper.pid, signal_number);
+  return wait_exit(helper, timeout_ms);
+}
+
+int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout_ms) {
+  if (!start_helper(helper, options)) return -1;
+  int code = wait_exit(helper, timeout_ms);
+  if (code == -1) stop_helper(helper, SIGKILL, 1000);
+  return code;
+}
+
+std::vector<std::string> log_messages(const HelperProcess& helper) {
+  std::vector<std::string> messages;
+  size_t start = 0;
+  while (start < helper.output.size()) {
+    size_t end = helper.output.find('\n', start);
+    if (end == std::string::npos) break;
+    std::string line = helper.output.substr(start, end - start);
+    start = end + 1;
+    if (line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0)
+      messages.push_back(line.substr(10));
+  }
+  return messages;
+}
+
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+int connect_loopback(int port, const char* source) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool send_bytes(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    done += static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+std::string recv_for(int fd, int timeout_ms, size_t want, bool* closed) {
+  std::string bytes;
+  if (closed != nullptr) *closed = false;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (want > 0 && bytes.size() >= want) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, remaining_ms(deadline)) <= 0) break;
+    char chunk[65536];
+    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    if (got <= 0) {
+      if (closed != nullptr) *closed = true;
+      break;
+    }
+    bytes.append(chunk, static_cast<size_t>(got));
+  }
+  return bytes;
+}
+
+std::string recv_until_closed(int fd, int timeout_ms, bool* closed) {
+  return recv_for(fd, timeout_ms, 0, closed);
+}
+
+bool closed_within(int fd, int timeout_ms) {
+  bool closed = false;
+  std::string bytes = recv_for(fd, timeout_ms, 0, &closed);
+  return closed && bytes.empty();
+}

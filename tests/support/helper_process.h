@@ -1,0 +1,71 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+// Test support: runs the real helper binary as a child process, reads its standard output, and
+// talks to it over real loopback sockets.
+
+struct HelperProcess {
+  pid_t pid = -1;
+  int out_fd = -1;     // read end of the child's stdout/stderr pipe
+  std::string output;  // everything read from it so far
+  int port = 0;        // port parsed from the "Running on" line
+  int exit_code = -1;  // set once the child was reaped (128 + signal when killed)
+
+  HelperProcess() = default;
+  HelperProcess(const HelperProcess&) = delete;
+  HelperProcess& operator=(const HelperProcess&) = delete;
+  ~HelperProcess();  // kills and reaps a child still running
+};
+
+struct HelperOptions {
+  std::vector<std::string> args;
+  std::vector<std::string> env;  // extra NAME=value entries
+  std::string path = TIVEL_HELPER_PATH;
+};
+
+// Starts the binary. Returns false when fork/exec failed.
+bool start_helper(HelperProcess& helper, const HelperOptions& options);
+
+// Starts the binary with "--port <free port>" appended and waits for its "Running on" line.
+// Returns false (with the output so far in helper.output) when the line did not come.
+bool start_on_free_port(HelperProcess& helper, HelperOptions options = {}, int timeout_ms = 5000);
+
+// Reads output until `needle` appears (true) or `timeout_ms` passes or the output ends (false).
+bool wait_for_output(HelperProcess& helper, const std::string& needle, int timeout_ms);
+
+// Waits for the child to exit; returns its exit code, or -1 on time-out.
+int wait_exit(HelperProcess& helper, int timeout_ms);
+
+// Sends `signal_number` and waits for the exit code (-1 on time-out).
+int stop_helper(HelperProcess& helper, int signal_number = SIGTERM, int timeout_ms = 5000);
+
+// Runs the binary to completion (kills it after timeout_ms) and returns the exit code.
+int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout_ms = 5000);
+
+// The log messages seen so far: lines of the form "HH:MM:SS  message", without the time stamp.
+std::vector<std::string> log_messages(const HelperProcess& helper);
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int free_port();
+
+// Connects to 127.0.0.1:port from `source` (another 127.x address to test the peer check).
+// Returns the socket or -1.
+int connect_loopback(int port, const char* source = "127.0.0.1");
+
+// Writes all bytes; false on failure.
+bool send_bytes(int fd, const std::string& bytes);
+
+// Reads whatever arrives within timeout_ms (stops early after a read once `want` bytes are held,
+// when want > 0). Returns the bytes read; sets *closed when the peer closed or reset.
+std::string recv_for(int fd, int timeout_ms, size_t want = 0, bool* closed = nullptr);
+
+// Reads until the peer closes (or timeout_ms passes); returns everything read.
+std::string recv_until_closed(int fd, int timeout_ms, bool* closed = nullptr);
+
+// True when the peer closes or resets the connection within timeout_ms, with nothing read.
+bool closed_within(int fd, int timeout_ms);
