@@ -284,6 +284,16 @@ TEST_F(HttpIntakeWithDevOrigin, DevOriginIsAllowedByteForByte) {
   }
 }
 
+// The looked-up Origin is cut to 159 characters before the comparison, so a longer dev origin
+// can never match, not even itself.
+TEST_F(HttpIntake, DevOriginLongerThan159CharactersNeverMatches) {
+  std::string long_origin = "http://" + std::string(160, 'd') + ".example";
+  HelperProcess dev;
+  ASSERT_TRUE(start_on_free_port(dev, with_args({"--dev-origin", long_origin})));
+  port = dev.port;
+  EXPECT_EQ(exchange(page_headers(port, long_origin)), kOriginNotAllowed);
+}
+
 TEST_F(HttpIntake, KeyAndVersionAreRequired) {
   for (const char* version : {"8", "13, 8", "8, 13", "130", "1 3", ""}) {
     std::vector<HttpHeader> headers = page_headers(port);

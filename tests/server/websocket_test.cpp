@@ -220,6 +220,44 @@ TEST_F(Framing, DataFramesOutsideSingleTextFramesAreRefused) {
   expect_alive(page);
 }
 
+TEST_F(Framing, TextFrameGoesToTheDispatcher) {
+  std::string reply = ws_command(page, R"({"cmd":"hello"})");
+  EXPECT_TRUE(reply.starts_with(R"({"type":"hello",)")) << reply;
+
+  // The 16-bit form and the largest payload, padded after the command.
+  std::string large = R"({"cmd":"stop","pad":")";
+  large += std::string(4080 - large.size() - 2, 'p') + "\"}";
+  ASSERT_EQ(large.size(), 4080u);
+  EXPECT_EQ(ws_command(page, large), R"({"type":"stopped"})");
+
+  // RSV bits play no part.
+  ASSERT_TRUE(ws_send(page, client_frame(0xF1, R"({"cmd":"stop"})")));
+  ServerFrame frame;
+  ASSERT_TRUE(ws_read_frame(page, frame));
+  EXPECT_EQ(frame.raw,
+            "\x81\x12"
+            R"({"type":"stopped"})");
+}
+
+TEST_F(Framing, DispatcherSeesThePayloadUpToItsFirstNul) {
+  std::string reply = ws_command(page, std::string(R"({"cmd":"hel)") + '\0' + R"(lo"})");
+  EXPECT_TRUE(reply.starts_with(R"({"type":"error","cmd":"hel",)")) << reply;
+  reply = ws_command(page, "");
+  EXPECT_TRUE(reply.starts_with(R"({"type":"error","cmd":"",)")) << reply;
+}
+
+TEST_F(Framing, RepliesLeaveInTheOrderOfTheFrames) {
+  ASSERT_TRUE(ws_send(page, text_frame(R"({"cmd":"stop"})") + ping_frame("p") +
+                                text_frame(R"({"cmd":"stop"})") + close_frame(1000)));
+  std::string stopped =
+      "\x81\x12"
+      R"({"type":"stopped"})";
+  bool closed = false;
+  EXPECT_EQ(ws_read_raw(page, 2000, 0, &closed),
+            stopped + "\x8a\x01p" + stopped + std::string("\x88\x00", 2));
+  EXPECT_TRUE(closed);
+}
+
 TEST_F(Framing, PeerClosingIsLogged) {
   ws_disconnect(page);
   EXPECT_TRUE(wait_for_output(helper, "Page disconnected (closed).\n", 2000));
