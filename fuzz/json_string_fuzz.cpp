@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "json_check.h"
 #include "protocol/text_buffer.h"
 
 namespace {
@@ -192,7 +193,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   failure_pattern = 0;
   resize_calls = 0;
   std::string json = append_string(text, opening);
-  FUZZ_CHECK(decode_literal(json) == expected_decoding(std::string(text, length)));
+  const std::string decoded = expected_decoding(std::string(text, length));
+  FUZZ_CHECK(decode_literal(json) == decoded);
+  JsonValue value;  // and a general JSON reader agrees
+  FUZZ_CHECK(JsonReader(json).read(value) && value.kind == JsonValue::kString);
+  FUZZ_CHECK(value.text == decoded && decoded == writer_decoding(std::string_view(text, length)));
 
   if ((mode & 1) != 0) {
     // Spread the pattern over the first resizes: the seed's (if any) and the string's.

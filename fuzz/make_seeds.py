@@ -118,7 +118,28 @@ def json_seeds():
     write("json_string", "seeded-failing", b"\x0f" + "\u00e9".encode() * 40 + b"\x01" * 30)
 
 
+def dispatch_seeds():
+    cases = {
+        "hello": '{"cmd":"hello"}',
+        "link-blank": '{"cmd": "link"}',
+        "scan": '{"cmd":"scan"}',
+        "watch": '{"cmd":"watch"}',
+        "watch-params": '{"cmd":"watch","hz": 5,"secs" : 601}',
+        "watch-big": '{"cmd":"watch","hz":99999999999,"secs":-5}',
+        "watch-note": '{"cmd":"watch","note":"hz"}',
+        "stop": '{"cmd":"stop"}',
+        "upper": '{"cmd":"Hello"}',
+        "number": '{"cmd":5,"x":"link"}',
+        "long-name": '{"cmd":"' + "n" * 30 + '"}',
+        "escaped-quote": '{"cmd":"a\\"b"}',
+        "no-cmd": '{"command":"hello"}',
+    }
+    for name, text in cases.items():
+        write("dispatch", name, text.encode())
+    write("dispatch", "bytes-name", b'{"cmd":"\xe9\x01\xc3\xa9"}')
+
+
 if __name__ == "__main__":
-    which = sys.argv[1:] or ["http", "ws", "json"]
+    which = sys.argv[1:] or ["http", "ws", "json", "dispatch"]
     for kind in which:
         globals()[kind + "_seeds"]()
