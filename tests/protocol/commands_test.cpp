@@ -1,6 +1,7 @@
 // Commands and replies over a real WebSocket against the real binary, which on this machine has
 // no WiFi: hello works, link and scan report their errors, and watch streams nulls.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <string>
@@ -154,9 +155,12 @@ TEST(LiveStream, PagesDueInTheSameTickShareTimeAndOthersKeepStreamingWhenOneClos
   WsClient fast, slow;
   ASSERT_TRUE(ws_connect(fast, helper.port));
   ASSERT_TRUE(ws_connect(slow, helper.port));
-  // Both armed in one read, so they are due in the same tick at every whole second.
+  // Both armed in one pass (the helper is held still while both commands arrive), so they are
+  // due in the same tick at every whole second.
+  kill(helper.pid, SIGSTOP);
   ASSERT_TRUE(ws_send(slow, text_frame("{\"cmd\":\"watch\",\"hz\":1,\"secs\":3}")));
   ASSERT_TRUE(ws_send(fast, text_frame("{\"cmd\":\"watch\",\"hz\":4,\"secs\":3}")));
+  kill(helper.pid, SIGCONT);
   auto times = [](WsClient& page, int count) {
     std::vector<std::string> t;
     for (int i = 0; i < count; ++i) {
