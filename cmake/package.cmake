@@ -29,7 +29,7 @@ if(NOT TIVEL_SANITIZE)
   target_link_options(tamberline-tivel-helper PRIVATE -Wl,-z,relro -Wl,-z,now)
 endif()
 
-# `make install` installs exactly these two files; install_manifest.txt lists them for uninstall.
+# `make install` installs exactly these two files (and keeps a list of them for `make uninstall`).
 install(TARGETS tamberline-tivel-helper RUNTIME DESTINATION bin)
 # A stripped install (the package's, or `cmake --install --strip`) also drops the compiler's
 # .comment and .note sections, as Debian's own stripping does.
@@ -40,20 +40,16 @@ install(
 endif()")
 install(FILES ${TIVEL_MAN_PAGE}.gz DESTINATION share/man/man1)
 
-# Removes what the last install of this build tree put in place, as listed in its manifest;
-# directories stay, since others may share them.
+# Removes the files a list names, one path a line: the list `make install` keeps of what it put in
+# place (DESTDIR included). Not install_manifest.txt itself, which CPack rewrites with its own
+# staging paths. Directories stay, since others may share them.
 file(
-  CONFIGURE
-  OUTPUT ${CMAKE_BINARY_DIR}/tivel_uninstall.cmake
-  CONTENT
-    [[set(manifest "@CMAKE_BINARY_DIR@/install_manifest.txt")
-if(NOT EXISTS "${manifest}")
-  message(FATAL_ERROR "Nothing to uninstall: ${manifest} is missing (run the install first).")
+  WRITE ${CMAKE_BINARY_DIR}/tivel_uninstall.cmake
+  [[if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: no list of installed files (${MANIFEST}).")
 endif()
-file(STRINGS "${manifest}" installed)
-foreach(listed IN LISTS installed)
-  # The manifest names the final paths; an install into a staging DESTDIR is removed from there.
-  set(path "$ENV{DESTDIR}${listed}")
+file(STRINGS "${MANIFEST}" installed)
+foreach(path IN LISTS installed)
   if(EXISTS "${path}" OR IS_SYMLINK "${path}")
     message(STATUS "Removing ${path}")
     file(REMOVE "${path}")
@@ -61,13 +57,7 @@ foreach(listed IN LISTS installed)
     message(STATUS "Already gone: ${path}")
   endif()
 endforeach()
-]]
-  @ONLY)
-add_custom_target(
-  uninstall
-  COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/tivel_uninstall.cmake
-  COMMENT "Uninstalling"
-  VERBATIM)
+]])
 
 # Files only the Debian package carries (a user's `make install` has no use for them).
 set(TIVEL_DEBIAN_DOC ${CMAKE_BINARY_DIR}/debian-doc)

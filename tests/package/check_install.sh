@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# The install rules put exactly the binary and the compressed manual page under the prefix, and
-# the uninstall script removes exactly those again. Installs into a staging DESTDIR, the way
-# `make install DESTDIR=...` and `make uninstall DESTDIR=...` do.
-# Usage: check_install.sh BUILD_DIR HELPER
+# `make install` puts exactly the binary and the compressed manual page under the prefix, and
+# `make uninstall` removes exactly those again. Runs the make targets on this build tree (without
+# rebuilding it), installing into a staging DESTDIR.
+# Usage: check_install.sh SOURCE_DIR BUILD_DIR HELPER
 set -euo pipefail
-build=$1
-helper=$2
+source=$1
+build=$2
+helper=$3
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+# A make of our own, not a job of whichever make may have started the test run.
+run_make() {
+  env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make --no-print-directory -C "$source" PACKAGE_DIR="$build" "$@"
+}
 
-DESTDIR=$stage cmake --install "$build" --prefix /usr/local --strip >/dev/null
+run_make install-files DESTDIR="$stage" >/dev/null
 
 installed=$(cd "$stage" && find . -type f -o -type l | sort)
 wanted=$'./usr/local/bin/tamberline-tivel-helper\n./usr/local/share/man/man1/tamberline-tivel-helper.1.gz'
@@ -17,9 +22,9 @@ if [ "$installed" != "$wanted" ]; then
   echo "FAIL: installed files:"$'\n'"$installed"$'\n'"wanted:"$'\n'"$wanted"
   exit 1
 fi
-manifest=$(sort "$build/install_manifest.txt")
-if [ "$manifest" != "${wanted//.\/usr//usr}" ]; then
-  echo "FAIL: install_manifest.txt lists:"$'\n'"$manifest"
+recorded=$(sort "$build/installed-files.txt")
+if [ "$recorded" != "${wanted//.\/usr/$stage/usr}" ]; then
+  echo "FAIL: the list kept for uninstall says:"$'\n'"$recorded"
   exit 1
 fi
 
@@ -34,10 +39,18 @@ page=$stage/usr/local/share/man/man1/tamberline-tivel-helper.1.gz
 gzip -t "$page"
 man -l "$page" 2>&1 | grep -q "tamberline-tivel-helper" || { echo "FAIL: installed page does not render"; exit 1; }
 
-DESTDIR=$stage cmake -P "$build/tivel_uninstall.cmake" >/dev/null
-left=$(cd "$stage" && find . -type f -o -type l)
+# CPack rewrites install_manifest.txt with its own paths; uninstall must not follow it.
+touch "$stage/not-ours"
+echo "$stage/not-ours" >"$build/install_manifest.txt"
+run_make uninstall >/dev/null
+left=$(cd "$stage" && find . \( -type f -o -type l \) ! -name not-ours)
+[ -f "$stage/not-ours" ] || { echo "FAIL: uninstall followed install_manifest.txt"; exit 1; }
 if [ -n "$left" ]; then
   echo "FAIL: left behind after uninstall:"$'\n'"$left"
+  exit 1
+fi
+if run_make uninstall >/dev/null 2>&1; then
+  echo "FAIL: a second uninstall claimed to remove something"
   exit 1
 fi
 echo "install and uninstall OK"
