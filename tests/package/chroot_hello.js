@@ -12,6 +12,8 @@ const path = require('path');
 
 const [binary, version] = process.argv.slice(2);
 const NAME = 'tamberline-tivel-helper';
+// chroot lives in /usr/sbin, which a non-login root shell may not have on its PATH.
+const CHROOT = fs.existsSync('/usr/sbin/chroot') ? '/usr/sbin/chroot' : 'chroot';
 const ORIGIN = 'https://tamberline.com';
 
 function freePort() {
@@ -36,7 +38,7 @@ function withTimeout(promise, ms, what) {
 // Starts the helper; resolves once its "Running on" line is out, or with null when the port was
 // taken meanwhile (exit code 1), so the caller can try another.
 function startHelper(root, port) {
-  const child = spawn('chroot', [root, `/${NAME}`, '--port', String(port)], {
+  const child = spawn(CHROOT, [root, `/${NAME}`, '--port', String(port)], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   child.out = '';
