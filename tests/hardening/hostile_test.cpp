@@ -344,6 +344,89 @@ TEST(Hostile, PingFlood) {
 
 namespace {
 
+// Connects with a small receive buffer, so that a page that stops reading fills the kernel's
+// buffers quickly, and upgrades.
+bool connect_small_window(WsClient& page, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int size = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return false;
+  }
+  page.fd = fd;
+  return ws_handshake(page, http_request(page_headers(port)));
+}
+
+// Writes frames without blocking until the socket takes no more; returns how many bytes went.
+size_t stuff_until_full(int fd, const std::string& frame, int max_frames) {
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  size_t total = 0;
+  for (int i = 0; i < max_frames; ++i) {
+    ssize_t sent = send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    if (sent <= 0) break;
+    total += static_cast<size_t>(sent);
+    if (static_cast<size_t>(sent) < frame.size()) break;
+  }
+  fcntl(fd, F_SETFL, flags);
+  return total;
+}
+
+// A streaming page that stops reading: the helper keeps serving other pages while the kernel's
+// buffers take the samples. Once they are full (hurried along here by pings whose pongs go
+// unread), a send to that page waits at most the send time-out; then that page is dropped and
+// everything goes on. Without the time-out the helper would hang in that send for good, deaf to
+// other pages and to Ctrl+C.
+TEST(Hostile, PageThatStopsReadingWhileStreaming) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient stalled, other;
+  ASSERT_TRUE(connect_small_window(stalled, helper.port));
+  ASSERT_TRUE(ws_connect(other, helper.port));
+  ASSERT_TRUE(ws_send(stalled, text_frame(R"({"cmd":"watch","hz":20,"secs":600})")));
+
+  for (int i = 0; i < 8; ++i) {
+    auto start = Clock::now();
+    EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+    EXPECT_LT(ms_since(start), 500.0) << "while the stalled page's samples pile up";
+    usleep(200 * 1000);
+  }
+
+  stuff_until_full(stalled.fd, ping_frame(filler(4080, 'p')), 100000);
+  usleep(300 * 1000);  // the helper works through the pings until its sends block
+  auto start = Clock::now();
+  EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 6000), hello_reply(helper.port));
+  EXPECT_LT(ms_since(start), 4000.0) << "one send time-out, then the stalled page is dropped";
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 5000));
+
+  // The stalled page finds its connection ended once it reads what had been sent.
+  bool closed = false;
+  ws_read_raw(stalled, 10000, 0, &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// SIGTERM while a send is stuck on a page that stopped reading: the helper still stops promptly.
+TEST(Hostile, SigtermWhileAPageStopsReading) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient stalled;
+  ASSERT_TRUE(connect_small_window(stalled, helper.port));
+  ASSERT_TRUE(ws_send(stalled, text_frame(R"({"cmd":"watch","hz":20,"secs":600})")));
+  stuff_until_full(stalled.fd, ping_frame(filler(4080, 'q')), 100000);
+  usleep(500 * 1000);
+  auto start = Clock::now();
+  EXPECT_EQ(stop_helper(helper, SIGTERM, 6000), 0);
+  EXPECT_LT(ms_since(start), 4000.0);
+  EXPECT_EQ(count_lines(helper, "Stopped."), 1u) << helper.output;
+}
+
 // SIGTERM during a live stream: the helper logs "Stopped.", disconnects the page without a close
 // frame, exits with 0 and leaves its port free for the next run.
 TEST(Hostile, SigtermDuringAStream) {
