@@ -7,6 +7,15 @@
 
 #include "wifi/kernel_port.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define FAKE_POISON(at, size) ASAN_POISON_MEMORY_REGION(at, size)
+#define FAKE_UNPOISON(at, size) ASAN_UNPOISON_MEMORY_REGION(at, size)
+#else
+#define FAKE_POISON(at, size) ((void)(at), (void)(size))
+#define FAKE_UNPOISON(at, size) ((void)(at), (void)(size))
+#endif
+
 namespace {
 
 struct FakeKernel {
@@ -19,6 +28,8 @@ struct FakeKernel {
   int open_fd = -1;  // the socket of the exchange in progress
   FakeReply reply;   // its answer
   size_t next_datagram = 0;
+  uint8_t* buffer = nullptr;  // the receive buffer last written, poisoned past its datagram
+  size_t capacity = 0;
 };
 
 FakeKernel& fake() {
@@ -35,7 +46,9 @@ void pause_ms(int ms) {
 }  // namespace
 
 void fake_kernel_reset() {
-  fake() = FakeKernel{};
+  FakeKernel& k = fake();
+  if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
+  k = FakeKernel{};
 }
 void fake_kernel_respond(FakeResponder responder) {
   fake().responder = std::move(responder);
@@ -82,7 +95,12 @@ long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
   if (k.next_datagram < k.reply.datagrams.size()) {
     const Bytes& datagram = k.reply.datagrams[k.next_datagram++];
     size_t size = std::min(datagram.size(), capacity);  // a datagram too long is cut, as recv does
+    FAKE_UNPOISON(buffer, capacity);
     if (size > 0) std::memcpy(buffer, datagram.data(), size);
+    // Under AddressSanitizer, any read past the datagram (stale bytes of an earlier one) is caught.
+    FAKE_POISON(buffer + size, capacity - size);
+    k.buffer = buffer;
+    k.capacity = capacity;
     return static_cast<long>(size);
   }
   if (k.reply.after == -EAGAIN)
@@ -94,6 +112,8 @@ void kernel_close(int fd) {
   FakeKernel& k = fake();
   if (fd == k.open_fd) k.open_fd = -1;
   ++k.log.closes;
+  if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
+  k.buffer = nullptr;
 }
 
 void kernel_sleep_ms(int ms) {

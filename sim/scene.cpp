@@ -156,8 +156,8 @@ std::optional<Bytes> take_ssid(Line& line) {
   if (hidden) return Bytes{};
   if (hex) {
     Bytes bytes;
-    if (!parse_hex(*hex, &bytes) || bytes.size() > 32) {
-      line.fail("bad ssid-hex '" + *hex + "' (up to 32 bytes of hex)");
+    if (!parse_hex(*hex, &bytes) || bytes.size() > 255) {
+      line.fail("bad ssid-hex '" + *hex + "' (hex bytes, up to 255)");
       return std::nullopt;
     }
     return bytes;
@@ -298,8 +298,17 @@ void take_ies(Line& line, const std::string& key, std::optional<Bytes>* out, boo
 
 void parse_bss(Line& line, Scene* scene) {
   SceneBss bss;
-  bss.bssid = {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(scene->bss.size()), 0x00};
-  take_mac(line, "bssid", &bss.bssid);
+  std::optional<std::string> bssid = line.take("bssid");
+  if (!bssid) {
+    bss.bssid = Mac{0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(scene->bss.size()), 0x00};
+  } else if (*bssid != "none") {
+    Mac mac{};
+    if (parse_mac(*bssid, &mac)) {
+      bss.bssid = mac;
+    } else {
+      line.fail("bad bssid '" + *bssid + "'");
+    }
+  }
   take_number(line, "freq", 0, UINT32_MAX, &bss.freq);
   take_number(line, "signal", INT32_MIN, INT32_MAX, &bss.signal_mbm);
   take_named(line, "status", kStatuses, &bss.status);
@@ -337,7 +346,7 @@ void parse_generate(Line& line, Scene* scene) {
   line.check_all_used();
   for (uint32_t i = 0; i < count && !line.has_error(); ++i) {
     SceneBss bss;
-    bss.bssid = {0x0a, 0x00, 0x00, 0x01, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    bss.bssid = Mac{0x0a, 0x00, 0x00, 0x01, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
     bss.freq = kFrequencies[i % std::size(kFrequencies)];
     bss.signal_mbm = signal - static_cast<int32_t>(i) * step;
     char name[33];
@@ -401,6 +410,7 @@ std::optional<SceneRate> take_rate(Line& line, const std::string& prefix) {
 
 void parse_station(Line& line, Scene* scene) {
   SceneStation& station = scene->station;
+  station = SceneStation{};  // a later station line replaces an earlier one
   station.present = true;
   std::optional<std::string> mac_text = line.take("mac");
   if (mac_text) {

@@ -35,7 +35,7 @@ struct SceneInterface {
 };
 
 struct SceneBss {
-  Mac bssid{};
+  std::optional<Mac> bssid;  // bssid=none leaves the attribute out
   std::optional<uint32_t> freq;
   std::optional<int32_t> signal_mbm;
   std::optional<uint32_t> status;   // NL80211_BSS_STATUS_*
@@ -45,9 +45,9 @@ struct SceneBss {
 
 struct SceneStation {
   bool present = false;
-  std::optional<Mac> mac;  // default: the BSSID of the first associated BSS
-  int signal_dbm = 0;
-  int swing_db = 0;  // the signal moves by up to this much over `period_ms`
+  std::optional<Mac> mac;         // default: the BSSID of the first associated BSS
+  std::optional<int> signal_dbm;  // absent: the reply carries no signal
+  int swing_db = 0;  // the signal moves by up to this much over `period_ms` (never through 0)
   int period_ms = 8000;
   std::optional<SceneRate> tx, rx;
 };

@@ -147,7 +147,7 @@ FakeReply scan_dump(const Scene& scene, const Request& request, const Bytes& byt
     writer.put_u32(NL80211_ATTR_IFINDEX, *request.ifindex);
     writer.put_u64(NL80211_ATTR_WDEV, 1);
     writer.begin_nest(NL80211_ATTR_BSS);
-    writer.put(NL80211_BSS_BSSID, bss.bssid);
+    if (bss.bssid) writer.put(NL80211_BSS_BSSID, *bss.bssid);
     writer.put_u64(NL80211_BSS_TSF, tsf += 102400);
     if (bss.ies) writer.put(NL80211_BSS_INFORMATION_ELEMENTS, *bss.ies);
     if (bss.beacon_ies) writer.put(NL80211_BSS_BEACON_IES, *bss.beacon_ies);
@@ -207,7 +207,7 @@ void put_rate(NlWriter& writer, uint16_t type, const SceneRate& rate) {
 std::optional<Mac> station_mac(const Scene& scene) {
   if (scene.station.mac) return scene.station.mac;
   for (const SceneBss& bss : scene.bss) {
-    if (bss.status == NL80211_BSS_STATUS_ASSOCIATED) return bss.bssid;
+    if (bss.status == NL80211_BSS_STATUS_ASSOCIATED && bss.bssid) return bss.bssid;
   }
   return std::nullopt;
 }
@@ -228,9 +228,11 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
   writer.put_u32(NL80211_STA_INFO_INACTIVE_TIME, 40);
   writer.put_u64(NL80211_STA_INFO_RX_BYTES64, 123456);
   writer.put_u64(NL80211_STA_INFO_TX_BYTES64, 65432);
-  int signal = station_signal_at(station, now_ms);
-  writer.put_u8(NL80211_STA_INFO_SIGNAL, static_cast<uint8_t>(static_cast<int8_t>(signal)));
-  writer.put_u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+  if (station.signal_dbm) {
+    int signal = station_signal_at(station, now_ms);
+    writer.put_u8(NL80211_STA_INFO_SIGNAL, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+    writer.put_u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+  }
   if (station.tx) put_rate(writer, NL80211_STA_INFO_TX_BITRATE, *station.tx);
   if (station.rx) put_rate(writer, NL80211_STA_INFO_RX_BITRATE, *station.rx);
   writer.end_nest();
@@ -259,7 +261,7 @@ const char* request_name(const Request& request) {
 }  // namespace
 
 int station_signal_at(const SceneStation& station, uint64_t now_ms) {
-  int signal = station.signal_dbm;
+  int signal = station.signal_dbm.value_or(0);
   if (station.swing_db > 0) {
     // Triangle wave through -swing .. +swing over one period.
     uint64_t period = static_cast<uint64_t>(station.period_ms);
@@ -270,7 +272,7 @@ int station_signal_at(const SceneStation& station, uint64_t now_ms) {
                                (2 * station.swing_db * up) / std::max<int64_t>(half, 1));
   }
   signal = std::clamp(signal, -128, 127);
-  return signal == 0 ? -1 : signal;
+  return signal == 0 && station.swing_db > 0 ? -1 : signal;
 }
 
 FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now_ms) {

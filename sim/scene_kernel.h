@@ -18,5 +18,5 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& request, uint64_t n
 FakeResponder scene_responder(std::shared_ptr<const Scene> scene);
 
 // The station signal of `scene` at `now_ms`: the base value moved by up to `swing_db` along a
-// triangle wave of `period_ms`, never 0.
+// triangle wave of `period_ms` (a moving signal skips 0, which means no value).
 int station_signal_at(const SceneStation& station, uint64_t now_ms);
