@@ -74,8 +74,9 @@ DatagramEnd walk_datagram(const uint8_t* bytes, size_t remaining, NetlinkCallbac
       return DatagramEnd::kExchangeOver;
     }
     if ((header.flags & nl::kFlagMulti) == 0) final = true;
-    size_t attributes = header.len > kGenlHeaderEnd ? header.len - kGenlHeaderEnd : 0;
-    parse_attributes(bytes + kGenlHeaderEnd, attributes, attr_table, kAttrTableMaxType);
+    // A message shorter than both headers has no attributes (and its walk starts at its end).
+    size_t headers = std::min<size_t>(header.len, kGenlHeaderEnd);
+    parse_attributes(bytes + headers, header.len - headers, attr_table, kAttrTableMaxType);
     if (callback != nullptr) callback(attr_table, kAttrTableMaxType, user_data);
     size_t step = align4(header.len);
     if (step >= remaining) break;
