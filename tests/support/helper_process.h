@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Test support: runs the real helper binary as a child process, reads its standard output, and
@@ -28,8 +29,19 @@ struct HelperOptions {
   std::string path = TIVEL_HELPER_PATH;
 };
 
+// Options with just these arguments.
+inline HelperOptions with_args(std::vector<std::string> args) {
+  HelperOptions options;
+  options.args = std::move(args);
+  return options;
+}
+
 // Starts the binary. Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);
+
+// Waits for the "Running on" line, then a moment more: the stop signals are handled only from
+// just after that line, so a signal sent at once could still end the process the default way.
+bool wait_running(HelperProcess& helper, int timeout_ms = 5000);
 
 // Starts the binary with "--port <free port>" appended and waits for its "Running on" line.
 // Returns false (with the output so far in helper.output) when the line did not come.
