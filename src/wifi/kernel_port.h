@@ -21,5 +21,6 @@ long kernel_recv(int fd, uint8_t* buffer, size_t capacity);
 // Closes a descriptor returned by kernel_open.
 void kernel_close(int fd);
 
-// Blocks the calling thread for `ms` milliseconds (the wait for a scan the kernel accepted).
+// Blocks the calling thread for `ms` milliseconds (the wait for a scan the kernel accepted); a
+// signal may end it early.
 void kernel_sleep_ms(int ms);

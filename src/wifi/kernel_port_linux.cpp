@@ -36,8 +36,7 @@ void kernel_close(int fd) {
 }
 
 void kernel_sleep_ms(int ms) {
-  timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-  // A signal (Ctrl+C) may cut the wait short; finish it so the scan has its full time.
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+  // A stop signal (Ctrl+C) ends the wait early; the loop then sees it after this command.
+  timespec wait{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  (void)nanosleep(&wait, nullptr);
 }
