@@ -11,6 +11,7 @@
 
 #include "support/helper_process.h"
 #include "wifi/interface.h"
+#include "wifi/kernel_port.h"
 #include "wifi/netlink.h"
 #include "wifi/requests.h"
 
@@ -54,6 +55,15 @@ TEST(WifiRealKernel, SilentKernelEndsTheExchangeAfterThreeSeconds) {
   EXPECT_EQ(result, -EAGAIN);
   EXPECT_GE(waited.count(), 2900);
   EXPECT_LT(waited.count(), 4500);
+}
+
+TEST(WifiRealKernel, SleepLastsWhatIsAsked) {
+  auto start = std::chrono::steady_clock::now();
+  kernel_sleep_ms(1250);  // seconds and milliseconds both count
+  auto slept = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_GE(slept.count(), 1250);
+  EXPECT_LT(slept.count(), 2000);
 }
 
 bool has_message(const HelperProcess& helper, const std::string& message) {
