@@ -1,14 +1,17 @@
 // Command dispatch under arbitrary command texts: the input (up to its first NUL, in a heap block
 // of exactly its size) is one text frame's payload, handed to the real dispatch_command on an
 // upgraded slot over a socket pair. After the command, one live-stream tick runs, as the loop
-// runs one after serving the slots.
+// runs one after serving the slots. Behind the WiFi source is the stand-in kernel serving the
+// simulator's demo scene (an associated interface, nine networks, one with a name that is not
+// UTF-8, a station with a moving signal), with the scan wait skipped.
 //
 // Checked: every frame the helper wrote is one unmasked FIN text frame holding one valid JSON
 // object whose first member is "type"; the reply fits the command name as the page protocol reads
 // it (the bytes after the first quote that follows "cmd", up to the next quote, at most 23): the
-// exact hello text, a link or scan object with its members in order or an error naming the
-// command, the watching object with hz and secs as the parameter rule reads them (and the slot's
-// stream armed to match), the stopped object, or the unknown-command error carrying the name.
+// exact hello text, a link or scan object with its members in order (the scan with every network
+// of the scene and one marked as the computer's), the watching object with hz and secs as the
+// parameter rule reads them (and the slot's stream armed to match), the stopped object, or the
+// unknown-command error carrying the name.
 
 #include <algorithm>
 #include <climits>
@@ -19,14 +22,19 @@
 
 #include "app/settings.h"
 #include "app/slots.h"
+#include "fake_kernel.h"
 #include "fuzz_support.h"
 #include "json_check.h"
 #include "protocol/dispatch.h"
 #include "protocol/live_stream.h"
+#include "scene.h"
+#include "scene_kernel.h"
+#include "wifi/wifi.h"
 
 namespace {
 
 constexpr int kPort = 47800;
+constexpr size_t kSceneNetworks = 9;
 
 std::string command_name(std::string_view text) {
   size_t key = text.find("\"cmd\"");
@@ -108,18 +116,12 @@ void check_link_members(const JsonValue& link, size_t first) {
     FUZZ_CHECK(link.members[first + i].first == kNames[i]);
 }
 
-// A link or scan reply, or the error reply naming `command`.
-void check_reply_or_error(const JsonValue& reply, const std::string& command) {
-  const std::string& type = reply.members[0].second.text;
-  if (type == "error") {
-    check_member_names(reply, {"type", "cmd", "msg"});
-    FUZZ_CHECK(reply.find("cmd")->text == command);
-    FUZZ_CHECK(!reply.find("msg")->text.empty());
-    return;
-  }
-  FUZZ_CHECK(type == command);
+// A link or scan reply for the scene: associated, with the scene's networks.
+void check_report(const JsonValue& reply, const std::string& command) {
+  FUZZ_CHECK(reply.members[0].second.text == command);
   if (command == "link") {
     check_link_members(reply, 1);
+    FUZZ_CHECK(reply.find("connected")->boolean && reply.find("ssid")->text == "Tamberline-Home");
     return;
   }
   check_member_names(reply, {"type", "ieHidden", "mineGuess", "link", "nets"});
@@ -133,7 +135,7 @@ void check_reply_or_error(const JsonValue& reply, const std::string& command) {
     check_member_names(net, {"ssid", "rssi", "channel", "freqMHz", "widthMHz", "mine", "ie"});
     mine += net.find("mine")->boolean ? 1 : 0;
   }
-  FUZZ_CHECK(mine <= 1);
+  FUZZ_CHECK(nets->items.size() == kSceneNetworks && mine == 1);
 }
 
 }  // namespace
@@ -141,6 +143,16 @@ void check_reply_or_error(const JsonValue& reply, const std::string& command) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   silence_stdout();
   listen_port = kPort;
+  auto scene = std::make_shared<Scene>();
+  std::string error;
+  FUZZ_CHECK(parse_scene(demo_scene_text(), scene.get(), &error));
+  fake_kernel_reset();
+  fake_kernel_keep_requests(false);
+  fake_kernel_set_silence_ms(0);
+  fake_kernel_set_sleep_ms(0);
+  fake_kernel_respond(scene_responder(scene));
+  char msg[200];
+  FUZZ_CHECK(wifi_open(msg, sizeof msg) == 0);
   return 0;
 }
 
@@ -177,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "sudo, or let NetworkManager rescan (nmcli device wifi rescan).\",\"commands\":"
                "[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}");
   } else if (name == "link" || name == "scan") {
-    check_reply_or_error(reply, name);
+    check_report(reply, name);
   } else if (name == "watch") {
     int hz = watch_number(command, "hz", 10, 20);
     int secs = watch_number(command, "secs", 60, 600);
@@ -191,6 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JsonValue sample = parsed(messages[1]);
     check_member_names(sample, {"type", "t", "rssi"});
     FUZZ_CHECK(sample.members[0].second.text == "rssi");
+    FUZZ_CHECK(sample.find("rssi")->kind == JsonValue::kNumber);  // the scene's station answers
   } else if (name == "stop") {
     FUZZ_CHECK(messages[0] == "{\"type\":\"stopped\"}" && slot.watch_hz == 0);
   } else {

@@ -139,7 +139,88 @@ def dispatch_seeds():
     write("dispatch", "bytes-name", b'{"cmd":"\xe9\x01\xc3\xa9"}')
 
 
+RECORDINGS = os.path.join(HERE, "..", "tests", "wifi", "fixtures")
+
+
+def datagrams(scene, user, prefix):
+    folder = os.path.join(RECORDINGS, scene, user)
+    names = sorted(n for n in os.listdir(folder) if n.startswith(prefix) and not n.endswith("-req.bin"))
+    out = b""
+    for name in names:
+        with open(os.path.join(folder, name), "rb") as f:
+            data = f.read()
+        out += struct.pack("<H", len(data)) + data
+    return out
+
+
+def attr(kind, payload, nested=False):
+    head = struct.pack("<HH", 4 + len(payload), kind | (0x8000 if nested else 0))
+    return head + payload + b"\0" * (-len(payload) % 4)
+
+
+def message(kind, flags, cmd, attrs):
+    body = bytes([cmd, 1, 0, 0]) + attrs
+    return struct.pack("<IHHII", 16 + len(body), kind, flags, 7, 1234) + body
+
+
+DONE = struct.pack("<IHHIIi", 20, 3, 2, 7, 1234, 0)
+
+
+def bss_message(number, ie_len, status=None):
+    ies = bytes([0, 6]) + b"Net%03d" % number
+    ies += bytes([221, 250]) * ((ie_len - len(ies)) // 2 + 1)
+    nest = attr(1, bytes([2, 0, 0, 0, number & 0xFF, 0]))
+    nest += attr(2, struct.pack("<I", 2412 + 5 * (number % 13)))
+    nest += attr(7, struct.pack("<i", -3000 - 10 * number))
+    if status is not None:
+        nest += attr(9, struct.pack("<I", status))
+    nest += attr(11, ies[:ie_len])
+    return message(32, 2, 34, attr(3, struct.pack("<I", 5)) + attr(47, nest, nested=True))
+
+
+def framed(*datagrams):
+    return b"".join(struct.pack("<H", len(d)) + d for d in datagrams)
+
+
+def netlink_seeds():
+    # Made-up replies at the limits: elements longer than a record holds, more records than the
+    # table holds (in datagrams of up to 32 KiB, as the kernel packs them), a station reply with
+    # every rate form.
+    long_ies = bss_message(1, 3000, status=1)
+    write("netlink", "scan-long-ies", b"\x02\x60" + framed(long_ies, DONE))
+    records = [bss_message(n, 300 + n, status=1 if n == 50 else None) for n in range(100)]
+    packed, current = [], b""
+    for record in records:
+        if len(current) + len(record) > 32768:
+            packed.append(current)
+            current = b""
+        current += record
+    packed.append(current)
+    write("netlink", "scan-100-records", b"\x02\x60" + framed(*packed, DONE))
+    rate = lambda *parts: b"".join(parts)
+    tx = rate(attr(5, struct.pack("<I", 28824)), attr(1, struct.pack("<H", 28824 % 65536)),
+              attr(20, b"\x02"), attr(14, b"\x03"), attr(7, b"\x04"), attr(2, b"\x0f"),
+              attr(18, b""), attr(10, b""), attr(8, b""), attr(3, b""))
+    info = attr(7, b"\xc4") + attr(8, tx, nested=True) + attr(14, tx, nested=True)
+    station = message(32, 0, 19, attr(3, struct.pack("<I", 5)) + attr(21, info, nested=True))
+    write("netlink", "station-every-rate", b"\x03\x00" + framed(station))
+
+    # Mode byte (see netlink_fuzz.cpp), capacity byte, then the recorded datagrams.
+    for scene, user in (("default", "root"), ("devs-b", "nobody")):
+        tag = scene + "-" + user
+        write("netlink", tag + "-family", b"\x00\x00" + datagrams(scene, user, "01-"))
+        write("netlink", tag + "-interfaces", b"\x01\x00" + datagrams(scene, user, "02-"))
+        write("netlink", tag + "-scan", b"\x02\x60" + datagrams(scene, user, "10-"))
+        write("netlink", tag + "-scan-capacity-2", b"\x02\x02" + datagrams(scene, user, "10-"))
+        write("netlink", tag + "-station", b"\x03\x00" + datagrams(scene, user, "11-"))
+        write("netlink", tag + "-trigger", b"\x04\x00" + datagrams(scene, user, "09-"))
+        # The whole visit: wifi_open (01, 02), link_query (03-05), scan_dump (09, 10),
+        # signal_sample (11).
+        visit = b"".join(datagrams(scene, user, f"{n:02d}-") for n in (1, 2, 3, 4, 5, 9, 10, 11))
+        write("netlink", tag + "-visit", b"\x05\x00" + visit)
+
+
 if __name__ == "__main__":
-    which = sys.argv[1:] or ["http", "ws", "json", "dispatch"]
+    which = sys.argv[1:] or ["http", "ws", "json", "dispatch", "netlink"]
     for kind in which:
         globals()[kind + "_seeds"]()
