@@ -233,7 +233,10 @@ void Soak::soak(const char* label) {
   RecordProperty("rss_before", std::to_string(rss_before));
   RecordProperty("rss_after", std::to_string(rss_after));
   EXPECT_EQ(fds_after, fds_before);
-  EXPECT_LE(rss_after, rss_before + kRssSlackBytes);
+  // Under memcheck the process's memory is mostly memcheck's, which grows with what it translates.
+  if (std::getenv("TIVEL_MEMCHECK") == nullptr) {
+    EXPECT_LE(rss_after, rss_before + kRssSlackBytes);
+  }
 
   // The log tells the same story as the replies did.
   EXPECT_EQ(count_lines(helper, "Connected to https://tamberline.com."), tally.upgrades);
