@@ -115,7 +115,7 @@ def json_seeds():
     }
     for name, data in cases.items():
         write("json_string", name, b"\0" + data)
-    write("json_string", "seeded-failing", b"\x0f" + "\u00e9".encode() * 40 + b"\x01" * 30)
+    write("json_string", "seeded-failing", b"\x09" + "\u00e9".encode() * 40 + b"\x01" * 30)
 
 
 def dispatch_seeds():
