@@ -122,6 +122,35 @@ int64_t status_field(pid_t pid, const char* name) {
   return field_in_status(read_text("/proc/" + std::to_string(pid) + "/status"), name);
 }
 
+int64_t image_rss_kb(pid_t pid) {
+  std::string base = "/proc/" + std::to_string(pid);
+  char exe[4096];
+  ssize_t length = readlink((base + "/exe").c_str(), exe, sizeof exe - 1);
+  if (length <= 0) return -1;
+  std::string exe_path(exe, static_cast<size_t>(length));
+  std::istringstream smaps(read_text(base + "/smaps"));
+  std::string line;
+  int64_t total = 0;
+  bool counting = false, after_image = false;
+  while (std::getline(smaps, line)) {
+    size_t dash = line.find('-');
+    bool header =
+        dash != std::string::npos && dash > 0 && line.find_first_not_of("0123456789abcdef") == dash;
+    if (header) {
+      // Fields: range, perms, offset, device, inode, then the path (absent for anonymous maps).
+      std::istringstream fields(line);
+      std::string range, perms, offset, device, inode, path;
+      fields >> range >> perms >> offset >> device >> inode >> path;
+      bool image = path == exe_path;
+      counting = image || (after_image && path.empty());
+      after_image = image;
+    } else if (counting && line.compare(0, 4, "Rss:") == 0) {
+      total += std::strtoll(line.c_str() + 4, nullptr, 10);
+    }
+  }
+  return total;
+}
+
 int64_t voluntary_switches(pid_t pid) {
   return sum_over_threads(pid, "status", [](const std::string& text) {
     return field_in_status(text, "voluntary_ctxt_switches");

@@ -32,6 +32,10 @@ int64_t cpu_ns(pid_t pid);
 // a count for voluntary_ctxt_switches); -1 when absent.
 int64_t status_field(pid_t pid, const char* name);
 
+// Resident kB of the program's own image: the mappings of its executable file plus the
+// anonymous mapping right behind them (its zero-initialised statics). -1 when unreadable.
+int64_t image_rss_kb(pid_t pid);
+
 // Voluntary context switches summed over all threads: how often the process went to sleep.
 int64_t voluntary_switches(pid_t pid);
 
