@@ -105,10 +105,13 @@ void stop_child(Child& child) {
 }
 
 bool pin_self(int cpu) {
-  if (cpu < 0) return true;
   cpu_set_t set;
   CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
+  if (cpu >= 0) {
+    CPU_SET(cpu, &set);
+  } else {
+    for (long i = 0; i < sysconf(_SC_NPROCESSORS_ONLN) && i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
+  }
   return sched_setaffinity(0, sizeof set, &set) == 0;
 }
 

@@ -21,7 +21,8 @@ bool start_pinned(Child& child, const std::string& name, const std::vector<std::
 // Sends SIGTERM, waits up to 3 s, then SIGKILL; reaps the child.
 void stop_child(Child& child);
 
-// Pins the calling process to `cpu`; false when the kernel refused.
+// Pins the calling thread (and threads it starts later) to `cpu`; -1 lets it run on every CPU.
+// False when the kernel refused.
 bool pin_self(int cpu);
 
 // CPU time the process has run, in nanoseconds, summed over all its threads

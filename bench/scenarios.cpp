@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "procs.h"
 #include "stats.h"
@@ -80,6 +82,30 @@ size_t count_of(const std::string& text, const char* needle) {
   return count;
 }
 
+// Spacing statistics of consecutive samples taken at `hz`.
+LiveFigures spacing_figures(const std::vector<double>& t_ms, const std::vector<double>& arrival_ms,
+                            int hz) {
+  LiveFigures figures;
+  if (t_ms.size() < 2) return figures;
+  double spacing = std::floor(1000.0 / hz);
+  std::vector<double> errors, arrival_errors;
+  for (size_t i = 1; i < t_ms.size(); ++i) {
+    errors.push_back(std::fabs(t_ms[i] - t_ms[i - 1] - spacing));
+    arrival_errors.push_back(std::fabs(arrival_ms[i] - arrival_ms[i - 1] - spacing));
+  }
+  for (size_t i = 0; i < t_ms.size(); ++i) {
+    figures.trace +=
+        std::to_string(static_cast<int64_t>(t_ms[i])) + " " + std::to_string(arrival_ms[i]) + "\n";
+  }
+  figures.ok = true;
+  figures.samples = static_cast<int>(t_ms.size());
+  figures.mean_spacing_ms = (t_ms.back() - t_ms.front()) / static_cast<double>(t_ms.size() - 1);
+  figures.p99_error_ms = percentile(errors, 0.99);
+  figures.max_error_ms = percentile(errors, 1.0);
+  figures.arrival_p99_error_ms = percentile(arrival_errors, 0.99);
+  return figures;
+}
+
 }  // namespace
 
 std::string server_frame(int opcode, const std::string& payload) {
@@ -122,7 +148,7 @@ HelloFigures measure_hello(const Target& target, int count) {
   Session session;
   if (!open_session(target, session)) return figures;
   uint64_t length = 0;
-  for (int i = 0; i < 200; ++i) {  // warm caches and the server's allocator first
+  for (int i = 0; i < std::min(count, 200); ++i) {  // warm caches and the allocator first
     if (!round_trip(session, hello_frame(), &length)) return close_session(session), figures;
   }
   std::vector<double> rtt_us;
@@ -258,18 +284,24 @@ LiveFigures measure_live(const Target& target, int hz, int secs) {
     }
   }
   close_session(session);
-  if (!stopped || t_ms.size() < 2) return figures;
-  double spacing = 1000.0 / hz;
-  std::vector<double> errors, arrival_errors;
-  for (size_t i = 1; i < t_ms.size(); ++i) {
-    errors.push_back(std::fabs(t_ms[i] - t_ms[i - 1] - std::floor(spacing)));
-    arrival_errors.push_back(std::fabs(arrival_ms[i] - arrival_ms[i - 1] - std::floor(spacing)));
+  if (!stopped) return figures;
+  return spacing_figures(t_ms, arrival_ms, hz);
+}
+
+LiveFigures measure_bare_timer(int hz, int secs) {
+  std::vector<double> t_ms, arrival_ms;
+  timespec due{};
+  clock_gettime(CLOCK_MONOTONIC, &due);
+  int64_t step_ns = static_cast<int64_t>(1000 / hz) * 1000000;
+  for (int i = 0; i < hz * secs; ++i) {
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    t_ms.push_back(static_cast<double>(now.tv_sec * 1000 + now.tv_nsec / 1000000));
+    arrival_ms.push_back(0);
+    int64_t next = due.tv_nsec + step_ns;
+    due.tv_sec += next / 1000000000;
+    due.tv_nsec = next % 1000000000;
   }
-  figures.ok = true;
-  figures.samples = static_cast<int>(t_ms.size());
-  figures.mean_spacing_ms = (t_ms.back() - t_ms.front()) / static_cast<double>(t_ms.size() - 1);
-  figures.p99_error_ms = percentile(errors, 0.99);
-  figures.max_error_ms = percentile(errors, 1.0);
-  figures.arrival_p99_error_ms = percentile(arrival_errors, 0.99);
-  return figures;
+  return spacing_figures(t_ms, arrival_ms, hz);
 }

@@ -58,8 +58,14 @@ struct LiveFigures {
   double p99_error_ms = 0;     // of |t spacing - 1000/hz|
   double max_error_ms = 0;
   double arrival_p99_error_ms = 0;  // the same, measured on the client's clock at arrival
+  std::string trace;                // one line per sample: t, and arrival ms since the command
 };
 LiveFigures measure_live(const Target& target, int hz, int secs);
+
+// The same figures for a bare timer on this machine at the same time: a thread that sleeps to
+// each due instant (1000/hz ms apart) for `secs` and takes the millisecond clock on waking, as
+// the helper's loop does. What the scheduler alone costs; arrival figures stay 0.
+LiveFigures measure_bare_timer(int hz, int secs);
 
 // Opens an upgraded connection that then stays idle (a page left open); the socket, or -1.
 int open_idle_page(const Target& target);

@@ -15,6 +15,8 @@ target_compile_definitions(tivel_bench PRIVATE
   TIVEL_BENCH_SOURCE_DIR="${CMAKE_SOURCE_DIR}/bench"
   # The simulator serves the scan and the live stream; until it exists they are left out.
   "TIVEL_BENCH_SIM=\"$<$<TARGET_EXISTS:tamberline-tivel-helper-sim>:$<TARGET_FILE:tamberline-tivel-helper-sim>>\"")
+find_package(Threads REQUIRED)
+target_link_libraries(tivel_bench PRIVATE Threads::Threads)
 add_dependencies(tivel_bench tamberline-tivel-helper tivel_tcp_echo tivel_idle_wait)
 # The simulator's fragment may come later in the include order, so look for it at the end.
 function(tivel_bench_use_sim)
