@@ -8,8 +8,14 @@ BENCH_CPU = $(shell echo $$(( $$(nproc) - 1 )))
 
 .PHONY: bench bench-idle bench-build bench-deps
 
+# Only what the benchmarks need (see scripts/deps/bench.*), not every test tool.
+BENCH_APT = util-linux libbenchmark-dev
 bench-deps:
-	@command -v taskset >/dev/null || bash scripts/install-deps.sh
+	@for p in $(BENCH_APT); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null \
+	  | grep -q 'install ok installed' || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then echo "bench: installing$$missing"; \
+	  apt-get -o DPkg::Lock::Timeout=600 update -qq && DEBIAN_FRONTEND=noninteractive \
+	  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends $$missing; fi
 	@[ -d bench/node_modules/ws ] || (cd bench && npm ci --no-audit --no-fund --silent)
 
 bench-build:
