@@ -18,7 +18,7 @@ const SCAN_WAIT_MS = 4000;
 // ---- console log ------------------------------------------------------------------------------
 
 function readBlocks(path) {
-  const text = fs.readFileSync(path, "utf8").replace(/\r/g, "");
+  const text = fs.existsSync(path) ? fs.readFileSync(path, "utf8").replace(/\r/g, "") : "";
   const blocks = new Map();
   const progress = [];
   let current = null;
@@ -37,7 +37,7 @@ function readBlocks(path) {
       progress.push(line.slice(8));
     }
   }
-  return { blocks, progress };
+  return { blocks, progress, tail: text.split("\n").slice(-40).join("\n") };
 }
 
 // ---- iw output --------------------------------------------------------------------------------
@@ -407,6 +407,9 @@ function checkScan(s, who, probe, iwBlock, eventsBlock, sta, associated, iwLinkN
     rows.push(["link.freqMHz", report.link.freqMHz, 0]);
   }
 
+  const signals = report.nets.map((n) => n.rssi);
+  rows.push(["sorted strongest first", signals.join(" "), "non-increasing",
+    signals.every((v, k) => k === 0 || v <= signals[k - 1])]);
   // Expected order: iw's dump order (the kernel's), strongest first, ties kept in that order.
   const expected = iw.map((b, k) => ({ b, k })).sort((x, y) => y.b.signal - x.b.signal || x.k - y.k);
   const used = new Set();
@@ -490,7 +493,7 @@ function checkHelperLog(s, who, block, scanCount) {
 
 // ---- main -------------------------------------------------------------------------------------------
 
-const { blocks, progress } = readBlocks(process.argv[2]);
+const { blocks, progress, tail } = readBlocks(process.argv[2]);
 const b = (name) => blocks.get(name);
 const lines = (name) => (b(name) ? b(name).lines : []);
 
@@ -499,6 +502,7 @@ const done = progress.find((l) => l.startsWith("DONE "));
 if (!done || !done.startsWith("DONE ok")) {
   console.log("FAIL: the guest did not get through its scenes");
   if (b("failure-context")) console.log(lines("failure-context").join("\n"));
+  else console.log(`last lines of the console:\n${tail}`);
   process.exit(1);
 }
 
@@ -547,7 +551,8 @@ for (const r of results) {
 // TIVEL_KERNEL_VERBOSE=1 prints every table, not only the failed ones.
 const verbose = process.env.TIVEL_KERNEL_VERBOSE === "1";
 for (const r of results.filter((x) => verbose || !x.ok)) {
-  const bad = r.table;
+  // Long tables (a scan has about 16 rows per network) show only their mismatches.
+  const bad = verbose || r.table.length <= 20 ? r.table : r.table.filter((x) => !x.ok);
   const w0 = Math.max(5, ...bad.map((x) => x.field.length));
   const w1 = Math.min(60, Math.max(6, ...bad.map((x) => x.helper.length)));
   console.log(`\n${r.scene}: ${r.what}`);
