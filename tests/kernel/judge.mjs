@@ -164,6 +164,67 @@ function parseIwScan(lines) {
   return list;
 }
 
+// `iw --debug dev X scan dump`: libnl prints each received message's attribute area as hex,
+// 16 bytes a line followed by their ASCII. Returns, per BSS, the kernel's raw attributes.
+function parseIwRaw(lines) {
+  const list = [];
+  let msg = null;
+  let need = 0;
+  for (const line of lines) {
+    let m;
+    if (line.startsWith("-- Debug: Received Message:")) {
+      msg = { cmd: null, bytes: [] };
+      need = 0;
+    } else if (!msg) {
+      continue;
+    } else if ((m = line.match(/^\s+\.cmd = (\d+)/))) {
+      msg.cmd = Number(m[1]);
+    } else if ((m = line.match(/^\s+\[PAYLOAD\] (\d+) octets/))) {
+      need = Number(m[1]);
+    } else if (need > 0 && /^ {4}[0-9a-f]{2} /.test(line)) {
+      const tokens = line.trim().split(/\s+/).slice(0, Math.min(16, need));
+      for (const t of tokens) msg.bytes.push(parseInt(t, 16));
+      need -= tokens.length;
+    } else if (line.includes("END NETLINK MESSAGE")) {
+      if (msg.cmd === 34) list.push(bssFromAttributes(Buffer.from(msg.bytes)));
+      msg = null;
+    }
+  }
+  return list.filter((x) => x);
+}
+
+function attributes(buf) {
+  const out = new Map();
+  for (let i = 0; i + 4 <= buf.length; ) {
+    const len = buf.readUInt16LE(i);
+    if (len < 4 || i + len > buf.length) break;
+    out.set(buf.readUInt16LE(i + 2) & 0x3fff, buf.subarray(i + 4, i + len));
+    i += (len + 3) & ~3;
+  }
+  return out;
+}
+
+function bssFromAttributes(buf) {
+  const bss = attributes(buf).get(47);
+  if (!bss) return null;
+  const a = attributes(bss);
+  const hex = (k) => (a.has(k) ? a.get(k).toString("hex") : null);
+  const bssid = a.has(1) ? [...a.get(1).subarray(0, 6)].map((x) => x.toString(16).padStart(2, "0")).join(":") : null;
+  return { bssid, ies: hex(6), beaconIes: hex(11) };
+}
+
+// Element bytes with the TIM's changing part (DTIM count, bitmap) blanked: the DTIM count
+// advances with every beacon.
+function steadyIes(hex) {
+  if (hex === null) return null;
+  const bytes = Buffer.from(hex, "hex");
+  for (let i = 0; i + 2 <= bytes.length && i + 2 + bytes[i + 1] <= bytes.length; i += 2 + bytes[i + 1]) {
+    if (bytes[i] !== 5) continue;
+    for (let k = 0; k < bytes[i + 1]; k++) if (k !== 1) bytes[i + 2 + k] = 0;
+  }
+  return bytes.toString("hex");
+}
+
 // ---- the helper's replies ---------------------------------------------------------------------
 
 function parseProbe(block) {
@@ -370,7 +431,7 @@ function checkLink(s, probe, info, before, after, associated) {
   check(s, "link", rows);
 }
 
-function checkScan(s, who, probe, iwBlock, eventsBlock, sta, associated, iwLinkNear) {
+function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associated, iwLinkNear) {
   const label = `scan as ${who}`;
   const frame = frameOf(probe, 0, "scan");
   if (!frame) {
@@ -379,12 +440,14 @@ function checkScan(s, who, probe, iwBlock, eventsBlock, sta, associated, iwLinkN
   }
   const report = frame.json;
   const raws = rawSsids(frame.text).slice(1); // the first is the link object's
+  const rows = [];
   const iw = parseIwScan(iwBlock ? iwBlock.lines : []);
+  const kernelDump = parseIwRaw(rawBlock ? rawBlock.lines : []);
+  rows.push(["BSS in iw's raw dump", kernelDump.length, iw.length]);
   const events = eventsBlock ? eventsBlock.lines : [];
   const started = events.filter((l) => l.includes(`${sta} (phy #`) && l.endsWith("scan started")).length;
   const ms = probe.commands[0].doneMs;
 
-  const rows = [];
   rows.push(["frame is UTF-8", frame.utf8, true]);
   if (who === "root") {
     rows.push(["reply after (ms)", ms, `>= ${SCAN_WAIT_MS} (trigger accepted)`, ms >= SCAN_WAIT_MS]);
@@ -437,6 +500,14 @@ function checkScan(s, who, probe, iwBlock, eventsBlock, sta, associated, iwLinkN
     // between the two dumps, so the set whose element list matches is the one to compare with.
     const { list, whole } = decodeElements(net.ie);
     rows.push([`${name} ie bytes`, `${net.ie.length / 2} bytes${whole ? "" : " (do not parse)"}`, "whole elements", whole]);
+    // Byte for byte against the kernel's attributes as iw received them: the beacon's
+    // elements, or the probe response's when no beacon was heard (or one arrived in between).
+    const kernel = kernelDump.find((x) => x.bssid === match.bssid);
+    const sets = kernel ? [kernel.beaconIes, kernel.ies].filter((x) => x !== null) : [];
+    const same = sets.find((x) => steadyIes(x) === steadyIes(net.ie));
+    rows.push([`${name} ie = kernel's (TIM count aside)`, `${net.ie.length / 2} bytes`,
+      kernel ? sets.map((x) => `${x.length / 2} bytes`).join(" or ") : "BSS not in iw's raw dump",
+      same !== undefined]);
     const named = list.filter((e) => iwNameOf(e));
     const helperNames = named.map((e) => iwNameOf(e)).join(", ");
     const namesOf = (x) => x.elements.map((e) => e.name).join(", ");
@@ -524,7 +595,7 @@ for (const { name: s, associated } of SCENES) {
   checkLink(s, linkProbe, info, before, after, associated);
 
   const rootScan = parseProbe(b(`${s}/root/probe-scan`));
-  checkScan(s, "root", rootScan, b(`${s}/root/iw-scan`), b(`${s}/root/scan-events`), info.iface,
+  checkScan(s, "root", rootScan, b(`${s}/root/iw-scan`), b(`${s}/root/iw-raw`), b(`${s}/root/scan-events`), info.iface,
     associated, after);
 
   const signals = [`${s}/iw-station-before`, `${s}/iw-station-after`].map((n) => parseIwStationSignal(lines(n)));
@@ -540,7 +611,7 @@ for (const { name: s, associated } of SCENES) {
         ["connected", "iface", "ssid (JSON literal)", "channel", "widthMHz"].includes(f))
     : [["reply", nobodyLink.error || "none", "link", false]]);
   checkScan(s, "nobody", parseProbe(b(`${s}/nobody/probe-scan`)), b(`${s}/nobody/iw-scan`),
-    b(`${s}/nobody/scan-events`), info.iface, associated, after);
+    b(`${s}/nobody/iw-raw`), b(`${s}/nobody/scan-events`), info.iface, associated, after);
 }
 
 let failed = 0;
