@@ -535,7 +535,8 @@ function checkWatch(s, probe, signals, associated) {
   rows.push(["first frame", first ? first.text : probe.error || "none", '{"type":"watching","hz":10,"secs":2}']);
   const samples = frames.filter((f) => f.json && f.json.type === "rssi");
   const last = frames[frames.length - 1];
-  rows.push(["samples", samples.length, "about 20 (17..23)", samples.length >= 17 && samples.length <= 23]);
+  // 20 when every sample is on time; a guest that stalls under load may drop a few.
+  rows.push(["samples", samples.length, "about 20 (15..21)", samples.length >= 15 && samples.length <= 21]);
   rows.push(["last frame", last ? last.text : "none", '{"type":"stopped"}']);
   rows.push(["ended after (ms)", command?.doneMs, "about 2000", command && command.doneMs >= 1900 && command.doneMs < 4000]);
   const values = [...new Set(samples.map((f) => f.json.rssi))];
