@@ -79,7 +79,9 @@ fetch() {
   fi
   echo "$file"
 }
-kdeb=$(fetch "$kpkg")
+# Package lists older than the archive name files it no longer holds: refresh them once.
+kdeb=$(fetch "$kpkg") || { apt-get -o DPkg::Lock::Timeout=600 update -qq; kpkg=$(kernel_package); kdeb=$(fetch "$kpkg"); }
+kver=${kpkg#linux-image-}
 rdeb=$(fetch wireless-regdb)
 kdir=$cache/$(basename "$kdeb" .deb)
 if [ ! -f "$kdir/.ready" ]; then
