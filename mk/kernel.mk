@@ -3,5 +3,5 @@
 .PHONY: test-kernel
 test-kernel: deps
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DTIVEL_TESTS=ON >/dev/null
-	cmake --build $(RELEASE_DIR) -j $(JOBS) --target tivel-helper-static tivel-ws-probe
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target tamberline-tivel-helper-static tivel-ws-probe
 	cd $(RELEASE_DIR) && ctest --output-on-failure -L kernel
