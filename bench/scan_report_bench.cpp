@@ -98,6 +98,7 @@ BENCHMARK(BM_NaiveSnprintfWriter)->Unit(benchmark::kMicrosecond);
 // The console table as usual, with each run's bytes per second kept for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
+  SummaryReporter() : ConsoleReporter(OO_Tabular) {}
   std::map<std::string, double> rates;
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
   std::printf("Scan report: %d networks x %zu B of elements = %llu B of JSON%s\n", kScanCapacity,
               sizeof sample_entries[0].ies, static_cast<unsigned long long>(fast.len),
               same ? "" : " (THE NAIVE WRITER DIFFERS)");
+  std::fflush(stdout);
   text_release(fast);
   text_release(naive);
   if (!same) return 1;
