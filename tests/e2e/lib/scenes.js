@@ -16,10 +16,24 @@ const ODD_NAMES = [
   { bytes: Buffer.from('last \u{10ffff}', 'utf8'), text: 'last \u{10ffff}' },
 ];
 
-// The scene file text for the simulator: the odd names above as nearby networks, the first one
-// associated, all on different signals so their order is fixed.
+// The scene file text for the simulator: the odd names above as nearby networks on channel 6, the
+// first one associated, each 1 dB weaker than the one before so their order is fixed. The scan
+// request is accepted and its wait cut to 100 ms.
 function oddNames() {
-  throw new Error('the simulator scene format is not known yet');
+  const lines = [
+    'name odd-names',
+    'family id=32',
+    'trigger accept',
+    'scan-wait-ms 100',
+    `interface ifindex=3 name=wlan0 type=station wiphy=0 freq=2437 width=1 ssid-hex=${ODD_NAMES[0].bytes.toString('hex')}`,
+  ];
+  ODD_NAMES.forEach(({ bytes }, i) => {
+    const bssid = `02:00:00:00:${i.toString(16).padStart(2, '0')}:01`;
+    const status = i === 0 ? ' status=associated' : '';
+    lines.push(`bss bssid=${bssid} freq=2437 signal=${-4000 - 100 * i}${status} ssid-hex=${bytes.toString('hex')}`);
+  });
+  lines.push('station signal=-40 swing=2 tx-bitrate=1440 tx-mcs=15 rx-bitrate=1300 rx-mcs=15');
+  return `${lines.join('\n')}\n`;
 }
 
 module.exports = { ODD_NAMES, oddNames };
