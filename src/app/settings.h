@@ -4,8 +4,8 @@
 #include <cstdint>
 
 // Process-wide values fixed at start-up and read by the server and the protocol.
-extern int32_t listen_port;    // the bound port (during the bind loop: the port being tried)
-extern char dev_origin[256];   // extra allowed page origin; empty unless --dev-origin was given
+extern int32_t listen_port;   // the bound port (during the bind loop: the port being tried)
+extern char dev_origin[256];  // extra allowed page origin; empty unless --dev-origin was given
 extern volatile sig_atomic_t stop_flag;  // signal number of SIGINT/SIGTERM once received, else 0
 
 inline constexpr int32_t kFirstPort = 47800;

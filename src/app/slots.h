@@ -9,10 +9,10 @@
 // bytes, frames of at most 4088 bytes), so they are fixed here.
 struct ConnectionSlot {
   int32_t fd;
-  int32_t upgraded;         // 0 during the HTTP handshake, 1 once the 101 reply went out in full
-  char request[8192];       // HTTP request so far, NUL-terminated (at most 8191 bytes of data)
+  int32_t upgraded;    // 0 during the HTTP handshake, 1 once the 101 reply went out in full
+  char request[8192];  // HTTP request so far, NUL-terminated (at most 8191 bytes of data)
   uint64_t request_len;
-  uint8_t frames[4112];     // received WebSocket bytes not yet consumed
+  uint8_t frames[4112];  // received WebSocket bytes not yet consumed
   uint64_t frames_len;
   int32_t watch_hz;         // live-stream rate; 0 when not streaming
   uint64_t watch_until_ms;  // monotonic_ms at which the stream ends

@@ -21,7 +21,9 @@ volatile sig_atomic_t stop_flag = 0;
 
 namespace {
 
-void on_stop_signal(int signal_number) { stop_flag = signal_number; }
+void on_stop_signal(int signal_number) {
+  stop_flag = signal_number;
+}
 
 int try_bind(int32_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -1,7 +1,97 @@
 #include "protocol/live_stream.h"
 
-// Placeholder until the page protocol lands.
-void handle_watch(ConnectionSlot&, const char*) {}
-int read_watch_number(const char*, const char*, int fallback, int) { return fallback; }
-void live_signal_tick() {}
-int live_wait_ms(uint64_t, int longest) { return longest; }
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "app/clock.h"
+#include "app/event_loop.h"
+#include "app/log.h"
+#include "protocol/replies.h"
+#include "protocol/text_buffer.h"
+#include "wifi/wifi.h"
+
+namespace {
+
+constexpr int kDefaultHz = 10, kLargestHz = 20;
+constexpr int kDefaultSecs = 60, kLargestSecs = 600;
+
+bool streaming(const ConnectionSlot& slot) {
+  return slot.upgraded != 0 && slot.watch_hz != 0;
+}
+
+}  // namespace
+
+int read_watch_number(const char* command_text, const char* key, int fallback, int largest) {
+  char quoted[32];
+  std::snprintf(quoted, sizeof quoted, "\"%s\"", key);
+  const char* found = std::strstr(command_text, quoted);
+  if (found == nullptr) return fallback;
+  const char* p = found + std::strlen(quoted);
+  while (*p == ':' || *p == ' ') ++p;
+  if (*p < '0' || *p > '9') return fallback;
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > INT_MAX) value = INT_MAX;  // saturate; later digits cannot bring it back
+  }
+  if (value <= 1) return 1;
+  if (value >= largest) return largest;
+  return static_cast<int>(value);
+}
+
+void handle_watch(ConnectionSlot& slot, const char* command_text) {
+  int hz = read_watch_number(command_text, "hz", kDefaultHz, kLargestHz);
+  int secs = read_watch_number(command_text, "secs", kDefaultSecs, kLargestSecs);
+  slot.watch_hz = hz;
+  uint64_t now = monotonic_ms();
+  slot.watch_next_ms = now;
+  slot.watch_until_ms = now + static_cast<uint64_t>(secs) * 1000u;
+  TextBuffer buffer{};
+  text_append_format(buffer, "{\"type\":\"watching\",\"hz\":%d,\"secs\":%d}", hz, secs);
+  text_send(slot, buffer);
+  log_line("Streaming live signal strength to the page.");
+}
+
+void live_signal_tick() {
+  uint64_t now = monotonic_ms();
+  bool any_due = false;
+  for (const ConnectionSlot& slot : slots) {
+    if (streaming(slot) && now >= slot.watch_next_ms) any_due = true;
+  }
+  if (!any_due) return;
+
+  // One kernel request per tick, shared by every page that is due.
+  int32_t dbm = 0;
+  bool ok = signal_sample(&dbm) == 0;
+  for (ConnectionSlot& slot : slots) {
+    if (!streaming(slot) || now < slot.watch_next_ms) continue;
+    if (now >= slot.watch_until_ms) {
+      slot.watch_hz = 0;
+      send_stopped(slot);
+      continue;
+    }
+    // Counting from the due instant keeps the average rate; never earlier than now avoids bursts.
+    uint64_t next = slot.watch_next_ms + 1000u / static_cast<uint64_t>(slot.watch_hz);
+    slot.watch_next_ms = next > now ? next : now;
+    unsigned long long t = now - start_ms;
+    TextBuffer buffer{};
+    if (ok) {
+      text_append_format(buffer, "{\"type\":\"rssi\",\"t\":%llu,\"rssi\":%d}", t, dbm);
+    } else {
+      text_append_format(buffer, "{\"type\":\"rssi\",\"t\":%llu,\"rssi\":null}", t);
+    }
+    text_send(slot, buffer);
+  }
+}
+
+int live_wait_ms(uint64_t now, int longest) {
+  uint64_t wait = static_cast<uint64_t>(longest);
+  for (const ConnectionSlot& slot : slots) {
+    if (!streaming(slot)) continue;
+    uint64_t until = slot.watch_next_ms > now ? slot.watch_next_ms - now : 0;
+    if (until < wait) wait = until;
+  }
+  return static_cast<int>(wait);
+}

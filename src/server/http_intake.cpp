@@ -8,7 +8,9 @@ void http_intake(ConnectionSlot& slot) {
   if (recv(slot.fd, sink, sizeof sink, 0) <= 0) close_slot(slot, "closed");
 }
 
-char* find_header(const char*, const char*, char*, size_t) { return nullptr; }
+char* find_header(const char*, const char*, char*, size_t) {
+  return nullptr;
+}
 
 void reply_and_close(ConnectionSlot& slot, const char*, const char*, const char* reason) {
   close_slot(slot, reason);

@@ -12,8 +12,8 @@ struct LinkInfo {
   int32_t connected;  // 1 when the interface has an operating frequency
   char iface[40];
   char ssid[33];
-  int32_t rssi;       // dBm; 0 when unknown
-  int32_t noise;      // never filled; always 0
+  int32_t rssi;   // dBm; 0 when unknown
+  int32_t noise;  // never filled; always 0
   double tx_mbps;
   double rx_mbps;
   int32_t channel;    // 0 when unknown

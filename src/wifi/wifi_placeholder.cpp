@@ -15,4 +15,6 @@ int scan_dump(ScanEntry*, int, char* msg, size_t msg_size) {
   std::snprintf(msg, msg_size, "no WiFi interface found");
   return -1;
 }
-int signal_sample(int32_t*) { return -1; }
+int signal_sample(int32_t*) {
+  return -1;
+}

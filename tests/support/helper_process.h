@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Test support: runs the real helper binary as a child process, reads its standard output, and
@@ -27,6 +28,13 @@ struct HelperOptions {
   std::vector<std::string> env;  // extra NAME=value entries
   std::string path = TIVEL_HELPER_PATH;
 };
+
+// Options with just these arguments.
+inline HelperOptions with_args(std::vector<std::string> args) {
+  HelperOptions options;
+  options.args = std::move(args);
+  return options;
+}
 
 // Starts the binary. Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);

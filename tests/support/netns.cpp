@@ -29,4 +29,6 @@ std::string enter_private_netns() {
   return "";
 }
 
-bool in_private_netns() { return entered; }
+bool in_private_netns() {
+  return entered;
+}

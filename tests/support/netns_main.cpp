@@ -7,6 +7,7 @@
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   std::string why = enter_private_netns();
-  if (!why.empty()) std::fprintf(stderr, "note: staying in the shared network namespace (%s)\n", why.c_str());
+  if (!why.empty())
+    std::fprintf(stderr, "note: staying in the shared network namespace (%s)\n", why.c_str());
   return RUN_ALL_TESTS();
 }

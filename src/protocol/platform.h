@@ -1,0 +1,27 @@
+#pragma once
+
+// What the hello reply says about the platform. On Linux the location permission does not apply.
+inline const char* platform_os_name() {
+  return "linux";
+}
+inline int platform_location_state() {
+  return 0;
+}
+inline const char* platform_permission_help() {
+  return "Linux shows what your system scanned most recently. For a fresh scan run the helper with "
+         "sudo, or let NetworkManager rescan (nmcli device wifi rescan).";
+}
+
+// 1 granted, 2 denied, 3 ask; anything else is "na".
+inline const char* location_word(int state) {
+  switch (state) {
+    case 1:
+      return "granted";
+    case 2:
+      return "denied";
+    case 3:
+      return "ask";
+    default:
+      return "na";
+  }
+}

@@ -1,0 +1,100 @@
+#include "protocol/scan_report.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/log.h"
+#include "protocol/replies.h"
+
+namespace {
+
+// The scan command's table lives for the whole run: 96 records of 2 KiB each are too large for
+// the stack and are never allocated per reply.
+ScanTable scan_table;
+
+int find_mine_by_guess(const LinkInfo& link, const ScanEntry* entries, int n) {
+  int best = -1;
+  int best_diff = MINE_GUESS_MAX_DB;
+  int ties = 0;
+  for (int k = 0; k < n; ++k) {
+    if (entries[k].channel != link.channel) continue;
+    int diff = std::abs(entries[k].signal_dbm - link.rssi);
+    if (diff < best_diff) {
+      best = k;
+      best_diff = diff;
+      ties = 0;
+    } else if (diff == best_diff) {
+      ++ties;
+    }
+  }
+  return ties == 0 ? best : -1;
+}
+
+}  // namespace
+
+MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n) {
+  MineChoice mine{-1, false};
+  for (int k = 0; k < n; ++k) {
+    if (entries[k].associated != 0) mine.index = k;
+  }
+  if (mine.index < 0 && link.has_bssid != 0) {
+    for (int k = 0; k < n; ++k) {
+      if (entries[k].has_bssid != 0 && std::memcmp(entries[k].bssid, link.bssid, 6) == 0) {
+        mine.index = k;
+        break;
+      }
+    }
+  }
+  if (mine.index < 0 && link.connected != 0 && link.channel != 0 && n > 0) {
+    mine.index = find_mine_by_guess(link, entries, n);
+    mine.guess = mine.index >= 0;
+  }
+  return mine;
+}
+
+void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
+                       MineChoice mine) {
+  bool ie_hidden = n > 0;
+  for (int k = 0; k < n && ie_hidden; ++k) ie_hidden = entries[k].ie_len == 0;
+
+  text_append_format(buffer, "{\"type\":\"scan\",\"ieHidden\":%s,\"mineGuess\":%s,\"link\":{",
+                     ie_hidden ? "true" : "false", mine.guess ? "true" : "false");
+  write_link_object(buffer, link);
+  text_append(buffer, "},\"nets\":[", 10);
+  for (int k = 0; k < n; ++k) {
+    const ScanEntry& entry = entries[k];
+    if (k > 0) text_append(buffer, ",", 1);
+    text_append(buffer, "{\"ssid\":", 8);
+    text_append_json_string(buffer, entry.ssid);
+    text_append_format(buffer,
+                       ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"mine\":%s,"
+                       "\"ie\":\"",
+                       entry.signal_dbm, entry.channel, entry.freq_mhz, entry.width_mhz,
+                       k == mine.index ? "true" : "false");
+    if (entry.ie_len > 0) {
+      size_t length = static_cast<size_t>(entry.ie_len);
+      if (length > sizeof entry.ies) length = sizeof entry.ies;
+      text_append_hex(buffer, entry.ies, length);
+    }
+    text_append(buffer, "\"}", 2);
+  }
+  text_append(buffer, "]}", 2);
+}
+
+void handle_scan(ConnectionSlot& slot) {
+  LinkInfo link{};
+  char msg[200] = {};
+  (void)link_query(&link, msg, sizeof msg);
+  msg[0] = '\0';
+  log_line("Scanning nearby WiFi...");
+  int n = scan_dump(scan_table, kScanCapacity, msg, sizeof msg);
+  if (n < 0) {
+    send_error_reply(slot, "scan", msg);
+    return;
+  }
+  MineChoice mine = choose_mine(link, scan_table, n);
+  TextBuffer buffer{};
+  write_scan_report(buffer, link, scan_table, n, mine);
+  text_send(slot, buffer);
+  log_format<120>("Sent %d nearby networks to the page.", n);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/slots.h"
+#include "protocol/text_buffer.h"
+#include "wifi/wifi.h"
+
+// Which listed network is the computer's own, and whether that was only guessed.
+struct MineChoice {
+  int index;   // -1 when none
+  bool guess;  // true only when the signal guess chose it
+};
+
+// A same-channel entry is guessed only when its signal is less than this far from the link's.
+inline constexpr int MINE_GUESS_MAX_DB = 7;
+
+// Chooses the mine entry among entries[0..n): the last one the kernel flags as associated, else
+// the first whose BSSID equals the link's, else (connected, on a known channel) the unique
+// same-channel entry whose signal is nearest the link's and under MINE_GUESS_MAX_DB away.
+MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n);
+
+// Appends the whole scan report for entries[0..n) with `link` and the mine choice.
+void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
+                       MineChoice mine);
+
+// The scan command: reads the link, scans, and sends the report (or the scan error) on the slot,
+// logging "Scanning nearby WiFi..." before and "Sent %d nearby networks to the page." after.
+void handle_scan(ConnectionSlot& slot);

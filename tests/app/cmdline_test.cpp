@@ -1,0 +1,221 @@
+// The command line, the banner rule, the bind loop and the start-up log, through the real binary.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/helper_process.h"
+#include "support/netns.h"
+
+namespace {
+
+const std::string kBanner =
+    "Tamberline Tivel Helper 0.1.1\n"
+    "Reads this computer's WiFi information for the Tamberline WiFi Kestrune page, and nothing "
+    "else.\n"
+    "It talks only to that page, saves nothing, and quits when you close the page (or press "
+    "Ctrl+C).\n\n";
+
+const std::string kHelp =
+    "tamberline-tivel-helper 0.1.1\n"
+    "Reads your computer's WiFi information for the Tamberline WiFi Kestrune\n"
+    "page and nothing else. Run it, then go back to the page.\n\n"
+    "  --version            print the version\n"
+    "  --port N             listen on 127.0.0.1:N instead of 47800-47809\n"
+    "  --dev-origin URL     also allow this page origin (development only)\n";
+
+const std::string kVersion = "tamberline-tivel-helper 0.1.1\n";
+
+struct Outcome {
+  int code;
+  std::string output;
+};
+
+Outcome run_args(std::vector<std::string> args) {
+  HelperProcess helper;
+  int code = run_to_exit(helper, with_args(args), 5000);
+  return {code, helper.output};
+}
+
+// Occupies 127.0.0.1:port for as long as the returned socket is open.
+int occupy(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void require_private_netns() {
+  if (!in_private_netns()) GTEST_SKIP() << "needs a private network namespace (run as root)";
+}
+
+const char* kRunning47800 =
+    "Running on 127.0.0.1:47800. Go back to the Tamberline page; it connects by itself.";
+
+}  // namespace
+
+TEST(CommandLine, VersionAndHelpPrintExactTextsAndExitZero) {
+  EXPECT_EQ(run_args({"--version"}).output, kVersion);
+  EXPECT_EQ(run_args({"--version"}).code, 0);
+  EXPECT_EQ(run_args({"--help"}).output, kHelp);
+  EXPECT_EQ(run_args({"--help"}).code, 0);
+  Outcome short_help = run_args({"-h"});
+  EXPECT_EQ(short_help.output, kBanner + kHelp);
+  EXPECT_EQ(short_help.code, 0);
+}
+
+TEST(CommandLine, FirstDecisiveArgumentWins) {
+  // --version anywhere suppresses the banner, but an earlier unknown argument still decides.
+  Outcome unknown_first = run_args({"--bogus", "--version"});
+  EXPECT_EQ(unknown_first.output, kHelp);
+  EXPECT_EQ(unknown_first.code, 2);
+  Outcome version_first = run_args({"--version", "--bogus"});
+  EXPECT_EQ(version_first.output, kVersion);
+  EXPECT_EQ(version_first.code, 0);
+  Outcome help_then_version = run_args({"-h", "--version"});
+  EXPECT_EQ(help_then_version.output, kHelp);
+  EXPECT_EQ(help_then_version.code, 0);
+}
+
+TEST(CommandLine, UnusableArgumentsPrintBannerHelpAndExitTwo) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--bogus"}, {"-x"}, {"--port"}, {"--dev-origin"}, {"--PORT", "47850"}, {"-psn"}}) {
+    Outcome outcome = run_args(args);
+    EXPECT_EQ(outcome.code, 2) << args[0];
+    EXPECT_EQ(outcome.output, kBanner + kHelp) << args[0];
+  }
+}
+
+TEST(CommandLine, PortsOutsideTheSocketRangeAreRefused) {
+  for (const char* port : {"65536", "70000", "-5", "-65535", "99999999999", "+65536"}) {
+    Outcome outcome = run_args({"--port", port});
+    EXPECT_EQ(outcome.code, 2) << port;
+    EXPECT_EQ(outcome.output, kBanner + kHelp) << port;
+  }
+}
+
+TEST(CommandLine, ExplicitPortIsUsedAndLastRepeatWins) {
+  HelperProcess helper;
+  int first = free_port();
+  int second = free_port();
+  ASSERT_TRUE(start_helper(helper, with_args({"--port", std::to_string(first), "-psn_0_1234",
+                                              "--port", " +" + std::to_string(second)})));
+  ASSERT_TRUE(wait_for_output(helper, "connects by itself.", 5000)) << helper.output;
+  EXPECT_NE(helper.output.find("Running on 127.0.0.1:" + std::to_string(second) + ". "),
+            std::string::npos);
+  int fd = connect_loopback(second);
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) close(fd);
+  EXPECT_EQ(stop_helper(helper, SIGINT), 0);
+}
+
+TEST(CommandLine, BusyExplicitPortExitsOneAfterOneAttempt) {
+  int port = free_port();
+  int blocker = occupy(port);
+  ASSERT_GE(blocker, 0);
+  HelperProcess helper;
+  EXPECT_EQ(run_to_exit(helper, with_args({"--port", std::to_string(port)})), 1);
+  std::vector<std::string> log = log_messages(helper);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(),
+            "Could not open a local port (47800-47809 all busy). Close other copies and try "
+            "again.");
+  EXPECT_EQ(helper.output.rfind(kBanner, 0), 0u);
+  close(blocker);
+}
+
+TEST(StartupLog, BannerThenRunningLineWithAndWithoutDevOrigin) {
+  HelperProcess plain;
+  ASSERT_TRUE(start_on_free_port(plain));
+  EXPECT_EQ(plain.output.rfind(kBanner, 0), 0u);
+  std::vector<std::string> log = log_messages(plain);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "Running on 127.0.0.1:" + std::to_string(plain.port) +
+                            ". Go back to the Tamberline page; it connects by itself.");
+
+  HelperProcess dev;
+  ASSERT_TRUE(start_on_free_port(dev, with_args({"--dev-origin", "http://127.0.0.1:47900"})));
+  log = log_messages(dev);
+  EXPECT_EQ(log.back(), "Running on 127.0.0.1:" + std::to_string(dev.port) +
+                            ". Go back to the Tamberline page; it connects by itself. DEV origin "
+                            "allowed: http://127.0.0.1:47900");
+
+  HelperProcess empty;
+  ASSERT_TRUE(start_on_free_port(empty, with_args({"--dev-origin", ""})));
+  EXPECT_EQ(log_messages(empty).back().find("DEV"), std::string::npos);
+}
+
+TEST(StartupLog, LongDevOriginIsCutAt255AndTheLineAt299) {
+  std::string origin = "http://";
+  while (origin.size() < 300) origin += "abcdefghij";
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper, with_args({"--dev-origin", origin})));
+  std::string line = log_messages(helper).back();
+  EXPECT_EQ(line.size(), 299u);
+  std::string prefix = "Running on 127.0.0.1:" + std::to_string(helper.port) +
+                       ". Go back to the Tamberline page; it connects by itself. DEV origin "
+                       "allowed: ";
+  EXPECT_EQ(line, (prefix + origin.substr(0, 255)).substr(0, 299));
+  EXPECT_EQ(helper.output.back(), '\n');
+}
+
+TEST(StartupLog, WifiReasonIsLoggedBeforeRunning) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper));
+  std::vector<std::string> log = log_messages(helper);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].rfind("WiFi not available: ", 0), 0u);
+}
+
+TEST(DefaultRange, FirstFreePortFromTheBottom) {
+  require_private_netns();
+  HelperProcess helper;
+  ASSERT_TRUE(start_helper(helper, {}));
+  ASSERT_TRUE(wait_for_output(helper, "connects by itself.", 5000)) << helper.output;
+  EXPECT_EQ(log_messages(helper).back(), kRunning47800);
+  EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
+}
+
+TEST(DefaultRange, ZeroOrNonNumericPortMeansTheDefaultRange) {
+  require_private_netns();
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--port", "0"}, {"--port", "abc"}, {"--port", "--version"}}) {
+    HelperProcess helper;
+    ASSERT_TRUE(start_helper(helper, with_args(args)));
+    ASSERT_TRUE(wait_for_output(helper, "connects by itself.", 5000)) << helper.output;
+    EXPECT_EQ(log_messages(helper).back(), kRunning47800) << args[1];
+    // "--version" consumed as the port value still suppresses the banner.
+    EXPECT_EQ(helper.output.find("Tamberline Tivel Helper") == std::string::npos,
+              args[1] == "--version");
+    EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
+  }
+}
+
+TEST(DefaultRange, SkipsBusyPortsAndGivesUpAfterTen) {
+  require_private_netns();
+  std::vector<int> blockers;
+  for (int port = 47800; port <= 47808; ++port) blockers.push_back(occupy(port));
+  HelperProcess last;
+  ASSERT_TRUE(start_helper(last, {}));
+  ASSERT_TRUE(wait_for_output(last, "connects by itself.", 5000)) << last.output;
+  EXPECT_NE(log_messages(last).back().find("127.0.0.1:47809."), std::string::npos);
+  EXPECT_EQ(stop_helper(last, SIGTERM), 0);
+
+  blockers.push_back(occupy(47809));
+  HelperProcess none;
+  EXPECT_EQ(run_to_exit(none, {}), 1);
+  EXPECT_EQ(log_messages(none).back(),
+            "Could not open a local port (47800-47809 all busy). Close other copies and try "
+            "again.");
+  for (int fd : blockers) close(fd);
+}
