@@ -614,11 +614,14 @@
     const t0 = samples.length ? samples[0].t : 0;
     const tEnd = samples.length ? (samples[samples.length - 1].t - t0) / 1000 : 0;
     const span = Math.max(watch.secs || 10, tEnd, 1);
+    // The value axis follows the data in 10 dB steps, at least 30 dB tall; -90..-30 while empty.
     let lo = -90;
     let hi = -30;
-    for (const s of values) {
-      lo = Math.min(lo, Math.floor((s.rssi - 5) / 10) * 10);
-      hi = Math.max(hi, Math.ceil((s.rssi + 5) / 10) * 10);
+    if (values.length) {
+      const vs = values.map((s) => s.rssi);
+      lo = Math.floor((Math.min(...vs) - 8) / 10) * 10;
+      hi = Math.ceil((Math.max(...vs) + 8) / 10) * 10;
+      if (hi - lo < 30) lo = hi - 30;
     }
     const x = (t) => left + ((t - t0) / 1000 / span) * (w - left - right);
     const y = (v) => top + ((hi - v) / (hi - lo)) * (h - top - bottom);

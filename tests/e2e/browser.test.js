@@ -67,12 +67,17 @@ describe('the developer page in Chromium', () => {
 
   const pageState = (page) => page.evaluate(() => JSON.parse(JSON.stringify(window.devpage, (k, v) => (k === 'ws' ? undefined : v))));
 
+  // Clicks Scan and waits for its answer (a report or an error), or for the connection to end.
   async function scan(page) {
+    const answers = () =>
+      window.devpage.received.filter((m) => m.type === 'scan' || (m.type === 'error' && m.cmd === 'scan')).length;
+    const before = await page.evaluate(answers);
     await page.click('#btn-scan');
-    await page.waitForFunction(() => window.devpage.pending.includes('scan'), null, { timeout: 2000 });
     await page.waitForFunction(
-      () => !window.devpage.pending.includes('scan') || window.devpage.conn !== 'open',
-      null,
+      (count) =>
+        window.devpage.conn !== 'open' ||
+        window.devpage.received.filter((m) => m.type === 'scan' || (m.type === 'error' && m.cmd === 'scan')).length > count,
+      before,
       { timeout: 15000 },
     );
   }
@@ -150,19 +155,19 @@ describe('the developer page in Chromium', () => {
 
     // A short live stream at 20 Hz, stopped from the page.
     await page.selectOption('#watch-hz', '20');
-    await page.fill('#watch-secs', '4');
+    await page.fill('#watch-secs', '5');
     await page.click('#btn-watch');
-    await page.waitForFunction(() => window.devpage.watch.samples.length >= 30, null, { timeout: 5000 });
+    await page.waitForFunction(() => window.devpage.watch.samples.length >= 60, null, { timeout: 6000 });
     await page.click('#btn-stop');
     await page.waitForFunction(() => window.devpage.watch.ended !== '', null, { timeout: 3000 });
     s = await pageState(page);
     assert.equal(s.watch.ended, 'Stopped');
     assert.equal(await page.textContent('#watch-state'), 'Stopped');
     const watching = s.received.find((m) => m.type === 'watching');
-    assert.deepEqual(watching, { type: 'watching', hz: 20, secs: 4 });
+    assert.deepEqual(watching, { type: 'watching', hz: 20, secs: 5 });
     const samples = s.watch.samples;
     const values = samples.filter((x) => x.rssi !== null);
-    assert.ok(values.length >= 30, `${values.length} of ${samples.length} samples carry a value`);
+    assert.ok(values.length >= 60, `${values.length} of ${samples.length} samples carry a value`);
     for (let i = 1; i < samples.length; i++) assert.ok(samples[i].t > samples[i - 1].t, 'time goes forward');
     const spanMs = samples[samples.length - 1].t - samples[0].t;
     const rate = ((samples.length - 1) * 1000) / spanMs;
