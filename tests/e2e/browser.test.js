@@ -5,9 +5,11 @@
 
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { after, before, describe, test } = require('node:test');
+const { WebSocketServer } = require('ws');
 const { servePage } = require('../../devpage/serve.js');
 const browser = require('./lib/browser');
 const { binary, startHelper } = require('./lib/helper');
@@ -280,6 +282,68 @@ describe('the developer page in Chromium', () => {
     assert.equal(await page.isDisabled('#btn-scan'), true);
     assert.match(await page.textContent('#conn-status'), /Disconnected/);
     await page.close();
+  });
+
+  const NETNS_SKIP = !process.env.TIVEL_E2E_NETNS
+    ? 'needs the default ports to itself: a private network namespace (run as root)'
+    : !HELPER && 'TIVEL_HELPER not set';
+
+  test('without ?port the page tries 47800-47809 in order and keeps the first helper that says hello', { skip: NETNS_SKIP }, async () => {
+    // 47800: nothing. 47801: a web server, no WebSocket. 47802: a WebSocket server that answers
+    // something else. 47803: a helper that refuses this page's origin. 47804 and 47805: helpers
+    // that allow it; the page must stop at 47804.
+    const web = http.createServer((req, res) => {
+      res.writeHead(404);
+      res.end();
+    });
+    await new Promise((resolve) => web.listen(47801, '127.0.0.1', resolve));
+    const other = new WebSocketServer({ host: '127.0.0.1', port: 47802 });
+    const otherGot = [];
+    other.on('connection', (ws) =>
+      ws.on('message', (data) => {
+        otherGot.push(String(data));
+        ws.send('{"type":"something else"}');
+      }),
+    );
+    await new Promise((resolve) => other.on('listening', resolve));
+    try {
+      const refusing = await startHelper(HELPER, { port: 47803, args: ['--dev-origin', 'http://127.0.0.1:1'] });
+      helpers.push(refusing);
+      const first = await startHelper(HELPER, { port: 47804, args: ['--dev-origin', origin] });
+      helpers.push(first);
+      const second = await startHelper(HELPER, { port: 47805, args: ['--dev-origin', origin] });
+      helpers.push(second);
+
+      const page = await chromium.context.newPage();
+      const started = Date.now();
+      await page.goto(`${origin}/`);
+      await page.waitForFunction(() => window.devpage.conn !== 'searching', null, { timeout: 15000 });
+      const took = Date.now() - started;
+      let s = await pageState(page);
+      assert.equal(s.conn, 'open');
+      assert.equal(s.port, 47804);
+      assert.equal(s.hello.port, 47804);
+      assert.match(await page.textContent('#conn-status'), /127\.0\.0\.1:47804/);
+      assert.ok(took < 5000, `the page took ${took} ms to find the helper`);
+      assert.deepEqual(otherGot, ['{"cmd":"hello"}']);
+      await refusing.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
+      await first.waitFor(`Connected to ${origin}.`);
+      assert.ok(!second.output.includes('Connected to'), 'the page stopped at the first helper');
+
+      // When that helper goes away, Reconnect looks again and finds the next one.
+      await first.stop();
+      await page.waitForFunction(() => window.devpage.conn === 'closed', null, { timeout: 3000 });
+      await page.click('#btn-reconnect');
+      await page.waitForFunction(() => window.devpage.conn === 'open', null, { timeout: 10000 });
+      s = await pageState(page);
+      assert.equal(s.port, 47805);
+      assert.equal(await page.isVisible('#banner'), false);
+      await second.waitFor(`Connected to ${origin}.`);
+      await page.close();
+    } finally {
+      web.close();
+      other.close();
+    }
   });
 
   test('a helper that does not allow the page\'s origin: the page says which --dev-origin it needs', { skip: HELPER ? false : 'TIVEL_HELPER not set' }, async () => {

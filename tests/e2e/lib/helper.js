@@ -95,23 +95,27 @@ class Helper {
 
 // Starts `path` with `--port <free port>` and the extra args, waits for its "Running on" line and
 // returns the Helper. Another process may grab the port between the probe and the bind; then the
-// helper exits with 1 and the start is retried on a new port.
-async function startHelper(path, { args = [], env = {} } = {}) {
+// helper exits with 1 and the start is retried on a new port. With `port` given, uses that port
+// (0: no --port at all, the helper picks from its default range; helper.port is then the one it
+// bound) and does not retry.
+async function startHelper(path, { args = [], env = {}, port } = {}) {
   let last = '';
   for (let attempt = 0; attempt < 3; attempt++) {
-    const port = await freePort();
-    const child = spawn(path, ['--port', String(port), ...args], {
+    const chosen = port ?? (await freePort());
+    const portArgs = chosen === 0 ? [] : ['--port', String(chosen)];
+    const child = spawn(path, [...portArgs, ...args], {
       env: { ...process.env, ...env },
       stdio: ['ignore', 'pipe', 'pipe'],
     });
-    const helper = new Helper(child, port);
+    const helper = new Helper(child, chosen);
     try {
-      await helper.waitFor(`Running on 127.0.0.1:${port}.`, 5000);
+      await helper.waitFor(chosen === 0 ? 'it connects by itself.' : `Running on 127.0.0.1:${chosen}.`, 5000);
+      if (chosen === 0) helper.port = Number(/Running on 127\.0\.0\.1:(\d+)\./.exec(helper.output)[1]);
       return helper;
     } catch (err) {
       last = err.message;
       await helper.stop();
-      if (helper.exitCode !== 1) break;
+      if (helper.exitCode !== 1 || port !== undefined) break;
     }
   }
   throw new Error(`could not start ${path}: ${last}`);
