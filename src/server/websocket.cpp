@@ -1,8 +1,119 @@
 #include "server/websocket.h"
 
-// Placeholder until the page server lands.
-void ws_receive(ConnectionSlot& slot) {
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "protocol/dispatch.h"
+#include "server/send_all.h"
+
+namespace {
+
+constexpr int kOpcodeText = 1;
+constexpr int kOpcodeClose = 8;
+constexpr int kOpcodePing = 9;
+constexpr int kOpcodePong = 10;
+constexpr uint64_t kLargestPayload = 4080;
+
+// The unmasked payload of the frame being handled, NUL-terminated for the dispatcher; also the
+// source of a pong's payload.
+char command_text[kFramesCapacity];
+
+void drop(ConnectionSlot& slot) {
   close_slot(slot, "closed");
 }
 
-void send_frame(ConnectionSlot&, int, const void*, uint64_t) {}
+// Acts on one consumed frame. Returns false when the slot was closed.
+bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
+  switch (first_byte & 0x0F) {
+    case kOpcodePing:
+      send_frame(slot, kOpcodePong, command_text, length);
+      return true;
+    case kOpcodePong:
+      return true;
+    case kOpcodeClose: {
+      // An empty close frame: the page's status code and reason are not echoed.
+      static constexpr uint8_t kCloseReply[2] = {0x88, 0x00};
+      (void)send_all(slot.fd, kCloseReply, sizeof kCloseReply);
+      drop(slot);
+      return false;
+    }
+    default:
+      // Only a whole message in one text frame is data; RSV bits are ignored, not refused.
+      if ((first_byte & 0x8F) != (0x80 | kOpcodeText)) {
+        drop(slot);
+        return false;
+      }
+      dispatch_command(slot, command_text);
+      return slot.fd != -1;
+  }
+}
+
+}  // namespace
+
+void ws_receive(ConnectionSlot& slot) {
+  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
+  if (got <= 0) {
+    drop(slot);
+    return;
+  }
+  slot.frames_len += static_cast<size_t>(got);
+
+  while (slot.frames_len >= 2) {
+    const uint8_t* frame = slot.frames;
+    if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
+      drop(slot);
+      return;
+    }
+    uint64_t length = frame[1] & 0x7F;
+    size_t header = 2;
+    if (length == 127) {  // never needed below 4081 bytes: refused before its length arrives
+      drop(slot);
+      return;
+    }
+    if (length == 126) {
+      if (slot.frames_len < 4) return;
+      length = uint64_t{frame[2]} << 8 | frame[3];
+      if (length > kLargestPayload) {
+        drop(slot);
+        return;
+      }
+      header = 4;
+    }
+    const size_t size = header + 4 + static_cast<size_t>(length);
+    if (slot.frames_len < size) return;
+
+    const uint8_t* mask = frame + header;
+    const uint8_t* payload = mask + 4;
+    for (size_t i = 0; i < length; ++i)
+      command_text[i] = static_cast<char>(payload[i] ^ mask[i % 4]);
+    command_text[length] = '\0';
+
+    // Consume before acting, so a handler that closes the slot leaves nothing half-read behind.
+    const uint8_t first_byte = frame[0];
+    std::memmove(slot.frames, slot.frames + size, slot.frames_len - size);
+    slot.frames_len -= size;
+    if (!handle_frame(slot, first_byte, length)) return;
+  }
+}
+
+void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length) {
+  uint8_t header[10];
+  size_t header_len;
+  header[0] = static_cast<uint8_t>(0x80 | (opcode & 0x0F));
+  if (length <= 125) {
+    header[1] = static_cast<uint8_t>(length);
+    header_len = 2;
+  } else if (length <= 65535) {
+    header[1] = 126;
+    header[2] = static_cast<uint8_t>(length >> 8);
+    header[3] = static_cast<uint8_t>(length);
+    header_len = 4;
+  } else {
+    header[1] = 127;
+    for (int i = 0; i < 8; ++i) header[2 + i] = static_cast<uint8_t>(length >> (56 - 8 * i));
+    header_len = 10;
+  }
+  if (!send_all(slot.fd, header, header_len)) return;
+  (void)send_all(slot.fd, payload, static_cast<size_t>(length));
+}
