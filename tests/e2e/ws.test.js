@@ -6,9 +6,14 @@ const assert = require('node:assert/strict');
 const http = require('node:http');
 const { after, before, describe, test } = require('node:test');
 const WebSocket = require('ws');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 const { binary, startHelper } = require('./lib/helper');
+const scenes = require('./lib/scenes');
 
 const HELPER = binary('TIVEL_HELPER');
+const SIM = binary('TIVEL_SIM');
 const DEV_ORIGIN = 'http://127.0.0.1:47900';
 // A handshake the helper never answers fails the case quickly instead of hanging it.
 const HANDSHAKE_MS = 3000;
@@ -47,24 +52,31 @@ function openSocket(url, options) {
   });
 }
 
-// Resolves with the next `count` text messages, parsed.
+// Resolves with the next `count` text messages, parsed; rejects when the connection fails first.
 function nextMessages(ws, count, timeoutMs = 5000) {
   return new Promise((resolve, reject) => {
     const got = [];
-    const timer = setTimeout(() => {
+    let failure = '';
+    const finish = (err) => {
+      clearTimeout(timer);
       ws.off('message', take);
-      reject(new Error(`got ${got.length} of ${count} messages: ${JSON.stringify(got)}`));
-    }, timeoutMs);
+      ws.off('error', onError);
+      ws.off('close', onClose);
+      if (err) reject(err);
+      else resolve(got);
+    };
+    const timer = setTimeout(() => finish(new Error(`got ${got.length} of ${count} messages: ${JSON.stringify(got)}`)), timeoutMs);
+    const onError = (err) => (failure = err.message);
+    const onClose = (code) =>
+      finish(new Error(`connection closed (${code}${failure ? `, ${failure}` : ''}) after ${got.length} of ${count} messages`));
     function take(data, isBinary) {
       assert.equal(isBinary, false, 'the helper sends text frames only');
       got.push(JSON.parse(data.toString('utf8')));
-      if (got.length === count) {
-        clearTimeout(timer);
-        ws.off('message', take);
-        resolve(got);
-      }
+      if (got.length === count) finish(null);
     }
     ws.on('message', take);
+    ws.on('error', onError);
+    ws.on('close', onClose);
   });
 }
 
@@ -211,4 +223,30 @@ describe('the ws library as a client', { skip: HELPER ? false : 'TIVEL_HELPER no
     });
     ws.close();
   });
+});
+
+// ws checks every text frame for valid UTF-8 and fails the connection (1007) otherwise, as browsers
+// do: a second judge of how the scan report carries names that are not UTF-8.
+test('a scan report with names that are not UTF-8 is valid UTF-8 text', { skip: SIM ? false : 'TIVEL_SIM not set', timeout: 20000 }, async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tivel-e2e-ws-'));
+  const scene = path.join(dir, 'odd-names.scene');
+  fs.writeFileSync(scene, scenes.oddNames());
+  const helper = await startHelper(SIM, { args: ['--dev-origin', DEV_ORIGIN], env: { TIVEL_SIM_SCENE: scene } });
+  try {
+    const ws = await openSocket(`ws://127.0.0.1:${helper.port}`, { origin: DEV_ORIGIN });
+    ws.send('{"cmd":"scan"}');
+    ws.send('{"cmd":"stop"}');
+    const [report, stopped] = await nextMessages(ws, 2, 10000);
+    assert.equal(report.type, 'scan');
+    assert.deepEqual(
+      report.nets.map((n) => n.ssid),
+      scenes.ODD_NAMES.map((n) => n.text),
+    );
+    assert.equal(report.link.ssid, scenes.ODD_NAMES[0].text);
+    assert.deepEqual(stopped, { type: 'stopped' });
+    ws.close();
+  } finally {
+    assert.equal(await helper.stop(), 0, helper.output);
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
 });
