@@ -603,7 +603,10 @@
 
   function drawChart() {
     const svg = $('chart');
-    const { w, h, left, right, top, bottom } = CHART;
+    // Drawn at the size it is shown, so lines and labels keep their proportions at any width.
+    const { h, left, right, top, bottom } = CHART;
+    const w = Math.max(320, Math.round(svg.getBoundingClientRect().width) || CHART.w);
+    svg.setAttribute('viewBox', `0 0 ${w} ${h}`);
     const watch = state.watch;
     const samples = watch.samples;
     const values = samples.filter((s) => typeof s.rssi === 'number');
@@ -635,7 +638,8 @@
     const step = niceStep(span, 10);
     for (let s = 0; s <= span + 1e-9; s += step) {
       const px = left + (s / span) * (w - left - right);
-      const label = svgEl('text', { class: 'axis-label', x: px, y: h - 8, 'text-anchor': 'middle' });
+      const last = s + step > span + 1e-9;
+      const label = svgEl('text', { class: 'axis-label', x: px, y: h - 8, 'text-anchor': last ? 'end' : 'middle' });
       label.textContent = `${Number.isInteger(s) ? s : s.toFixed(1)} s`;
       svg.append(label);
     }
@@ -673,7 +677,7 @@
       text.textContent =
         samples.length === 0
           ? 'Start a stream to chart the signal of the current link.'
-          : 'No signal values: the helper sent null for every sample (no association known).';
+          : 'No signal values: the helper sent null for every sample.';
       svg.append(text);
     }
   }
@@ -737,6 +741,12 @@
     discover();
   });
   $('btn-clear-log').addEventListener('click', () => $('log').replaceChildren());
+
+  let resizeTimer = 0;
+  window.addEventListener('resize', () => {
+    clearTimeout(resizeTimer);
+    resizeTimer = setTimeout(drawChart, 100);
+  });
 
   drawChart();
   discover();
