@@ -716,7 +716,7 @@
       sampleLine = logLine('in', '');
     }
     sampleCount++;
-    sampleLine.childNodes[2].textContent = `${JSON.stringify(msg)}  (${sampleCount} samples)`;
+    sampleLine.childNodes[2].textContent = `${JSON.stringify(msg)}  (${sampleCount} sample${sampleCount === 1 ? "" : "s"})`;
   }
 
   // ---------------------------------------------------------------- wiring
