@@ -110,7 +110,7 @@ TEST(CommandLine, ExplicitPortIsUsedAndLastRepeatWins) {
   int second = free_port();
   ASSERT_TRUE(start_helper(helper, with_args({"--port", std::to_string(first), "-psn_0_1234",
                                               "--port", " +" + std::to_string(second)})));
-  ASSERT_TRUE(wait_for_output(helper, "connects by itself.", 5000)) << helper.output;
+  ASSERT_TRUE(wait_running(helper)) << helper.output;
   EXPECT_NE(helper.output.find("Running on 127.0.0.1:" + std::to_string(second) + ". "),
             std::string::npos);
   int fd = connect_loopback(second);
@@ -181,7 +181,7 @@ TEST(DefaultRange, FirstFreePortFromTheBottom) {
   require_private_netns();
   HelperProcess helper;
   ASSERT_TRUE(start_helper(helper, {}));
-  ASSERT_TRUE(wait_for_output(helper, "connects by itself.", 5000)) << helper.output;
+  ASSERT_TRUE(wait_running(helper)) << helper.output;
   EXPECT_EQ(log_messages(helper).back(), kRunning47800);
   EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
 }
@@ -192,7 +192,7 @@ TEST(DefaultRange, ZeroOrNonNumericPortMeansTheDefaultRange) {
            {"--port", "0"}, {"--port", "abc"}, {"--port", "--version"}}) {
     HelperProcess helper;
     ASSERT_TRUE(start_helper(helper, with_args(args)));
-    ASSERT_TRUE(wait_for_output(helper, "connects by itself.", 5000)) << helper.output;
+    ASSERT_TRUE(wait_running(helper)) << helper.output;
     EXPECT_EQ(log_messages(helper).back(), kRunning47800) << args[1];
     // "--version" consumed as the port value still suppresses the banner.
     EXPECT_EQ(helper.output.find("Tamberline Tivel Helper") == std::string::npos,
@@ -207,7 +207,7 @@ TEST(DefaultRange, SkipsBusyPortsAndGivesUpAfterTen) {
   for (int port = 47800; port <= 47808; ++port) blockers.push_back(occupy(port));
   HelperProcess last;
   ASSERT_TRUE(start_helper(last, {}));
-  ASSERT_TRUE(wait_for_output(last, "connects by itself.", 5000)) << last.output;
+  ASSERT_TRUE(wait_running(last)) << last.output;
   EXPECT_NE(log_messages(last).back().find("127.0.0.1:47809."), std::string::npos);
   EXPECT_EQ(stop_helper(last, SIGTERM), 0);
 

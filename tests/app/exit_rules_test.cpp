@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/helper_process.h"
 
@@ -17,6 +19,18 @@ HelperOptions fast_clock(const std::string& speed) {
   options.env = {std::string("LD_PRELOAD=") + kFakeTimeLibrary, "FAKETIME=+0 x" + speed,
                  "FAKETIME_NO_CACHE=1"};
   return options;
+}
+
+// Sends a complete upgrade request from an allowed page and waits for the 101 response.
+int connect_page(int port) {
+  int fd = connect_loopback(port);
+  send_bytes(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                     "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nOrigin: "
+                     "https://tamberline.com\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                     "Sec-WebSocket-Version: 13\r\n\r\n");
+  std::string reply = recv_for(fd, 2000, 129);
+  EXPECT_EQ(reply.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << reply;
+  return fd;
 }
 
 void require_faketime() {
@@ -54,4 +68,40 @@ TEST(ExitRules, LogLineCarriesLocalTimeWithLeadingZeros) {
   ASSERT_NE(line, std::string::npos);
   EXPECT_EQ(helper.output.substr(line - 10, 10), "09:05:03  ");
   EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
+}
+
+TEST(ExitRules, FourHoursWithAPageConnectedThroughout) {
+  require_faketime();
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper, fast_clock("1000")));  // 4 hours in 14.4 s
+  int page = connect_page(helper.port);
+  EXPECT_EQ(wait_exit(helper, 40000), 0);
+  std::vector<std::string> log = log_messages(helper);
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3], "Connected to https://tamberline.com.");
+  EXPECT_EQ(log[log.size() - 2], "Ran for 4 hours. Exiting; run it again any time.");
+  EXPECT_EQ(log[log.size() - 1], "Page disconnected (exit).");
+  close(page);
+}
+
+TEST(ExitRules, PageGoneRuleStartsWhenTheLastPageLeaves) {
+  require_faketime();
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper, fast_clock("20")));  // 30 s in 1.5 s
+  int first = connect_page(helper.port);
+  int second = connect_page(helper.port);
+  close(first);
+  // One page left: the helper stays well past the 30 seconds.
+  EXPECT_FALSE(wait_for_output(helper, "The page closed.", 2500));
+  close(second);
+  // Back within 30 s: the helper keeps running.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  int returning = connect_page(helper.port);
+  EXPECT_FALSE(wait_for_output(helper, "The page closed.", 2500));
+  close(returning);
+  EXPECT_EQ(wait_exit(helper, 10000), 0);
+  std::vector<std::string> log = log_messages(helper);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "Page disconnected (closed).");
+  EXPECT_EQ(log.back(), "The page closed. Exiting.");
 }

@@ -89,13 +89,18 @@ bool wait_for_output(HelperProcess& helper, const std::string& needle, int timeo
   return true;
 }
 
+bool wait_running(HelperProcess& helper, int timeout_ms) {
+  if (!wait_for_output(helper, "connects by itself.", timeout_ms)) return false;
+  usleep(50 * 1000);
+  return true;
+}
+
 bool start_on_free_port(HelperProcess& helper, HelperOptions options, int timeout_ms) {
   int port = free_port();
   options.args.push_back("--port");
   options.args.push_back(std::to_string(port));
   if (!start_helper(helper, options)) return false;
-  if (!wait_for_output(helper, "Running on 127.0.0.1:", timeout_ms)) return false;
-  if (!wait_for_output(helper, "connects by itself.", timeout_ms)) return false;
+  if (!wait_running(helper, timeout_ms)) return false;
   helper.port = port;
   return true;
 }

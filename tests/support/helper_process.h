@@ -39,6 +39,10 @@ inline HelperOptions with_args(std::vector<std::string> args) {
 // Starts the binary. Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);
 
+// Waits for the "Running on" line, then a moment more: the stop signals are handled only from
+// just after that line, so a signal sent at once could still end the process the default way.
+bool wait_running(HelperProcess& helper, int timeout_ms = 5000);
+
 // Starts the binary with "--port <free port>" appended and waits for its "Running on" line.
 // Returns false (with the output so far in helper.output) when the line did not come.
 bool start_on_free_port(HelperProcess& helper, HelperOptions options = {}, int timeout_ms = 5000);

@@ -1,0 +1,143 @@
+# Everything a user gets: install rules (binary and manual page, nothing else), the Debian
+# package built by CPack, and the release tarball with a fully static binary.
+# The version is taken from project() throughout; nothing here spells it out.
+
+set(TIVEL_PACKAGE_MAINTAINER "Tamberline <helper@tamberline.com>"
+    CACHE STRING "Maintainer named in the Debian package and its changelog")
+
+# The manual page: configured with the project version, then compressed the way Debian wants
+# (gzip -9, no name or time stamp inside, so the package stays reproducible).
+set(TIVEL_MAN_PAGE ${CMAKE_BINARY_DIR}/doc/${PROJECT_NAME}.1)
+configure_file(${CMAKE_SOURCE_DIR}/doc/${PROJECT_NAME}.1.in ${TIVEL_MAN_PAGE} @ONLY)
+add_custom_command(
+  OUTPUT ${TIVEL_MAN_PAGE}.gz
+  COMMAND gzip -9 -n -k -f ${TIVEL_MAN_PAGE}
+  DEPENDS ${TIVEL_MAN_PAGE}
+  COMMENT "Compressing the manual page"
+  VERBATIM)
+add_custom_target(tivel_man_page ALL DEPENDS ${TIVEL_MAN_PAGE}.gz)
+
+# The usual Debian hardening for the code that ships: stack protector, fortified libc calls (they
+# need optimisation) and a read-only GOT. Sanitizer builds keep their own instrumentation.
+if(NOT TIVEL_SANITIZE)
+  foreach(target tivel_core tivel_kernel_linux tamberline-tivel-helper)
+    target_compile_options(
+      ${target}
+      PRIVATE -fstack-protector-strong
+              $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2>)
+  endforeach()
+  target_link_options(tamberline-tivel-helper PRIVATE -Wl,-z,relro -Wl,-z,now)
+endif()
+
+# `make install` installs exactly these two files (and keeps a list of them for `make uninstall`).
+install(TARGETS tamberline-tivel-helper RUNTIME DESTINATION bin)
+# A stripped install (the package's, or `cmake --install --strip`) also drops the compiler's
+# .comment and .note sections, as Debian's own stripping does.
+install(
+  CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/$<TARGET_FILE_NAME:tamberline-tivel-helper>\")
+endif()")
+install(FILES ${TIVEL_MAN_PAGE}.gz DESTINATION share/man/man1)
+
+# Removes the files a list names, one path a line: the list `make install` keeps of what it put in
+# place (DESTDIR included). Not install_manifest.txt itself, which CPack rewrites with its own
+# staging paths. Directories stay, since others may share them.
+file(
+  WRITE ${CMAKE_BINARY_DIR}/tivel_uninstall.cmake
+  [[if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: no list of installed files (${MANIFEST}).")
+endif()
+file(STRINGS "${MANIFEST}" installed)
+foreach(path IN LISTS installed)
+  if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+    message(STATUS "Removing ${path}")
+    file(REMOVE "${path}")
+  else()
+    message(STATUS "Already gone: ${path}")
+  endif()
+endforeach()
+]])
+
+# Files only the Debian package carries (a user's `make install` has no use for them).
+set(TIVEL_DEBIAN_DOC ${CMAKE_BINARY_DIR}/debian-doc)
+set(TIVEL_DEBIAN_DOC_DIR ${TIVEL_DEBIAN_DOC}/share/doc/${PROJECT_NAME})
+file(MAKE_DIRECTORY ${TIVEL_DEBIAN_DOC_DIR})
+configure_file(${CMAKE_SOURCE_DIR}/doc/debian/copyright ${TIVEL_DEBIAN_DOC_DIR}/copyright COPYONLY)
+configure_file(${CMAKE_SOURCE_DIR}/doc/debian/lintian-overrides
+               ${TIVEL_DEBIAN_DOC}/share/lintian/overrides/${PROJECT_NAME} COPYONLY)
+configure_file(${CMAKE_SOURCE_DIR}/doc/debian/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+add_custom_command(
+  OUTPUT ${TIVEL_DEBIAN_DOC_DIR}/changelog.gz
+  COMMAND gzip -9 -n -c ${CMAKE_BINARY_DIR}/doc/changelog > ${TIVEL_DEBIAN_DOC_DIR}/changelog.gz
+  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog
+  COMMENT "Compressing the Debian changelog")
+add_custom_target(tivel_debian_doc ALL DEPENDS ${TIVEL_DEBIAN_DOC_DIR}/changelog.gz)
+
+# The release tarball's binary: the same objects linked fully static and stripped, so it runs on
+# any Linux system (or in an empty chroot). Sanitizer runtimes cannot be linked statically.
+if(NOT TIVEL_SANITIZE)
+  if(TIVEL_STATIC)
+    set(TIVEL_STATIC_BINARY $<TARGET_FILE:tamberline-tivel-helper>)
+    set(TIVEL_STATIC_TARGET tamberline-tivel-helper)
+  else()
+    add_executable(tamberline-tivel-helper-static src/app/main.cpp)
+    target_link_libraries(tamberline-tivel-helper-static PRIVATE tivel_core tivel_kernel_linux)
+    target_link_options(tamberline-tivel-helper-static PRIVATE -static -s)
+    set_target_properties(
+      tamberline-tivel-helper-static PROPERTIES OUTPUT_NAME ${PROJECT_NAME}
+                                                RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/static)
+    set(TIVEL_STATIC_BINARY $<TARGET_FILE:tamberline-tivel-helper-static>)
+    set(TIVEL_STATIC_TARGET tamberline-tivel-helper-static)
+  endif()
+
+  set(TIVEL_TARBALL_STEM ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}-static)
+  set(TIVEL_TARBALL ${CMAKE_BINARY_DIR}/${TIVEL_TARBALL_STEM}.tar.gz)
+  set(TIVEL_TARBALL_STAGE ${CMAKE_BINARY_DIR}/tarball/${PROJECT_NAME}-${PROJECT_VERSION})
+  add_custom_command(
+    OUTPUT ${TIVEL_TARBALL}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/tarball
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TIVEL_TARBALL_STAGE}
+    COMMAND ${CMAKE_COMMAND} -E copy ${TIVEL_STATIC_BINARY} ${TIVEL_MAN_PAGE}
+            ${CMAKE_SOURCE_DIR}/README.md ${TIVEL_TARBALL_STAGE}/
+    COMMAND tar --sort=name --owner=0 --group=0 --numeric-owner
+            "--use-compress-program=gzip -9 -n" -cf ${TIVEL_TARBALL} -C ${CMAKE_BINARY_DIR}/tarball
+            ${PROJECT_NAME}-${PROJECT_VERSION}
+    DEPENDS ${TIVEL_STATIC_TARGET} ${TIVEL_MAN_PAGE} ${CMAKE_SOURCE_DIR}/README.md
+    COMMENT "Packing ${TIVEL_TARBALL_STEM}.tar.gz"
+    VERBATIM)
+  add_custom_target(release_tarball ALL DEPENDS ${TIVEL_TARBALL})
+endif()
+
+# The Debian package: /usr/bin and /usr/share/man from the install rules above, plus the copyright
+# file and changelog Debian policy asks for. dpkg-shlibdeps works out the dependencies.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${TIVEL_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "WiFi information helper for the Tamberline WiFi Kestrune page")
+# Debian wants the long description in lines of under 80 columns; CPack keeps these line breaks.
+set(CPACK_PACKAGE_DESCRIPTION
+    "A small command-line helper that hands this computer's WiFi facts to the
+Tamberline WiFi Kestrune web page. A web page cannot read WiFi data by itself,
+so the user starts the helper in a terminal; the page connects to it over a
+WebSocket on 127.0.0.1 and asks for the current link, the nearby networks with
+their raw information elements, and a live signal-strength stream.
+The helper listens on loopback only, accepts only the page's own origins,
+saves nothing and quits by itself. All WiFi data comes from the kernel's
+nl80211 interface.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# CPack places these relative to the package root, so name the prefix without its leading slash.
+string(REGEX REPLACE "^/" "" TIVEL_PACKAGE_PREFIX_DIR ${CPACK_PACKAGING_INSTALL_PREFIX})
+set(CPACK_INSTALLED_DIRECTORIES ${TIVEL_DEBIAN_DOC} ${TIVEL_PACKAGE_PREFIX_DIR})
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TIVEL_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tamberline.com)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The package installs with dpkg into a throwaway root, its binary runs from there, its version
+# (control field, --version, manual page) is the one the build's binary reports, and removing it
+# leaves nothing behind.
+# Usage: check_deb_install.sh DEB_DIR HELPER
+set -euo pipefail
+debs=("$1"/*.deb)
+helper=$2
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: expected one .deb in $1"; exit 1; }
+deb=${debs[0]}
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: dpkg --root needs root"
+  exit 77
+fi
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+expected=$("$helper" --version)
+version=${expected#tamberline-tivel-helper }
+
+[ "$(dpkg-deb -f "$deb" Package)" = tamberline-tivel-helper ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "control Version $(dpkg-deb -f "$deb" Version) is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q 'libc6 (>= ' <<<"$depends" || fail "Depends '$depends' was not computed from the binary"
+[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
+[ "$(basename "$deb")" = "tamberline-tivel-helper_${version}_$(dpkg --print-architecture).deb" ] ||
+  fail "file name $(basename "$deb")"
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+# The throwaway root has no libc6 registered; the host's libraries run the binary.
+dpkg=(dpkg --root="$root" --log=/dev/null --force-depends)
+out=$("${dpkg[@]}" -i "$deb" 2>&1) || fail "dpkg -i: $out"
+
+listed=$("${dpkg[@]}" -L tamberline-tivel-helper | sort)
+for path in /usr/bin/tamberline-tivel-helper /usr/share/man/man1/tamberline-tivel-helper.1.gz \
+  /usr/share/doc/tamberline-tivel-helper/copyright /usr/share/doc/tamberline-tivel-helper/changelog.gz; do
+  grep -qx "$path" <<<"$listed" || fail "package does not hold $path"
+  [ -f "$root$path" ] || fail "$path was not installed"
+done
+[ "$("${dpkg[@]}" -s tamberline-tivel-helper | sed -n 's/^Version: //p')" = "$version" ] || fail "installed version"
+
+installed=$("$root/usr/bin/tamberline-tivel-helper" --version)
+[ "$installed" = "$expected" ] || fail "installed binary says '$installed', build says '$expected'"
+page_version=$(zcat "$root/usr/share/man/man1/tamberline-tivel-helper.1.gz" |
+  sed -n 's/^\.TH [^ ]* [^ ]* "[^"]*" "\([^"]*\)".*/\1/p')
+[ "$page_version" = "$expected" ] || fail "installed manual page says '$page_version'"
+zcat "$root/usr/share/doc/tamberline-tivel-helper/changelog.gz" | head -1 | grep -qF "($version)" ||
+  fail "changelog's first entry is not $version"
+
+out=$("${dpkg[@]}" -r tamberline-tivel-helper 2>&1) || fail "dpkg -r: $out"
+left=$(cd "$root" && find usr -type f 2>/dev/null || true)
+[ -z "$left" ] || fail "left behind after dpkg -r: $left"
+echo "package $version installs, runs and removes cleanly"

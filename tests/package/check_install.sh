@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# `make install` puts exactly the binary and the compressed manual page under the prefix, and
+# `make uninstall` removes exactly those again. Runs the make targets on this build tree (without
+# rebuilding it), installing into a staging DESTDIR.
+# Usage: check_install.sh SOURCE_DIR BUILD_DIR HELPER
+set -euo pipefail
+source=$1
+build=$2
+helper=$3
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+# A make of our own, not a job of whichever make may have started the test run.
+run_make() {
+  env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make --no-print-directory -C "$source" PACKAGE_DIR="$build" "$@"
+}
+
+run_make install-files DESTDIR="$stage" >/dev/null
+
+installed=$(cd "$stage" && find . -type f -o -type l | sort)
+wanted=$'./usr/local/bin/tamberline-tivel-helper\n./usr/local/share/man/man1/tamberline-tivel-helper.1.gz'
+if [ "$installed" != "$wanted" ]; then
+  echo "FAIL: installed files:"$'\n'"$installed"$'\n'"wanted:"$'\n'"$wanted"
+  exit 1
+fi
+recorded=$(sort "$build/installed-files.txt")
+if [ "$recorded" != "${wanted//.\/usr/$stage/usr}" ]; then
+  echo "FAIL: the list kept for uninstall says:"$'\n'"$recorded"
+  exit 1
+fi
+
+binary=$stage/usr/local/bin/tamberline-tivel-helper
+[ -x "$binary" ] || { echo "FAIL: installed binary is not executable"; exit 1; }
+[ "$("$binary" --version)" = "$("$helper" --version)" ] || { echo "FAIL: installed --version differs"; exit 1; }
+if readelf -S "$binary" | grep -qE '\.symtab|\.comment'; then
+  echo "FAIL: installed binary is not stripped"
+  exit 1
+fi
+page=$stage/usr/local/share/man/man1/tamberline-tivel-helper.1.gz
+gzip -t "$page"
+man -l "$page" 2>&1 | grep -q "tamberline-tivel-helper" || { echo "FAIL: installed page does not render"; exit 1; }
+
+# CPack rewrites install_manifest.txt with its own paths; uninstall must not follow it.
+touch "$stage/not-ours"
+echo "$stage/not-ours" >"$build/install_manifest.txt"
+run_make uninstall >/dev/null
+left=$(cd "$stage" && find . \( -type f -o -type l \) ! -name not-ours)
+[ -f "$stage/not-ours" ] || { echo "FAIL: uninstall followed install_manifest.txt"; exit 1; }
+if [ -n "$left" ]; then
+  echo "FAIL: left behind after uninstall:"$'\n'"$left"
+  exit 1
+fi
+if run_make uninstall >/dev/null 2>&1; then
+  echo "FAIL: a second uninstall claimed to remove something"
+  exit 1
+fi
+echo "install and uninstall OK"

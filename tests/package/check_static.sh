@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The release tarball holds one folder with the static binary, the manual page and the README;
+# the binary is fully static and stripped, reports the build's version, and serves a page from
+# an empty chroot that holds nothing but itself.
+# Usage: check_static.sh TARBALL HELPER MAN_PAGE CHROOT_CLIENT
+set -euo pipefail
+tarball=$1
+helper=$2
+man_page=$3
+client=$4
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+expected=$("$helper" --version)
+version=${expected#tamberline-tivel-helper }
+folder=tamberline-tivel-helper-$version
+[[ $(basename "$tarball") == "$folder"-linux-*-static.tar.gz ]] || fail "tarball name $(basename "$tarball")"
+
+listing=$(tar tzf "$tarball" | sort)
+wanted="$folder/"$'\n'"$folder/README.md"$'\n'"$folder/tamberline-tivel-helper"$'\n'"$folder/tamberline-tivel-helper.1"
+[ "$listing" = "$wanted" ] || fail "tarball holds:"$'\n'"$listing"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tar xzf "$tarball" -C "$work"
+binary=$work/$folder/tamberline-tivel-helper
+cmp -s "$work/$folder/tamberline-tivel-helper.1" "$man_page" || fail "tarball's manual page differs from the build's"
+
+# ldd refuses a static binary; the ELF headers agree: no interpreter, no dynamic section.
+ldd_out=$(ldd "$binary" 2>&1 || true)
+grep -q "not a dynamic executable" <<<"$ldd_out" || fail "ldd says: $ldd_out"
+program_headers=$(readelf -lW "$binary")
+grep -qE '^\s+(INTERP|DYNAMIC)\s' <<<"$program_headers" && fail "binary has INTERP or DYNAMIC segments"
+readelf -SW "$binary" | grep -q '\.symtab' && fail "binary is not stripped"
+
+[ "$("$binary" --version)" = "$expected" ] || fail "static --version says '$("$binary" --version)'"
+echo "static binary: $(stat -c %s "$binary") bytes, not dynamic, stripped, $expected"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: the chroot check needs root"
+  exit 77
+fi
+node "$client" "$binary" "$version"

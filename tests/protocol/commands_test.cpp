@@ -1,0 +1,185 @@
+// Commands and replies over a real WebSocket against the real binary, which on this machine has
+// no WiFi: hello works, link and scan report their errors, and watch streams nulls.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/helper_process.h"
+#include "support/json_check.h"
+#include "support/ws_client.h"
+
+namespace {
+
+std::string hello_reply(int port) {
+  return "{\"type\":\"hello\",\"name\":\"tamberline-tivel-helper\",\"version\":\"0.1.1\",\"os\":"
+         "\"linux\",\"port\":" +
+         std::to_string(port) +
+         ",\"location\":\"na\",\"permHelp\":\"Linux shows what your system scanned most recently. "
+         "For a fresh scan run the helper with sudo, or let NetworkManager rescan (nmcli device "
+         "wifi rescan).\",\"commands\":[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}";
+}
+
+std::string unknown(const std::string& cmd_json) {
+  return "{\"type\":\"error\",\"cmd\":" + cmd_json +
+         ",\"msg\":\"unknown command; this helper only reads WiFi information\"}";
+}
+
+class CommandsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_on_free_port(helper));
+    ASSERT_TRUE(ws_connect(page, helper.port));
+  }
+  void TearDown() override {
+    if (!replies.empty()) {
+      EXPECT_EQ(check_json_texts(replies), "");
+    }
+  }
+  // Sends one command and returns its reply, remembering it for the JSON check.
+  std::string ask(const std::string& text) {
+    std::string reply = ws_command(page, text);
+    replies.push_back(reply);
+    return reply;
+  }
+  std::vector<ServerFrame> read_frames(int count, int timeout_ms) {
+    std::vector<ServerFrame> frames;
+    for (int i = 0; i < count; ++i) {
+      ServerFrame frame;
+      if (!ws_read_frame(page, frame, timeout_ms)) break;
+      replies.push_back(frame.payload);
+      frames.push_back(frame);
+    }
+    return frames;
+  }
+
+  HelperProcess helper;
+  WsClient page;
+  std::vector<std::string> replies;
+};
+
+}  // namespace
+
+TEST_F(CommandsTest, HelloAndTheCommandNameRule) {
+  EXPECT_EQ(ask("{\"cmd\":\"hello\"}"), hello_reply(helper.port));
+  EXPECT_EQ(ask("{ \"id\": 7, \"cmd\" : \"hello\" }"), hello_reply(helper.port));
+  EXPECT_EQ(ask("{\"cmd\":\"Hello\"}"), unknown("\"Hello\""));
+  EXPECT_EQ(ask("{\"cmd\":\"hello \"}"), unknown("\"hello \""));
+  EXPECT_EQ(ask("{\"cmd\":\"dance\"}"), unknown("\"dance\""));
+  EXPECT_EQ(ask("{\"cmd\":5}"), unknown("\"\""));
+  EXPECT_EQ(ask("{\"cmd\":5,\"x\":\"link\"}"), unknown("\"x\""));
+  EXPECT_EQ(ask("no command at all"), unknown("\"\""));
+  EXPECT_EQ(ask(""), unknown("\"\""));
+  EXPECT_EQ(ask("{\"cmd\":\"abcdefghijklmnopqrstuvwxyz0123\"}"),
+            unknown("\"abcdefghijklmnopqrstuvw\""));
+  EXPECT_EQ(ask("{\"cmd\":\"a\\\"b\"}"), unknown("\"a\\\\\""));
+  // Odd bytes in a name come back as escapes, never as bytes a browser would reject.
+  EXPECT_EQ(ask("{\"cmd\":\"\xed\xa0\x80\x01\"}"), unknown("\"\\u00ed\\u00a0\\u0080\\u0001\""));
+}
+
+TEST_F(CommandsTest, WithoutWifiLinkAndScanReportErrors) {
+  EXPECT_EQ(ask("{\"cmd\": \"link\"}"),
+            "{\"type\":\"error\",\"cmd\":\"link\",\"msg\":\"no WiFi interface found\"}");
+  EXPECT_EQ(ask("{\"cmd\":\"scan\"}"),
+            "{\"type\":\"error\",\"cmd\":\"scan\",\"msg\":\"no WiFi interface found\"}");
+  wait_for_output(helper, "Scanning nearby WiFi...", 1000);
+  std::vector<std::string> log = log_messages(helper);
+  EXPECT_EQ(log.back(), "Scanning nearby WiFi...");
+}
+
+TEST_F(CommandsTest, StopAlwaysAnswersAndPipelinedCommandsAnswerInOrder) {
+  ServerFrame frame;
+  EXPECT_EQ(ask("{\"cmd\":\"stop\"}"), "{\"type\":\"stopped\"}");
+  std::string burst;
+  for (int i = 0; i < 10; ++i)
+    burst += text_frame(i % 2 ? "{\"cmd\":\"stop\"}" : "{\"cmd\":\"x\"}");
+  ASSERT_TRUE(ws_send(page, burst));
+  std::vector<ServerFrame> frames = read_frames(10, 3000);
+  ASSERT_EQ(frames.size(), 10u);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(frames[i].payload, i % 2 ? "{\"type\":\"stopped\"}" : unknown("\"x\"")) << i;
+    EXPECT_EQ(frames[i].first_byte, 0x81);
+  }
+  EXPECT_EQ(frames[1].raw.substr(0, 2), std::string("\x81\x12"));
+}
+
+TEST_F(CommandsTest, WatchWithoutWifiStreamsNullsThenStops) {
+  EXPECT_EQ(ask("{\"cmd\":\"watch\",\"hz\":5,\"secs\":1}"),
+            "{\"type\":\"watching\",\"hz\":5,\"secs\":1}");
+  std::vector<ServerFrame> frames = read_frames(20, 1500);
+  ASSERT_GE(frames.size(), 5u);
+  EXPECT_EQ(frames.back().payload, "{\"type\":\"stopped\"}");
+  size_t samples = frames.size() - 1;
+  EXPECT_GE(samples, 4u);
+  EXPECT_LE(samples, 6u);
+  long long previous = -1;
+  for (size_t i = 0; i < samples; ++i) {
+    const std::string& text = frames[i].payload;
+    ASSERT_EQ(text.rfind("{\"type\":\"rssi\",\"t\":", 0), 0u) << text;
+    ASSERT_GE(text.size(), 13u);
+    EXPECT_EQ(text.substr(text.size() - 13), ",\"rssi\":null}");
+    long long t = std::stoll(text.substr(19));
+    if (previous >= 0) {
+      EXPECT_GE(t - previous, 190);
+      EXPECT_LE(t - previous, 260);
+    }
+    previous = t;
+  }
+  EXPECT_TRUE(wait_for_output(helper, "Streaming live signal strength to the page.\n", 1000));
+  EXPECT_EQ(log_messages(helper).back(), "Streaming live signal strength to the page.");
+  // Nothing more after the end of the stream.
+  EXPECT_TRUE(read_frames(1, 400).empty());
+}
+
+TEST_F(CommandsTest, NewWatchReplacesTheRunningOneAndStopEndsIt) {
+  ask("{\"cmd\":\"watch\",\"hz\":1,\"secs\":600}");
+  std::vector<ServerFrame> first = read_frames(1, 1000);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(ask("{\"cmd\":\"watch\",\"hz\":20,\"secs\":1}"),
+            "{\"type\":\"watching\",\"hz\":20,\"secs\":1}");
+  std::vector<ServerFrame> burst = read_frames(5, 1000);
+  ASSERT_EQ(burst.size(), 5u);  // at 20 Hz, five samples come well within a second
+  EXPECT_EQ(ask("{\"cmd\":\"stop\"}"), "{\"type\":\"stopped\"}");
+  // A sample may have been on its way; after that, silence.
+  std::vector<ServerFrame> after = read_frames(3, 300);
+  EXPECT_LE(after.size(), 1u);
+  EXPECT_TRUE(read_frames(1, 300).empty());
+  EXPECT_EQ(ask("{\"cmd\":\"stop\"}"), "{\"type\":\"stopped\"}");
+}
+
+TEST(LiveStream, PagesDueInTheSameTickShareTimeAndOthersKeepStreamingWhenOneCloses) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper));
+  WsClient fast, slow;
+  ASSERT_TRUE(ws_connect(fast, helper.port));
+  ASSERT_TRUE(ws_connect(slow, helper.port));
+  // Both armed in one pass (the helper is held still while both commands arrive), so they are
+  // due in the same tick at every whole second.
+  kill(helper.pid, SIGSTOP);
+  ASSERT_TRUE(ws_send(slow, text_frame("{\"cmd\":\"watch\",\"hz\":1,\"secs\":3}")));
+  ASSERT_TRUE(ws_send(fast, text_frame("{\"cmd\":\"watch\",\"hz\":4,\"secs\":3}")));
+  kill(helper.pid, SIGCONT);
+  auto times = [](WsClient& page, int count) {
+    std::vector<std::string> t;
+    for (int i = 0; i < count; ++i) {
+      ServerFrame frame;
+      if (!ws_read_frame(page, frame, 2000)) break;
+      if (frame.payload.rfind("{\"type\":\"rssi\"", 0) == 0) t.push_back(frame.payload);
+    }
+    return t;
+  };
+  std::vector<std::string> slow_samples = times(slow, 3);  // watching + 2 samples
+  std::vector<std::string> fast_samples = times(fast, 6);  // watching + 5 samples
+  ASSERT_EQ(slow_samples.size(), 2u);
+  ASSERT_EQ(fast_samples.size(), 5u);
+  // The slow page's samples are exact copies of samples the fast page got in the same tick.
+  for (const std::string& sample : slow_samples) {
+    EXPECT_NE(std::find(fast_samples.begin(), fast_samples.end(), sample), fast_samples.end())
+        << sample;
+  }
+  ws_disconnect(slow);
+  std::vector<std::string> later = times(fast, 3);
+  EXPECT_EQ(later.size(), 3u);
+}
