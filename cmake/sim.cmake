@@ -1,0 +1,27 @@
+# The stand-in kernel (sim/) and the simulator executable built on it.
+
+# The WiFi code in tivel_core calls the kernel only through src/wifi/kernel_port.h. Whatever links
+# tivel_core gets the real socket calls unless it also links the stand-in's objects, which then
+# win: a linker takes an archive member only for symbols still undefined.
+target_link_libraries(tivel_core INTERFACE tivel_kernel_linux)
+#
+# tivel_fake_kernel is an OBJECT library so that its kernel_* definitions always reach the link,
+# whatever the order of the libraries: link it (together with tivel_core) instead of
+# tivel_kernel_linux.
+add_library(tivel_fake_kernel OBJECT
+  sim/fake_kernel.cpp sim/nl_writer.cpp sim/recordings.cpp sim/scene.cpp sim/scene_kernel.cpp)
+target_include_directories(tivel_fake_kernel PUBLIC ${CMAKE_SOURCE_DIR}/sim)
+target_link_libraries(tivel_fake_kernel PUBLIC tivel_core)
+
+# The helper with the stand-in kernel, serving the scene file named by TIVEL_SIM_SCENE (or the
+# built-in demo scene). Built for tests, demos and benchmarks; not installed.
+add_executable(tamberline-tivel-helper-sim sim/sim_main.cpp)
+target_link_libraries(tamberline-tivel-helper-sim PRIVATE tivel_fake_kernel tivel_core)
+
+# Link this to learn where the simulator and its scene files are:
+# TIVEL_SIM_PATH (the executable) and TIVEL_SIM_SCENES_DIR (sim/scenes in the source tree).
+add_library(tivel_sim_path INTERFACE)
+target_compile_definitions(tivel_sim_path INTERFACE
+  TIVEL_SIM_PATH="$<TARGET_FILE:tamberline-tivel-helper-sim>"
+  TIVEL_SIM_SCENES_DIR="${CMAKE_SOURCE_DIR}/sim/scenes")
+add_dependencies(tivel_sim_path tamberline-tivel-helper-sim)

@@ -1,0 +1,123 @@
+#include "fake_kernel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "wifi/kernel_port.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define FAKE_POISON(at, size) ASAN_POISON_MEMORY_REGION(at, size)
+#define FAKE_UNPOISON(at, size) ASAN_UNPOISON_MEMORY_REGION(at, size)
+#else
+#define FAKE_POISON(at, size) ((void)(at), (void)(size))
+#define FAKE_UNPOISON(at, size) ((void)(at), (void)(size))
+#endif
+
+namespace {
+
+struct FakeKernel {
+  FakeResponder responder;
+  int open_error = 0;
+  int silence_ms = -1;
+  int sleep_ms = 0;
+  bool keep_requests = true;
+  FakeKernelLog log;
+  int open_fd = -1;  // the socket of the exchange in progress
+  FakeReply reply;   // its answer
+  size_t next_datagram = 0;
+  uint8_t* buffer = nullptr;  // the receive buffer last written, poisoned past its datagram
+  size_t capacity = 0;
+};
+
+FakeKernel& fake() {
+  static FakeKernel instance;
+  return instance;
+}
+
+constexpr int kFirstFakeFd = 1000;
+
+void pause_ms(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+void fake_kernel_reset() {
+  FakeKernel& k = fake();
+  if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
+  k = FakeKernel{};
+}
+void fake_kernel_respond(FakeResponder responder) {
+  fake().responder = std::move(responder);
+}
+void fake_kernel_fail_open(int code) {
+  fake().open_error = code;
+}
+void fake_kernel_set_silence_ms(int ms) {
+  fake().silence_ms = ms;
+}
+void fake_kernel_set_sleep_ms(int ms) {
+  fake().sleep_ms = ms;
+}
+void fake_kernel_keep_requests(bool keep) {
+  fake().keep_requests = keep;
+}
+const FakeKernelLog& fake_kernel_log() {
+  return fake().log;
+}
+
+int kernel_open(int receive_timeout_ms) {
+  FakeKernel& k = fake();
+  if (k.open_error != 0) return k.open_error;
+  k.log.receive_timeout_ms = receive_timeout_ms;
+  k.open_fd = kFirstFakeFd + k.log.opens++;
+  k.reply = FakeReply{};
+  k.next_datagram = 0;
+  return k.open_fd;
+}
+
+int kernel_send(int fd, const uint8_t* bytes, size_t length) {
+  FakeKernel& k = fake();
+  if (fd != k.open_fd) return -EBADF;
+  Bytes request(bytes, bytes + length);
+  if (k.keep_requests) k.log.requests.push_back(request);
+  k.reply = k.responder ? k.responder(request) : FakeReply{};
+  k.next_datagram = 0;
+  return k.reply.send_error;
+}
+
+long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
+  FakeKernel& k = fake();
+  if (fd != k.open_fd) return -EBADF;
+  if (k.next_datagram < k.reply.datagrams.size()) {
+    const Bytes& datagram = k.reply.datagrams[k.next_datagram++];
+    size_t size = std::min(datagram.size(), capacity);  // a datagram too long is cut, as recv does
+    FAKE_UNPOISON(buffer, capacity);
+    if (size > 0) std::memcpy(buffer, datagram.data(), size);
+    // Under AddressSanitizer, any read past the datagram (stale bytes of an earlier one) is caught.
+    FAKE_POISON(buffer + size, capacity - size);
+    k.buffer = buffer;
+    k.capacity = capacity;
+    return static_cast<long>(size);
+  }
+  if (k.reply.after == -EAGAIN)
+    pause_ms(k.silence_ms >= 0 ? k.silence_ms : k.log.receive_timeout_ms);
+  return k.reply.after;
+}
+
+void kernel_close(int fd) {
+  FakeKernel& k = fake();
+  if (fd == k.open_fd) k.open_fd = -1;
+  ++k.log.closes;
+  if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
+  k.buffer = nullptr;
+}
+
+void kernel_sleep_ms(int ms) {
+  FakeKernel& k = fake();
+  k.log.sleeps_ms.push_back(ms);
+  pause_ms(k.sleep_ms >= 0 ? k.sleep_ms : ms);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cerrno>
+#include <functional>
+#include <vector>
+
+#include "nl_writer.h"
+
+// A stand-in for the kernel's generic-netlink socket, linked in place of kernel_port_linux.cpp by
+// the tests and the simulator. Each request the helper sends goes to a responder, which decides
+// the datagrams that the following receives return. Single-threaded, like the helper.
+
+// What the stand-in does with one request.
+struct FakeReply {
+  std::vector<Bytes> datagrams;  // returned one per receive, in order
+  int after = -EAGAIN;  // once they are used up, each receive returns this: -EAGAIN is silence
+                        // (returned after the receive time-out), 0 an empty datagram, else -errno
+  int send_error = 0;   // negative: the send itself fails with this code
+};
+
+using FakeResponder = std::function<FakeReply(const Bytes& request)>;
+
+// Everything the stand-in saw since the last reset.
+struct FakeKernelLog {
+  std::vector<Bytes> requests;  // each request's bytes, as sent
+  std::vector<int> sleeps_ms;   // each wait the helper asked for
+  int opens = 0;                // sockets handed out
+  int closes = 0;
+  int receive_timeout_ms = 0;  // the time-out asked for by the last open
+};
+
+// Back to the start: no responder (every request meets silence), opens succeed, silence lasts
+// the asked time-out, the helper's waits are recorded but not slept, log cleared.
+void fake_kernel_reset();
+
+// Sets who answers the requests from now on.
+void fake_kernel_respond(FakeResponder responder);
+
+// Makes every open fail with `code` (a negated errno); 0 lets them succeed again.
+void fake_kernel_fail_open(int code);
+
+// How long a silent receive waits before -EAGAIN: `ms`, or the asked time-out when negative.
+void fake_kernel_set_silence_ms(int ms);
+
+// How long kernel_sleep_ms really sleeps: `ms`, or as long as asked when negative.
+void fake_kernel_set_sleep_ms(int ms);
+
+// Whether requests are kept in the log (the simulator turns this off for long runs).
+void fake_kernel_keep_requests(bool keep);
+
+const FakeKernelLog& fake_kernel_log();

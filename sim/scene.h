@@ -1,0 +1,86 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nl_writer.h"
+
+// A WiFi world for the stand-in kernel, written as a small line-based text (see sim/README.md):
+// the interfaces, the BSS records a scan dump lists, the associated station's statistics and
+// how the kernel treats a scan request.
+
+using Mac = std::array<uint8_t, 6>;
+
+// One rate-info nest (a station's transmit or receive rate).
+struct SceneRate {
+  std::optional<uint32_t> bitrate;  // units of 100 kbit/s
+  std::optional<uint8_t> mcs, vht_mcs, vht_nss, he_mcs, he_nss, eht_mcs, eht_nss;
+  int width = 20;  // 20, 40, 80, 160, 320, or 8080 for 80+80
+  bool short_gi = false;
+};
+
+struct SceneInterface {
+  std::optional<uint32_t> ifindex;  // absent for a wireless device without a netdev (P2P device)
+  std::string name;
+  uint32_t iftype = 2;  // NL80211_IFTYPE_*
+  uint32_t wiphy = 0;
+  Mac mac{};
+  std::optional<uint32_t> freq, width_code, center_freq1;
+  std::optional<Bytes> ssid;
+};
+
+struct SceneBss {
+  std::optional<Mac> bssid;  // bssid=none leaves the attribute out
+  std::optional<uint32_t> freq;
+  std::optional<int32_t> signal_mbm;
+  std::optional<uint32_t> status;   // NL80211_BSS_STATUS_*
+  std::optional<Bytes> beacon_ies;  // NL80211_BSS_BEACON_IES
+  std::optional<Bytes> ies;         // NL80211_BSS_INFORMATION_ELEMENTS (probe response)
+};
+
+struct SceneStation {
+  bool present = false;
+  std::optional<Mac> mac;         // default: the BSSID of the first associated BSS
+  std::optional<int> signal_dbm;  // absent: the reply carries no signal
+  int swing_db = 0;  // the signal moves by up to this much over `period_ms` (never through 0)
+  int period_ms = 8000;
+  std::optional<SceneRate> tx, rx;
+};
+
+// What a request of one kind meets instead of its normal answer.
+struct SceneFault {
+  bool silent = false;  // no reply at all: the exchange times out
+  int32_t error = 0;    // otherwise the kernel's error code
+};
+
+struct Scene {
+  std::string name = "unnamed";
+  bool family_present = true;  // false: resolving "nl80211" fails with ENOENT
+  uint16_t family_id = 32;
+  int32_t trigger_result = 0;  // 0 accepts the scan request, -EPERM refuses it
+  int scan_wait_ms = -1;       // how long an accepted trigger's wait really lasts; -1: as asked
+  std::vector<SceneInterface> interfaces;
+  std::vector<SceneBss> bss;
+  SceneStation station;
+  std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
+};
+
+// Parses a scene text into *scene (which should be default-constructed). False with
+// "line N: ..." in *error on the first bad line.
+bool parse_scene(std::string_view text, Scene* scene, std::string* error);
+
+// Reads and parses a scene file. False with the reason in *error.
+bool load_scene_file(const std::string& path, Scene* scene, std::string* error);
+
+// The built-in demo: a home network and neighbours on 2.4, 5 and 6 GHz, one hidden, one whose
+// name holds a double quote, a backslash and bytes that are not UTF-8.
+std::string_view demo_scene_text();
+
+// The information elements the scene writes for a BSS given only a name: SSID, supported rates,
+// DS parameter set (2.4 GHz), RSN unless open, and in the beacon a TIM. Exposed for tests.
+Bytes synthesized_ies(const Bytes& ssid, uint32_t freq, std::string_view security, bool beacon);

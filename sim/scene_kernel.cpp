@@ -1,0 +1,313 @@
+#include "scene_kernel.h"
+
+#include <linux/genetlink.h>
+#include <linux/netlink.h>
+#include <linux/nl80211.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr size_t kDumpDatagramLimit = 32768;
+constexpr uint32_t kGeneration = 7;
+
+struct Request {
+  uint32_t len = 0;
+  uint16_t type = 0;
+  uint16_t flags = 0;
+  uint32_t seq = 0;
+  uint8_t cmd = 0;
+  std::optional<uint32_t> ifindex;
+  std::optional<Mac> mac;
+  std::optional<std::string> family_name;
+};
+
+// Decodes what the kernel would look at; false for a request it would not answer at all (a
+// length that is not the datagram's, or too short for the headers).
+bool decode_request(const Bytes& bytes, Request* request) {
+  if (bytes.size() < NLMSG_HDRLEN + GENL_HDRLEN) return false;
+  std::memcpy(&request->len, bytes.data(), 4);
+  std::memcpy(&request->type, bytes.data() + 4, 2);
+  std::memcpy(&request->flags, bytes.data() + 6, 2);
+  std::memcpy(&request->seq, bytes.data() + 8, 4);
+  request->cmd = bytes[16];
+  if (request->len != bytes.size()) return false;
+  size_t at = NLMSG_HDRLEN + GENL_HDRLEN;
+  while (at + NLA_HDRLEN <= bytes.size()) {
+    uint16_t len = 0;
+    uint16_t type = 0;
+    std::memcpy(&len, bytes.data() + at, 2);
+    std::memcpy(&type, bytes.data() + at + 2, 2);
+    if (len < NLA_HDRLEN || at + len > bytes.size()) break;
+    const uint8_t* payload = bytes.data() + at + NLA_HDRLEN;
+    size_t size = len - NLA_HDRLEN;
+    if (request->type == GENL_ID_CTRL && type == CTRL_ATTR_FAMILY_NAME) {
+      request->family_name = std::string(reinterpret_cast<const char*>(payload),
+                                         strnlen(reinterpret_cast<const char*>(payload), size));
+    } else if (type == NL80211_ATTR_IFINDEX && size >= 4) {
+      uint32_t ifindex = 0;
+      std::memcpy(&ifindex, payload, 4);
+      request->ifindex = ifindex;
+    } else if (type == NL80211_ATTR_MAC && size >= 6) {
+      Mac mac{};
+      std::memcpy(mac.data(), payload, 6);
+      request->mac = mac;
+    }
+    at += NLA_ALIGN(len);
+  }
+  return true;
+}
+
+FakeReply error_reply(int32_t code, const Bytes& request) {
+  FakeReply reply;
+  reply.datagrams.push_back(error_datagram(code, request));
+  return reply;
+}
+
+// A dump: messages packed into datagrams as the kernel fills its buffers, then NLMSG_DONE alone.
+FakeReply dump_reply(const std::vector<Bytes>& messages, uint32_t seq) {
+  FakeReply reply;
+  Bytes datagram;
+  for (const Bytes& message : messages) {
+    if (!datagram.empty() && datagram.size() + message.size() > kDumpDatagramLimit) {
+      reply.datagrams.push_back(datagram);
+      datagram.clear();
+    }
+    datagram.insert(datagram.end(), message.begin(), message.end());
+  }
+  if (!datagram.empty()) reply.datagrams.push_back(datagram);
+  reply.datagrams.push_back(done_datagram(seq));
+  return reply;
+}
+
+FakeReply family_reply(const Scene& scene, const Request& request, const Bytes& bytes) {
+  if (request.cmd != CTRL_CMD_GETFAMILY) return error_reply(-EOPNOTSUPP, bytes);
+  if (!scene.family_present || request.family_name != "nl80211") return error_reply(-ENOENT, bytes);
+  NlWriter writer;
+  writer.begin_message(GENL_ID_CTRL, 0, request.seq, CTRL_CMD_NEWFAMILY);
+  writer.put_string(CTRL_ATTR_FAMILY_NAME, "nl80211");
+  writer.put_u16(CTRL_ATTR_FAMILY_ID, scene.family_id);
+  writer.put_u32(CTRL_ATTR_VERSION, 1);
+  writer.put_u32(CTRL_ATTR_HDRSIZE, 0);
+  writer.put_u32(CTRL_ATTR_MAXATTR, NL80211_ATTR_MAX);
+  writer.end_message();
+  FakeReply reply;
+  reply.datagrams.push_back(writer.bytes);
+  return reply;
+}
+
+const SceneInterface* interface_by_index(const Scene& scene, std::optional<uint32_t> ifindex) {
+  for (const SceneInterface& iface : scene.interfaces) {
+    if (ifindex && iface.ifindex == ifindex) return &iface;
+  }
+  return nullptr;
+}
+
+FakeReply interface_dump(const Scene& scene, const Request& request) {
+  std::vector<Bytes> messages;
+  uint64_t wdev = 1;
+  for (const SceneInterface& iface : scene.interfaces) {
+    NlWriter writer;
+    writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_INTERFACE);
+    if (iface.ifindex) {
+      writer.put_u32(NL80211_ATTR_IFINDEX, *iface.ifindex);
+      writer.put_string(NL80211_ATTR_IFNAME, iface.name);
+    }
+    writer.put_u32(NL80211_ATTR_WIPHY, iface.wiphy);
+    writer.put_u32(NL80211_ATTR_IFTYPE, iface.iftype);
+    writer.put_u64(NL80211_ATTR_WDEV, (static_cast<uint64_t>(iface.wiphy) << 32) | wdev++);
+    writer.put(NL80211_ATTR_MAC, iface.mac);
+    writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
+    if (iface.ifindex) writer.put_u8(NL80211_ATTR_4ADDR, 0);
+    if (iface.freq) {
+      writer.put_u32(NL80211_ATTR_WIPHY_FREQ, *iface.freq);
+      writer.put_u32(NL80211_ATTR_WIPHY_FREQ_OFFSET, 0);  // a type above the helper's table
+    }
+    if (iface.width_code) writer.put_u32(NL80211_ATTR_CHANNEL_WIDTH, *iface.width_code);
+    if (iface.center_freq1) writer.put_u32(NL80211_ATTR_CENTER_FREQ1, *iface.center_freq1);
+    if (iface.ssid) writer.put(NL80211_ATTR_SSID, *iface.ssid);
+    writer.end_message();
+    messages.push_back(writer.bytes);
+  }
+  return dump_reply(messages, request.seq);
+}
+
+FakeReply scan_dump(const Scene& scene, const Request& request, const Bytes& bytes) {
+  if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+  std::vector<Bytes> messages;
+  uint64_t tsf = 1000000;
+  for (const SceneBss& bss : scene.bss) {
+    NlWriter writer;
+    writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_SCAN_RESULTS);
+    writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
+    writer.put_u32(NL80211_ATTR_IFINDEX, *request.ifindex);
+    writer.put_u64(NL80211_ATTR_WDEV, 1);
+    writer.begin_nest(NL80211_ATTR_BSS);
+    if (bss.bssid) writer.put(NL80211_BSS_BSSID, *bss.bssid);
+    writer.put_u64(NL80211_BSS_TSF, tsf += 102400);
+    if (bss.ies) writer.put(NL80211_BSS_INFORMATION_ELEMENTS, *bss.ies);
+    if (bss.beacon_ies) writer.put(NL80211_BSS_BEACON_IES, *bss.beacon_ies);
+    writer.put_u16(NL80211_BSS_BEACON_INTERVAL, 100);
+    writer.put_u16(NL80211_BSS_CAPABILITY, 0x0411);
+    if (bss.freq) writer.put_u32(NL80211_BSS_FREQUENCY, *bss.freq);
+    writer.put_u32(NL80211_BSS_CHAN_WIDTH, NL80211_BSS_CHAN_WIDTH_20);
+    writer.put_u32(NL80211_BSS_SEEN_MS_AGO, 120);
+    if (bss.signal_mbm) writer.put_s32(NL80211_BSS_SIGNAL_MBM, *bss.signal_mbm);
+    if (bss.status) writer.put_u32(NL80211_BSS_STATUS, *bss.status);
+    writer.end_nest();
+    writer.end_message();
+    messages.push_back(writer.bytes);
+  }
+  return dump_reply(messages, request.seq);
+}
+
+void put_rate(NlWriter& writer, uint16_t type, const SceneRate& rate) {
+  writer.begin_nest(type);
+  if (rate.bitrate) {
+    writer.put_u32(NL80211_RATE_INFO_BITRATE32, *rate.bitrate);
+    // Like the kernel: the 16-bit rate only while it fits.
+    if (*rate.bitrate <= UINT16_MAX) {
+      writer.put_u16(NL80211_RATE_INFO_BITRATE, static_cast<uint16_t>(*rate.bitrate));
+    }
+  }
+  if (rate.mcs) writer.put_u8(NL80211_RATE_INFO_MCS, *rate.mcs);
+  if (rate.vht_mcs) writer.put_u8(NL80211_RATE_INFO_VHT_MCS, *rate.vht_mcs);
+  if (rate.vht_nss) writer.put_u8(NL80211_RATE_INFO_VHT_NSS, *rate.vht_nss);
+  if (rate.he_mcs) writer.put_u8(NL80211_RATE_INFO_HE_MCS, *rate.he_mcs);
+  if (rate.he_nss) writer.put_u8(NL80211_RATE_INFO_HE_NSS, *rate.he_nss);
+  if (rate.eht_mcs) writer.put_u8(NL80211_RATE_INFO_EHT_MCS, *rate.eht_mcs);
+  if (rate.eht_nss) writer.put_u8(NL80211_RATE_INFO_EHT_NSS, *rate.eht_nss);
+  switch (rate.width) {
+    case 40:
+      writer.put_flag(NL80211_RATE_INFO_40_MHZ_WIDTH);
+      break;
+    case 80:
+      writer.put_flag(NL80211_RATE_INFO_80_MHZ_WIDTH);
+      break;
+    case 8080:
+      writer.put_flag(NL80211_RATE_INFO_80P80_MHZ_WIDTH);
+      break;
+    case 160:
+      writer.put_flag(NL80211_RATE_INFO_160_MHZ_WIDTH);
+      break;
+    case 320:
+      writer.put_flag(NL80211_RATE_INFO_320_MHZ_WIDTH);
+      break;
+    default:
+      break;
+  }
+  if (rate.short_gi) writer.put_flag(NL80211_RATE_INFO_SHORT_GI);
+  writer.end_nest();
+}
+
+std::optional<Mac> station_mac(const Scene& scene) {
+  if (scene.station.mac) return scene.station.mac;
+  for (const SceneBss& bss : scene.bss) {
+    if (bss.status == NL80211_BSS_STATUS_ASSOCIATED && bss.bssid) return bss.bssid;
+  }
+  return std::nullopt;
+}
+
+FakeReply station_reply(const Scene& scene, const Request& request, const Bytes& bytes,
+                        uint64_t now_ms) {
+  if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+  std::optional<Mac> mac = station_mac(scene);
+  if (!scene.station.present || !mac || request.mac != mac) return error_reply(-ENOENT, bytes);
+  const SceneStation& station = scene.station;
+  NlWriter writer;
+  writer.begin_message(request.type, 0, request.seq, NL80211_CMD_NEW_STATION);
+  writer.put_u32(NL80211_ATTR_IFINDEX, *request.ifindex);
+  writer.put(NL80211_ATTR_MAC, *mac);
+  writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
+  writer.begin_nest(NL80211_ATTR_STA_INFO);
+  writer.put_u32(NL80211_STA_INFO_CONNECTED_TIME, static_cast<uint32_t>(now_ms / 1000));
+  writer.put_u32(NL80211_STA_INFO_INACTIVE_TIME, 40);
+  writer.put_u64(NL80211_STA_INFO_RX_BYTES64, 123456);
+  writer.put_u64(NL80211_STA_INFO_TX_BYTES64, 65432);
+  if (station.signal_dbm) {
+    int signal = station_signal_at(station, now_ms);
+    writer.put_u8(NL80211_STA_INFO_SIGNAL, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+    writer.put_u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+  }
+  if (station.tx) put_rate(writer, NL80211_STA_INFO_TX_BITRATE, *station.tx);
+  if (station.rx) put_rate(writer, NL80211_STA_INFO_RX_BITRATE, *station.rx);
+  writer.end_nest();
+  writer.end_message();
+  FakeReply reply;
+  reply.datagrams.push_back(writer.bytes);
+  return reply;
+}
+
+const char* request_name(const Request& request) {
+  if (request.type == GENL_ID_CTRL) return "family";
+  switch (request.cmd) {
+    case NL80211_CMD_GET_INTERFACE:
+      return "interfaces";
+    case NL80211_CMD_TRIGGER_SCAN:
+      return "scan-trigger";
+    case NL80211_CMD_GET_SCAN:
+      return "scan-dump";
+    case NL80211_CMD_GET_STATION:
+      return "station";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+int station_signal_at(const SceneStation& station, uint64_t now_ms) {
+  int signal = station.signal_dbm.value_or(0);
+  if (station.swing_db > 0) {
+    // Triangle wave through -swing .. +swing over one period.
+    uint64_t period = static_cast<uint64_t>(station.period_ms);
+    int64_t phase = static_cast<int64_t>(now_ms % period);
+    int64_t half = static_cast<int64_t>(period / 2);
+    int64_t up = phase < half ? phase : static_cast<int64_t>(period) - phase;
+    signal += static_cast<int>(-station.swing_db +
+                               (2 * station.swing_db * up) / std::max<int64_t>(half, 1));
+  }
+  signal = std::clamp(signal, -128, 127);
+  return signal == 0 && station.swing_db > 0 ? -1 : signal;
+}
+
+FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now_ms) {
+  Request request;
+  if (!decode_request(bytes, &request)) return FakeReply{};  // the kernel stays silent
+  auto fault = scene.faults.find(request_name(request));
+  if (fault != scene.faults.end()) {
+    return fault->second.silent ? FakeReply{} : error_reply(fault->second.error, bytes);
+  }
+  if (request.type == GENL_ID_CTRL) return family_reply(scene, request, bytes);
+  if (!scene.family_present || request.type != scene.family_id) return error_reply(-ENOENT, bytes);
+  switch (request.cmd) {
+    case NL80211_CMD_GET_INTERFACE:
+      return interface_dump(scene, request);
+    case NL80211_CMD_GET_SCAN:
+      if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
+      return scan_dump(scene, request, bytes);
+    case NL80211_CMD_TRIGGER_SCAN:
+      if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+      if (scene.trigger_result != 0 || (request.flags & NLM_F_ACK) != 0) {
+        return error_reply(scene.trigger_result, bytes);
+      }
+      return FakeReply{};  // accepted without an acknowledgement asked for: nothing is sent
+    case NL80211_CMD_GET_STATION:
+      return station_reply(scene, request, bytes, now_ms);
+    default:
+      return error_reply(-EOPNOTSUPP, bytes);
+  }
+}
+
+FakeResponder scene_responder(std::shared_ptr<const Scene> scene) {
+  return [scene](const Bytes& request) {
+    uint64_t now_ms = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now().time_since_epoch())
+                                                .count());
+    return answer_from_scene(*scene, request, now_ms);
+  };
+}

@@ -1,0 +1,31 @@
+// The helper with the stand-in kernel in place of the real one, serving a scene: the file named
+// by TIVEL_SIM_SCENE, or the built-in demo. For tests, demos and benchmarks on machines without
+// WiFi; never shipped.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/startup.h"
+#include "fake_kernel.h"
+#include "scene.h"
+#include "scene_kernel.h"
+
+int main(int argc, char** argv) {
+  const char* path = std::getenv("TIVEL_SIM_SCENE");
+  auto scene = std::make_shared<Scene>();
+  std::string error;
+  bool loaded = path != nullptr && path[0] != '\0'
+                    ? load_scene_file(path, scene.get(), &error)
+                    : parse_scene(demo_scene_text(), scene.get(), &error);
+  if (!loaded) {
+    std::fprintf(stderr, "tamberline-tivel-helper-sim: bad scene: %s\n", error.c_str());
+    return 3;
+  }
+  fake_kernel_reset();
+  fake_kernel_keep_requests(false);
+  fake_kernel_set_silence_ms(-1);  // a silent kernel costs the full receive time-out
+  fake_kernel_set_sleep_ms(scene->scan_wait_ms);
+  fake_kernel_respond(scene_responder(scene));
+  return helper_main(argc, argv);
+}

@@ -1,0 +1,198 @@
+#include "wifi/netlink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "wifi/kernel_port.h"
+#include "wifi/nl80211_codes.h"
+
+uint32_t nl_seq = 1;
+alignas(8) uint8_t nl_rx_buffer[kReceiveBufferSize];
+int32_t nl80211_family_id = -1;
+int32_t wifi_ifindex = -1;
+char wifi_ifname[40] = {};
+
+namespace {
+
+constexpr size_t kMsgHeaderSize = 16;
+constexpr size_t kGenlHeaderEnd = 20;  // netlink header plus the 4-byte generic-netlink header
+constexpr size_t kAttrHeaderSize = 4;
+constexpr int32_t kLargestErrno = 4095;
+
+// One table serves every message of every exchange; cleared before each message is walked.
+const NlAttr* attr_table[kAttrTableMaxType + 1];
+
+size_t align4(size_t length) {
+  return (length + 3) & ~size_t{3};
+}
+
+const uint8_t* bytes_of(const NlAttr* attribute) {
+  return reinterpret_cast<const uint8_t*>(attribute);
+}
+
+struct MessageHeader {
+  uint32_t len;
+  uint16_t type;
+  uint16_t flags;
+};
+
+MessageHeader read_header(const uint8_t* at) {
+  MessageHeader header{};
+  std::memcpy(&header.len, at, 4);
+  std::memcpy(&header.type, at + 4, 2);
+  std::memcpy(&header.flags, at + 6, 2);
+  return header;
+}
+
+// The code of an NLMSG_ERROR message: the kernel sends 0 or a negated errno. A message too short
+// to hold one, or a value no kernel sends, ends the exchange as an I/O error rather than being
+// taken for success or handed to strerror.
+int32_t error_code(const uint8_t* message, uint32_t length) {
+  if (length < kMsgHeaderSize + 4) return -EIO;
+  int32_t code = 0;
+  std::memcpy(&code, message + kMsgHeaderSize, 4);
+  return code > 0 || code < -kLargestErrno ? -EIO : code;
+}
+
+enum class DatagramEnd { kWaitForMore, kFinal, kExchangeOver };
+
+// Walks the messages of one datagram. kExchangeOver with *result set on NLMSG_DONE or
+// NLMSG_ERROR; kFinal when a message lacked NLM_F_MULTI.
+DatagramEnd walk_datagram(const uint8_t* bytes, size_t remaining, NetlinkCallback callback,
+                          void* user_data, int32_t* result) {
+  bool final = false;
+  while (remaining >= kMsgHeaderSize) {
+    MessageHeader header = read_header(bytes);
+    if (header.len < kMsgHeaderSize || header.len > remaining) break;
+    if (header.type == nl::kMsgDone) {
+      *result = 0;
+      return DatagramEnd::kExchangeOver;
+    }
+    if (header.type == nl::kMsgError) {
+      *result = error_code(bytes, header.len);
+      return DatagramEnd::kExchangeOver;
+    }
+    if ((header.flags & nl::kFlagMulti) == 0) final = true;
+    // A message shorter than both headers has no attributes (and its walk starts at its end).
+    size_t headers = std::min<size_t>(header.len, kGenlHeaderEnd);
+    parse_attributes(bytes + headers, header.len - headers, attr_table, kAttrTableMaxType);
+    if (callback != nullptr) callback(attr_table, kAttrTableMaxType, user_data);
+    size_t step = align4(header.len);
+    if (step >= remaining) break;
+    bytes += step;
+    remaining -= step;
+  }
+  return final ? DatagramEnd::kFinal : DatagramEnd::kWaitForMore;
+}
+
+}  // namespace
+
+int32_t netlink_exchange(const NetlinkRequest& request, NetlinkCallback callback, void* user_data) {
+  int fd = kernel_open(kReceiveTimeoutMs);
+  if (fd < 0) return fd;
+  size_t length = std::min<size_t>(request.nlmsg_len, sizeof request);
+  int sent = kernel_send(fd, reinterpret_cast<const uint8_t*>(&request), length);
+  if (sent < 0) {
+    kernel_close(fd);
+    return sent;
+  }
+  for (;;) {
+    long got = kernel_recv(fd, nl_rx_buffer, sizeof nl_rx_buffer);
+    if (got <= 0) {
+      kernel_close(fd);
+      return got == 0 ? -EIO : static_cast<int32_t>(std::max<long>(got, -kLargestErrno));
+    }
+    size_t size = std::min<size_t>(static_cast<size_t>(got), sizeof nl_rx_buffer);
+    if (size < kMsgHeaderSize) continue;  // too short to be a message: keep waiting
+    int32_t result = 0;
+    DatagramEnd end = walk_datagram(nl_rx_buffer, size, callback, user_data, &result);
+    if (end != DatagramEnd::kWaitForMore) {
+      kernel_close(fd);
+      return result;
+    }
+  }
+}
+
+void parse_attributes(const uint8_t* bytes, size_t length, const NlAttr** table, int max_type) {
+  std::fill(table, table + max_type + 1, nullptr);
+  while (length >= kAttrHeaderSize) {
+    const NlAttr* attribute = reinterpret_cast<const NlAttr*>(bytes);
+    uint16_t len = attr_len(attribute);
+    if (len < kAttrHeaderSize || len > length) return;
+    uint16_t type = attr_type(attribute);
+    if (type <= max_type) table[type] = attribute;
+    size_t step = align4(len);
+    if (step >= length) return;
+    bytes += step;
+    length -= step;
+  }
+}
+
+void parse_nested(const NlAttr* attribute, const NlAttr** table, int max_type) {
+  size_t payload = attr_payload_len(attribute);
+  if (payload < kAttrHeaderSize) {
+    std::fill(table, table + max_type + 1, nullptr);
+    return;
+  }
+  parse_attributes(attr_payload(attribute), payload, table, max_type);
+}
+
+uint16_t attr_len(const NlAttr* attribute) {
+  uint16_t len = 0;
+  std::memcpy(&len, bytes_of(attribute), 2);
+  return len;
+}
+
+uint16_t attr_type(const NlAttr* attribute) {
+  uint16_t type = 0;
+  std::memcpy(&type, bytes_of(attribute) + 2, 2);
+  return type & 0x3FFF;  // clears NLA_F_NESTED and NLA_F_NET_BYTEORDER
+}
+
+const uint8_t* attr_payload(const NlAttr* attribute) {
+  return bytes_of(attribute) + kAttrHeaderSize;
+}
+
+size_t attr_payload_len(const NlAttr* attribute) {
+  if (attribute == nullptr) return 0;
+  uint16_t len = attr_len(attribute);
+  return len > kAttrHeaderSize ? len - kAttrHeaderSize : 0;
+}
+
+namespace {
+
+bool read_fixed(const NlAttr* attribute, void* out, size_t width) {
+  if (attr_payload_len(attribute) < width) return false;
+  std::memcpy(out, attr_payload(attribute), width);
+  return true;
+}
+
+}  // namespace
+
+bool attr_u8(const NlAttr* attribute, uint8_t* out) {
+  return read_fixed(attribute, out, 1);
+}
+bool attr_u16(const NlAttr* attribute, uint16_t* out) {
+  return read_fixed(attribute, out, 2);
+}
+bool attr_u32(const NlAttr* attribute, uint32_t* out) {
+  return read_fixed(attribute, out, 4);
+}
+bool attr_s32(const NlAttr* attribute, int32_t* out) {
+  return read_fixed(attribute, out, 4);
+}
+bool attr_mac(const NlAttr* attribute, uint8_t out[6]) {
+  return read_fixed(attribute, out, 6);
+}
+
+void attr_text(const NlAttr* attribute, char* out, size_t out_size) {
+  size_t limit = std::min(attr_payload_len(attribute), out_size - 1);
+  const uint8_t* payload = limit > 0 ? attr_payload(attribute) : nullptr;
+  size_t n = 0;
+  while (n < limit && payload[n] != 0) {
+    out[n] = static_cast<char>(payload[n]);
+    ++n;
+  }
+  out[n] = '\0';
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Generic-netlink exchange with the kernel: one request on a fresh socket, every reply message
+// walked into an attribute table and handed to a callback. Single-threaded and not reentrant.
+
+// A request as sent: netlink header, generic-netlink header, then attributes back to back, each
+// padded to 4 bytes. Zero-filled before use; requests.h fills in the five forms the helper sends.
+struct NetlinkRequest {
+  uint32_t nlmsg_len;  // bytes to send, header included
+  uint16_t nlmsg_type;
+  uint16_t nlmsg_flags;
+  uint32_t nlmsg_seq;
+  uint32_t nlmsg_pid;
+  uint8_t cmd;
+  uint8_t version;
+  uint16_t reserved;
+  uint8_t attributes[256];
+};
+
+// An attribute header (u16 nla_len, u16 nla_type) inside received bytes. Only a handle: read it
+// with the functions below, which never look past nla_len.
+struct NlAttr;
+
+inline constexpr int kAttrTableMaxType = 200;
+inline constexpr int kReceiveTimeoutMs = 3000;
+inline constexpr size_t kReceiveBufferSize = 65536;
+
+// The per-message callback: `table[t]` is the last attribute of type t (0..max_type) in the
+// message, or null. Pointers are valid only during the call. Must not start another exchange.
+using NetlinkCallback = void (*)(const NlAttr* const* table, int max_type, void* user_data);
+
+extern uint32_t nl_seq;                           // sequence number of the next request; from 1
+extern uint8_t nl_rx_buffer[kReceiveBufferSize];  // every reply datagram lands here
+extern int32_t nl80211_family_id;                 // -1 until wifi_open resolves it
+extern int32_t wifi_ifindex;                      // -1 until an interface is chosen
+extern char wifi_ifname[40];                      // name of the chosen interface
+
+// Sends the first nlmsg_len bytes of `request` on a fresh socket and hands every reply message to
+// `callback` (may be null) until the exchange ends. Returns 0 (end of dump, acknowledgement, or a
+// datagram holding a message without NLM_F_MULTI), the kernel's negative error code, -errno of a
+// failed socket/send/receive (-EAGAIN after 3 s of silence), or -EIO for an empty datagram or an
+// error message that carries no valid code.
+int32_t netlink_exchange(const NetlinkRequest& request, NetlinkCallback callback, void* user_data);
+
+// Clears table[0..max_type], then stores each attribute of `bytes[0..length)` whose type (flags
+// cleared) is at most max_type; the walk stops at an attribute shorter than its header or longer
+// than what remains. A later attribute of a type replaces an earlier one.
+void parse_attributes(const uint8_t* bytes, size_t length, const NlAttr** table, int max_type);
+
+// parse_attributes over the payload of a nested `attribute` (null or fewer than 4 payload bytes:
+// an empty table).
+void parse_nested(const NlAttr* attribute, const NlAttr** table, int max_type);
+
+// Attribute readers. Each fixed-width read succeeds only when the payload holds at least that many
+// bytes; a null or shorter attribute counts as absent (false, `out` untouched).
+uint16_t attr_len(const NlAttr* attribute);
+uint16_t attr_type(const NlAttr* attribute);  // without the nested and byte-order flags
+const uint8_t* attr_payload(const NlAttr* attribute);
+size_t attr_payload_len(const NlAttr* attribute);
+bool attr_u8(const NlAttr* attribute, uint8_t* out);
+bool attr_u16(const NlAttr* attribute, uint16_t* out);
+bool attr_u32(const NlAttr* attribute, uint32_t* out);
+bool attr_s32(const NlAttr* attribute, int32_t* out);
+bool attr_mac(const NlAttr* attribute, uint8_t out[6]);
+
+// Copies the payload as text into `out`: stops at a zero byte, at the payload's end, or at
+// out_size - 1 bytes, and always terminates (out_size > 0). A null attribute gives "".
+void attr_text(const NlAttr* attribute, char* out, size_t out_size);

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+
+// The numbers of the netlink, generic-netlink and nl80211 interface that the WiFi source uses,
+// written out so the parser stands on its own (the tests check them against the kernel headers).
+namespace nl {
+
+// Netlink message header.
+inline constexpr uint16_t kMsgNoop = 1;
+inline constexpr uint16_t kMsgError = 2;  // NLMSG_ERROR
+inline constexpr uint16_t kMsgDone = 3;   // NLMSG_DONE
+inline constexpr uint16_t kFlagRequest = 0x1;
+inline constexpr uint16_t kFlagMulti = 0x2;
+inline constexpr uint16_t kFlagAck = 0x4;
+inline constexpr uint16_t kFlagDump = 0x300;  // NLM_F_ROOT | NLM_F_MATCH
+
+// Generic-netlink controller.
+inline constexpr uint16_t kGenlIdCtrl = 16;
+inline constexpr uint8_t kCtrlCmdGetFamily = 3;
+inline constexpr uint16_t kCtrlAttrFamilyId = 1;
+inline constexpr uint16_t kCtrlAttrFamilyName = 2;
+
+// nl80211 commands.
+inline constexpr uint8_t kCmdGetInterface = 5;
+inline constexpr uint8_t kCmdGetStation = 17;
+inline constexpr uint8_t kCmdGetScan = 32;
+inline constexpr uint8_t kCmdTriggerScan = 33;
+
+// nl80211 message attributes.
+inline constexpr uint16_t kAttrIfindex = 3;
+inline constexpr uint16_t kAttrIfname = 4;
+inline constexpr uint16_t kAttrIftype = 5;
+inline constexpr uint16_t kAttrMac = 6;
+inline constexpr uint16_t kAttrStaInfo = 21;
+inline constexpr uint16_t kAttrWiphyFreq = 38;
+inline constexpr uint16_t kAttrBss = 47;
+inline constexpr uint16_t kAttrSsid = 52;
+inline constexpr uint16_t kAttrChannelWidth = 159;
+
+inline constexpr uint32_t kIftypeStation = 2;
+
+// Nested in NL80211_ATTR_BSS.
+inline constexpr uint16_t kBssBssid = 1;
+inline constexpr uint16_t kBssFrequency = 2;
+inline constexpr uint16_t kBssInformationElements = 6;
+inline constexpr uint16_t kBssSignalMbm = 7;
+inline constexpr uint16_t kBssStatus = 9;
+inline constexpr uint16_t kBssBeaconIes = 11;
+inline constexpr uint32_t kBssStatusAssociated = 1;
+
+// Nested in NL80211_ATTR_STA_INFO.
+inline constexpr uint16_t kStaInfoSignal = 7;
+inline constexpr uint16_t kStaInfoTxBitrate = 8;
+inline constexpr uint16_t kStaInfoRxBitrate = 14;
+
+// Nested in a station's bit-rate attribute.
+inline constexpr uint16_t kRateBitrate = 1;
+inline constexpr uint16_t kRateMcs = 2;
+inline constexpr uint16_t kRate40MhzWidth = 3;
+inline constexpr uint16_t kRateBitrate32 = 5;
+inline constexpr uint16_t kRateVhtNss = 7;
+inline constexpr uint16_t kRate80MhzWidth = 8;
+inline constexpr uint16_t kRate80p80MhzWidth = 9;
+inline constexpr uint16_t kRate160MhzWidth = 10;
+inline constexpr uint16_t kRateHeNss = 14;
+inline constexpr uint16_t kRate320MhzWidth = 18;
+inline constexpr uint16_t kRateEhtNss = 20;
+
+}  // namespace nl

@@ -1,0 +1,66 @@
+#include "wifi/requests.h"
+
+#include <cstring>
+
+#include "wifi/nl80211_codes.h"
+
+namespace {
+
+constexpr uint32_t kHeadersSize = 20;
+
+void start_request(NetlinkRequest* request, uint16_t type, uint16_t flags, uint8_t cmd) {
+  std::memset(request, 0, sizeof *request);
+  request->nlmsg_len = kHeadersSize;
+  request->nlmsg_type = type;
+  request->nlmsg_flags = flags;
+  request->nlmsg_seq = nl_seq++;
+  request->cmd = cmd;
+  request->version = 1;
+}
+
+// Appends one attribute after those already in the request and pads it to 4 bytes (the padding
+// is already zero). REQUIRES: the attribute fits in the 256-byte attribute area.
+void add_attribute(NetlinkRequest* request, uint16_t type, const void* payload, uint16_t size) {
+  uint8_t* at = request->attributes + (request->nlmsg_len - kHeadersSize);
+  uint16_t nla_len = static_cast<uint16_t>(4 + size);
+  std::memcpy(at, &nla_len, 2);
+  std::memcpy(at + 2, &type, 2);
+  std::memcpy(at + 4, payload, size);
+  request->nlmsg_len += (nla_len + 3u) & ~3u;
+}
+
+void add_u32(NetlinkRequest* request, uint16_t type, uint32_t value) {
+  add_attribute(request, type, &value, sizeof value);
+}
+
+uint16_t family_type() {
+  return static_cast<uint16_t>(nl80211_family_id);
+}
+
+}  // namespace
+
+void build_family_request(NetlinkRequest* request) {
+  start_request(request, nl::kGenlIdCtrl, nl::kFlagRequest, nl::kCtrlCmdGetFamily);
+  static constexpr char kName[] = "nl80211";  // sent with its terminating zero: 8 bytes
+  add_attribute(request, nl::kCtrlAttrFamilyName, kName, sizeof kName);
+}
+
+void build_interface_dump_request(NetlinkRequest* request) {
+  start_request(request, family_type(), nl::kFlagRequest | nl::kFlagDump, nl::kCmdGetInterface);
+}
+
+void build_scan_trigger_request(NetlinkRequest* request, int32_t ifindex) {
+  start_request(request, family_type(), nl::kFlagRequest | nl::kFlagAck, nl::kCmdTriggerScan);
+  add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
+}
+
+void build_scan_dump_request(NetlinkRequest* request, int32_t ifindex) {
+  start_request(request, family_type(), nl::kFlagRequest | nl::kFlagDump, nl::kCmdGetScan);
+  add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
+}
+
+void build_station_request(NetlinkRequest* request, int32_t ifindex, const uint8_t mac[6]) {
+  start_request(request, family_type(), nl::kFlagRequest, nl::kCmdGetStation);
+  add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
+  add_attribute(request, nl::kAttrMac, mac, 6);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "wifi/netlink.h"
+
+// The five requests the helper ever sends. Each zero-fills `request`, takes nl_seq (and advances
+// it), sets nlmsg_len to the exact length and uses generic-netlink version 1. All but the family
+// request go to nl80211_family_id.
+
+// CTRL_CMD_GETFAMILY for "nl80211" to the controller; 32 bytes.
+void build_family_request(NetlinkRequest* request);
+
+// NL80211_CMD_GET_INTERFACE as a dump; 20 bytes.
+void build_interface_dump_request(NetlinkRequest* request);
+
+// NL80211_CMD_TRIGGER_SCAN on `ifindex`, asking for an acknowledgement; 28 bytes.
+void build_scan_trigger_request(NetlinkRequest* request, int32_t ifindex);
+
+// NL80211_CMD_GET_SCAN on `ifindex` as a dump; 28 bytes.
+void build_scan_dump_request(NetlinkRequest* request, int32_t ifindex);
+
+// NL80211_CMD_GET_STATION for the station `mac` on `ifindex`; 40 bytes.
+void build_station_request(NetlinkRequest* request, int32_t ifindex, const uint8_t mac[6]);

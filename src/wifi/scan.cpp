@@ -1,0 +1,111 @@
+#include "wifi/scan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "wifi/kernel_port.h"
+#include "wifi/nl80211_codes.h"
+#include "wifi/requests.h"
+
+uint8_t assoc_known = 0;
+uint8_t assoc_bssid[6] = {};
+
+namespace {
+
+constexpr int kBssMaxType = 15;
+constexpr size_t kMaxIes = sizeof ScanEntry::ies;
+constexpr uint8_t kSsidElement = 0;
+constexpr size_t kMaxSsid = 32;
+
+// The network name comes only from the first element, and only when that is the SSID element
+// and all its bytes are present.
+void take_ssid(ScanEntry* entry) {
+  if (entry->ie_len < 2 || entry->ies[0] != kSsidElement) return;
+  size_t length = std::min<size_t>(entry->ies[1], kMaxSsid);
+  if (static_cast<size_t>(entry->ie_len) < length + 2) return;
+  std::memcpy(entry->ssid, entry->ies + 2, length);
+  entry->ssid[length] = '\0';
+}
+
+// Strongest first; records of equal signal keep the kernel's order. Records move whole through
+// one spare record rather than the stack (each is over 2 KB).
+void sort_strongest_first(ScanEntry* entries, int32_t count) {
+  static ScanEntry spare;
+  for (int32_t i = 1; i < count; ++i) {
+    if (entries[i - 1].signal_dbm >= entries[i].signal_dbm) continue;
+    spare = entries[i];
+    int32_t j = i;
+    while (j > 0 && entries[j - 1].signal_dbm < spare.signal_dbm) {
+      entries[j] = entries[j - 1];
+      --j;
+    }
+    entries[j] = spare;
+  }
+}
+
+}  // namespace
+
+void on_bss(const NlAttr* const* table, int, void* user_data) {
+  ScanCollector* collector = static_cast<ScanCollector*>(user_data);
+  if (table[nl::kAttrBss] == nullptr || collector->count >= collector->capacity) return;
+  const NlAttr* bss[kBssMaxType + 1];
+  parse_nested(table[nl::kAttrBss], bss, kBssMaxType);
+
+  ScanEntry* entry = &collector->entries[collector->count++];
+  std::memset(entry, 0, sizeof *entry);
+  if (attr_mac(bss[nl::kBssBssid], entry->bssid)) entry->has_bssid = 1;
+  uint32_t freq = 0;
+  if (attr_u32(bss[nl::kBssFrequency], &freq)) {
+    entry->freq_mhz = static_cast<int32_t>(freq);
+    entry->channel = channel_from_freq(entry->freq_mhz);
+  }
+  int32_t signal_mbm = 0;
+  if (attr_s32(bss[nl::kBssSignalMbm], &signal_mbm)) entry->signal_dbm = signal_mbm / 100;
+  uint32_t status = 0;
+  if (attr_u32(bss[nl::kBssStatus], &status) && status == nl::kBssStatusAssociated) {
+    entry->associated = 1;
+    if (entry->has_bssid) {
+      std::memcpy(assoc_bssid, entry->bssid, sizeof assoc_bssid);
+      assoc_known = 1;
+    }
+  }
+  // Beacon elements when the kernel has them, else those of the probe response.
+  const NlAttr* ies =
+      bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
+  if (ies == nullptr) return;
+  size_t copied = std::min(attr_payload_len(ies), kMaxIes);
+  if (copied > 0) std::memcpy(entry->ies, attr_payload(ies), copied);
+  entry->ie_len = static_cast<int32_t>(copied);
+  take_ssid(entry);
+}
+
+int32_t channel_from_freq(int32_t f) {
+  if (f == 2484) return 14;
+  if (f >= 2412 && f <= 2483) return (f - 2407) / 5;
+  if (f >= 5150 && f <= 5925) return (f - 5000) / 5;
+  if (f >= 5955 && f <= 7125) return (f - 5950) / 5;
+  return 0;
+}
+
+int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size) {
+  if (nl80211_family_id < 0 || wifi_ifindex < 0) {
+    std::snprintf(msg, msg_size, "no WiFi interface found");
+    return -1;
+  }
+  NetlinkRequest request;
+  build_scan_trigger_request(&request, wifi_ifindex);
+  // A refused trigger (unprivileged user, scan already running) is normal: the dump then lists
+  // what the system scanned last.
+  if (netlink_exchange(request, nullptr, nullptr) == 0) kernel_sleep_ms(kScanWaitMs);
+
+  ScanCollector collector{entries, std::max(capacity, 0), 0};
+  build_scan_dump_request(&request, wifi_ifindex);
+  int32_t result = netlink_exchange(request, on_bss, &collector);
+  if (collector.count == 0 && result < 0) {
+    std::snprintf(msg, msg_size, "scan failed: %s", std::strerror(-result));
+    return -1;
+  }
+  sort_strongest_first(entries, collector.count);
+  return collector.count;
+}

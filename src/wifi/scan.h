@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+#include "wifi/netlink.h"
+#include "wifi/wifi.h"
+
+// Reading BSS records from nl80211 scan dumps, and the association memory they feed.
+
+// Where the records of one scan dump go.
+struct ScanCollector {
+  ScanEntry* entries;
+  int32_t capacity;  // records that fit
+  int32_t count;     // records taken so far
+};
+
+inline constexpr int kScanWaitMs = 4000;  // the kernel's scan takes about this long once accepted
+
+// The last BSS a dump reported as associated (with a BSSID). assoc_known is set by on_bss and
+// cleared by link_query at the start of each association probe.
+extern uint8_t assoc_known;
+extern uint8_t assoc_bssid[6];
+
+// Callback for scan dumps; user data a ScanCollector. Turns each NL80211_ATTR_BSS message into
+// the next zero-filled record while count < capacity (ignoring it entirely otherwise) and notes
+// an associated BSS in the association memory.
+void on_bss(const NlAttr* const* table, int max_type, void* collector);
+
+// Channel number of a 2.4, 5 or 6 GHz centre frequency in MHz; 0 for anything else.
+int32_t channel_from_freq(int32_t freq_mhz);

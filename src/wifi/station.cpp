@@ -1,0 +1,78 @@
+#include "wifi/station.h"
+
+#include "wifi/nl80211_codes.h"
+#include "wifi/requests.h"
+#include "wifi/scan.h"
+#include "wifi/wifi.h"
+
+namespace {
+
+constexpr int kStaInfoMaxType = 39;
+constexpr int kRateInfoMaxType = 23;
+
+}  // namespace
+
+void on_station(const NlAttr* const* table, int, void* user_data) {
+  StationInfo* station = static_cast<StationInfo*>(user_data);
+  if (table[nl::kAttrStaInfo] == nullptr) return;
+  const NlAttr* info[kStaInfoMaxType + 1];
+  parse_nested(table[nl::kAttrStaInfo], info, kStaInfoMaxType);
+
+  uint8_t signal = 0;
+  if (attr_u8(info[nl::kStaInfoSignal], &signal)) {
+    station->signal_dbm = static_cast<int8_t>(signal);
+  }
+  if (info[nl::kStaInfoTxBitrate] != nullptr) {
+    parse_rate_info(info[nl::kStaInfoTxBitrate], &station->tx_mbps, &station->nss,
+                    &station->width_mhz);
+  }
+  if (info[nl::kStaInfoRxBitrate] != nullptr) {
+    parse_rate_info(info[nl::kStaInfoRxBitrate], &station->rx_mbps, nullptr, nullptr);
+  }
+}
+
+void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out,
+                     int32_t* width_out) {
+  const NlAttr* rate[kRateInfoMaxType + 1];
+  parse_nested(attribute, rate, kRateInfoMaxType);
+
+  uint32_t rate32 = 0;
+  uint16_t rate16 = 0;
+  if (attr_u32(rate[nl::kRateBitrate32], &rate32)) {
+    *rate_out = rate32 / 10.0;  // units of 100 kbit/s
+  } else if (attr_u16(rate[nl::kRateBitrate], &rate16)) {
+    *rate_out = rate16 / 10.0;
+  }
+  if (nss_out == nullptr) return;
+
+  uint8_t nss = 0;
+  uint8_t mcs = 0;
+  if (attr_u8(rate[nl::kRateEhtNss], &nss) || attr_u8(rate[nl::kRateHeNss], &nss) ||
+      attr_u8(rate[nl::kRateVhtNss], &nss)) {
+    *nss_out = nss;
+  } else if (attr_u8(rate[nl::kRateMcs], &mcs)) {
+    *nss_out = (mcs >> 3) + 1;  // HT MCS indices count eight per spatial stream
+  }
+
+  if (rate[nl::kRate320MhzWidth] != nullptr) {
+    *width_out = 320;
+  } else if (rate[nl::kRate80p80MhzWidth] != nullptr || rate[nl::kRate160MhzWidth] != nullptr) {
+    *width_out = 160;
+  } else if (rate[nl::kRate80MhzWidth] != nullptr) {
+    *width_out = 80;
+  } else if (rate[nl::kRate40MhzWidth] != nullptr) {
+    *width_out = 40;
+  } else {
+    *width_out = 20;
+  }
+}
+
+int signal_sample(int32_t* out) {
+  if (assoc_known != 1) return -1;  // nothing to ask about: no socket is opened
+  StationInfo station{};
+  NetlinkRequest request;
+  build_station_request(&request, wifi_ifindex, assoc_bssid);
+  if (netlink_exchange(request, on_station, &station) < 0 || station.signal_dbm == 0) return -1;
+  *out = station.signal_dbm;
+  return 0;
+}

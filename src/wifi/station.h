@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+#include "wifi/netlink.h"
+
+// Reading nl80211 station statistics (signal and bit rates of the associated access point).
+
+// User data of a station request; zero-fill before each one.
+struct StationInfo {
+  int32_t signal_dbm;  // 0 means no value
+  double tx_mbps;
+  double rx_mbps;
+  int32_t nss;        // spatial streams of the transmit rate
+  int32_t width_mhz;  // width of the transmit rate
+};
+
+// Callback for the station request; user data a StationInfo. Reads NL80211_ATTR_STA_INFO: the
+// signal, the transmit rate with its streams and width, and the receive rate.
+void on_station(const NlAttr* const* table, int max_type, void* station_info);
+
+// Reads one nested rate-info attribute: the rate in Mbit/s into *rate_out (left alone when the
+// attribute has none); unless nss_out is null also the spatial streams (left alone when unknown)
+// and the width in MHz (always written, 20 without a width flag).
+void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out,
+                     int32_t* width_out);

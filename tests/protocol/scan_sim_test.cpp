@@ -1,0 +1,184 @@
+// Link, scan and watch replies over real WebSockets against the simulator, with scenes written
+// here: exact bytes for each stage of the mine choice, the element flags and odd network names.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/helper_process.h"
+#include "support/json_check.h"
+#include "support/ws_client.h"
+
+namespace {
+
+class SimScene {
+ public:
+  explicit SimScene(const std::string& text) {
+    char path[] = "/tmp/tivel-scene-XXXXXX";
+    int fd = mkstemp(path);
+    close(fd);
+    path_ = path;
+    std::ofstream(path_) << text;
+  }
+  ~SimScene() { unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+const char* kLinkZeros =
+    "\"rssi\":0,\"noise\":0,\"txMbps\":0.0,\"rxMbps\":0.0,\"channel\":0,\"freqMHz\":0,"
+    "\"widthMHz\":0,\"nss\":0,\"phy\":\"\"";
+
+class ScanSimTest : public testing::Test {
+ protected:
+  void serve(const std::string& scene_text) {
+    scene_ = std::make_unique<SimScene>("scan-wait-ms 0\n" + scene_text);
+    HelperOptions options;
+    options.path = TIVEL_SIM_PATH;
+    options.env = {"TIVEL_SIM_SCENE=" + scene_->path()};
+    ASSERT_TRUE(start_on_free_port(helper_, options)) << helper_.output;
+    ASSERT_TRUE(ws_connect(page_, helper_.port));
+  }
+  std::string ask(const std::string& command) {
+    std::string reply = ws_command(page_, command);
+    replies_.push_back(reply);
+    return reply;
+  }
+  void TearDown() override {
+    if (!replies_.empty()) {
+      EXPECT_EQ(check_json_texts(replies_), "");
+    }
+  }
+
+  std::unique_ptr<SimScene> scene_;
+  HelperProcess helper_;
+  WsClient page_;
+  std::vector<std::string> replies_;
+};
+
+}  // namespace
+
+TEST_F(ScanSimTest, ConnectedLinkTakesRatesFromTheStationAndWidthFromTheInterface) {
+  serve(
+      "interface ifindex=3 name=wlan0 freq=2437 width=2 ssid=Home\n"
+      "bss bssid=3c:84:6a:12:34:56 freq=2437 signal=-4700 status=associated ssid=Home\n"
+      "station signal=-47 tx-bitrate=3000 tx-mcs=15 tx-width=40 rx-bitrate=65\n");
+  EXPECT_EQ(
+      ask(R"({"cmd":"link"})"),
+      "{\"type\":\"link\",\"connected\":true,\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-47,"
+      "\"noise\":0,\"txMbps\":300.0,\"rxMbps\":6.5,\"channel\":6,\"freqMHz\":2437,"
+      "\"widthMHz\":40,\"nss\":2,\"phy\":\"\"}");
+}
+
+TEST_F(ScanSimTest, WidthComesFromTheStationWhenTheInterfaceHasNone) {
+  serve(
+      "interface ifindex=3 name=wlp2s0 freq=5180 width=7 ssid=Home\n"
+      "bss freq=5180 signal=-5200 status=associated ssid=Home\n"
+      "station signal=-52 tx-bitrate=8667 tx-vht-mcs=9 tx-vht-nss=2 tx-width=80 "
+      "rx-bitrate=7800\n");
+  EXPECT_EQ(ask(R"({"cmd":"link"})"),
+            "{\"type\":\"link\",\"connected\":true,\"iface\":\"wlp2s0\",\"ssid\":\"Home\","
+            "\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,\"rxMbps\":780.0,\"channel\":36,"
+            "\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"}");
+}
+
+TEST_F(ScanSimTest, UnconnectedInterfaceGivesZerosAndNullSamples) {
+  serve("interface ifindex=3 name=wlan0\nbss freq=2412 signal=-6000 ssid=Far\n");
+  EXPECT_EQ(
+      ask(R"({"cmd":"link"})"),
+      std::string("{\"type\":\"link\",\"connected\":false,\"iface\":\"wlan0\",\"ssid\":\"\",") +
+          kLinkZeros + "}");
+  EXPECT_EQ(ask(R"({"cmd":"watch","hz":10,"secs":1})"),
+            "{\"type\":\"watching\",\"hz\":10,\"secs\":1}");
+  ServerFrame frame;
+  ASSERT_TRUE(ws_read_frame(page_, frame));
+  EXPECT_NE(frame.payload.find(",\"rssi\":null}"), std::string::npos) << frame.payload;
+}
+
+TEST_F(ScanSimTest, EmptyScanSaysSoInTheLog) {
+  serve("interface ifindex=3 name=wlan0 freq=2437 width=1 ssid=Home\n");
+  std::string reply = ask(R"({"cmd":"scan"})");
+  EXPECT_EQ(reply.rfind("{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{", 0),
+            0u);
+  EXPECT_EQ(reply.substr(reply.size() - 12), "},\"nets\":[]}");
+  ASSERT_TRUE(wait_for_output(helper_, "Sent 0 nearby networks to the page.\n", 2000));
+  std::vector<std::string> log = log_messages(helper_);
+  EXPECT_EQ(log[log.size() - 2], "Scanning nearby WiFi...");
+}
+
+TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
+  serve(
+      "interface ifindex=3 name=wlan0 freq=5180 width=3 ssid=Home\n"
+      "bss bssid=02:00:00:00:00:01 freq=2437 signal=-8100 ssid=Cafe beacon-ies=0004436166650301ab "
+      "ies=none\n"
+      "bss bssid=02:00:00:00:00:02 freq=5180 signal=-5000 status=associated "
+      "beacon-ies=0004486f6d65 ies=00045a5a5a5a\n"
+      "bss bssid=02:00:00:00:00:03 freq=5955 signal=-5000 ssid-hex=22215c22fffeeda080\n"
+      "station signal=-52 tx-bitrate=8667 tx-vht-mcs=9 tx-vht-nss=2 tx-width=80 rx-bitrate=7800\n");
+  std::string reply = ask(R"({"cmd":"scan"})");
+  EXPECT_EQ(
+      reply,
+      "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{\"connected\":true,"
+      "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
+      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"},"
+      "\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":0,"
+      "\"mine\":true,\"ie\":\"0004486f6d65\"},"
+      "{\"ssid\":\"\\\"!\\\\\\\"\\u00ff\\u00fe\\u00ed\\u00a0\\u0080\",\"rssi\":-50,"
+      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":0,\"mine\":false,\"ie\":\"000922215c22fffeed"
+      "a08001088c129824b048606c05040001000030140100000fac040100000fac040100000fac020000\"},"
+      "{\"ssid\":\"Cafe\",\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":0,"
+      "\"mine\":false,\"ie\":\"0004436166650301ab\"}]}")
+      << reply;
+  ASSERT_TRUE(wait_for_output(helper_, "Sent 3 nearby networks to the page.\n", 2000));
+}
+
+TEST_F(ScanSimTest, WithoutAnAssociationTheSignalIsGuessedOnTheSameChannel) {
+  // No station data without an associated record, so the link's signal is 0 dBm and the guess
+  // looks for a same-channel network less than 7 dB from it.
+  serve(
+      "interface ifindex=3 name=wlan0 freq=2412 width=1 ssid=Lab\n"
+      "bss freq=2412 signal=-900 ssid=Far ies=none beacon-ies=none\n"
+      "bss freq=2437 signal=-100 ssid=Other ies=none beacon-ies=none\n"
+      "bss freq=2412 signal=-300 ssid=Lab ies=none beacon-ies=none\n");
+  std::string reply = ask(R"({"cmd":"scan"})");
+  EXPECT_NE(reply.find("\"ieHidden\":true,\"mineGuess\":true,"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("{\"ssid\":\"\",\"rssi\":-3,\"channel\":1,\"freqMHz\":2412,\"widthMHz\":0,"
+                       "\"mine\":true,\"ie\":\"\"}"),
+            std::string::npos)
+      << reply;
+  EXPECT_EQ(reply.find("\"mine\":true"), reply.rfind("\"mine\":true"));
+}
+
+TEST_F(ScanSimTest, TiedGuessesAndSevenDecibelsMarkNothing) {
+  serve(
+      "interface ifindex=3 name=wlan0 freq=2412 width=1 ssid=Lab\n"
+      "bss freq=2412 signal=-200 ssid=A\n"
+      "bss freq=2412 signal=-200 ssid=B\n"
+      "bss freq=2412 signal=-700 ssid=C\n");
+  std::string reply = ask(R"({"cmd":"scan"})");
+  EXPECT_NE(reply.find("\"ieHidden\":false,\"mineGuess\":false,"), std::string::npos) << reply;
+  EXPECT_EQ(reply.find("\"mine\":true"), std::string::npos) << reply;
+}
+
+TEST_F(ScanSimTest, SamplesFollowTheAssociationFoundByLink) {
+  serve(
+      "interface ifindex=3 name=wlan0 freq=2412 width=1 ssid=Lab\n"
+      "bss freq=2412 signal=-4100 status=associated ssid=Lab\n"
+      "station signal=-41\n");
+  // Before any link or scan command no association is known: null samples.
+  ask(R"({"cmd":"watch","hz":20,"secs":1})");
+  ServerFrame frame;
+  ASSERT_TRUE(ws_read_frame(page_, frame));
+  EXPECT_NE(frame.payload.find(",\"rssi\":null}"), std::string::npos) << frame.payload;
+  ask(R"({"cmd":"stop"})");
+  ws_read_raw(page_, 200);  // a sample may have been on its way
+  ask(R"({"cmd":"link"})");
+  ask(R"({"cmd":"watch","hz":20,"secs":1})");
+  ASSERT_TRUE(ws_read_frame(page_, frame));
+  EXPECT_NE(frame.payload.find(",\"rssi\":-41}"), std::string::npos) << frame.payload;
+}

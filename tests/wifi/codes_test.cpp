@@ -1,0 +1,44 @@
+// The WiFi source writes out the interface's numbers itself; they must be the kernel's.
+#include <linux/genetlink.h>
+#include <linux/netlink.h>
+#include <linux/nl80211.h>
+
+#include "wifi/nl80211_codes.h"
+
+static_assert(nl::kMsgError == NLMSG_ERROR && nl::kMsgDone == NLMSG_DONE);
+static_assert(nl::kFlagRequest == NLM_F_REQUEST && nl::kFlagMulti == NLM_F_MULTI &&
+              nl::kFlagAck == NLM_F_ACK && nl::kFlagDump == NLM_F_DUMP);
+static_assert(nl::kGenlIdCtrl == GENL_ID_CTRL && nl::kCtrlCmdGetFamily == CTRL_CMD_GETFAMILY &&
+              nl::kCtrlAttrFamilyId == CTRL_ATTR_FAMILY_ID &&
+              nl::kCtrlAttrFamilyName == CTRL_ATTR_FAMILY_NAME);
+static_assert(nl::kCmdGetInterface == NL80211_CMD_GET_INTERFACE &&
+              nl::kCmdGetStation == NL80211_CMD_GET_STATION &&
+              nl::kCmdGetScan == NL80211_CMD_GET_SCAN &&
+              nl::kCmdTriggerScan == NL80211_CMD_TRIGGER_SCAN);
+static_assert(nl::kAttrIfindex == NL80211_ATTR_IFINDEX && nl::kAttrIfname == NL80211_ATTR_IFNAME &&
+              nl::kAttrIftype == NL80211_ATTR_IFTYPE && nl::kAttrMac == NL80211_ATTR_MAC &&
+              nl::kAttrStaInfo == NL80211_ATTR_STA_INFO &&
+              nl::kAttrWiphyFreq == NL80211_ATTR_WIPHY_FREQ && nl::kAttrBss == NL80211_ATTR_BSS &&
+              nl::kAttrSsid == NL80211_ATTR_SSID &&
+              nl::kAttrChannelWidth == NL80211_ATTR_CHANNEL_WIDTH);
+static_assert(nl::kIftypeStation == NL80211_IFTYPE_STATION);
+static_assert(nl::kBssBssid == NL80211_BSS_BSSID && nl::kBssFrequency == NL80211_BSS_FREQUENCY &&
+              nl::kBssInformationElements == NL80211_BSS_INFORMATION_ELEMENTS &&
+              nl::kBssSignalMbm == NL80211_BSS_SIGNAL_MBM && nl::kBssStatus == NL80211_BSS_STATUS &&
+              nl::kBssBeaconIes == NL80211_BSS_BEACON_IES &&
+              nl::kBssStatusAssociated == NL80211_BSS_STATUS_ASSOCIATED);
+static_assert(nl::kStaInfoSignal == NL80211_STA_INFO_SIGNAL &&
+              nl::kStaInfoTxBitrate == NL80211_STA_INFO_TX_BITRATE &&
+              nl::kStaInfoRxBitrate == NL80211_STA_INFO_RX_BITRATE);
+static_assert(nl::kRateBitrate == NL80211_RATE_INFO_BITRATE &&
+              nl::kRateMcs == NL80211_RATE_INFO_MCS &&
+              nl::kRate40MhzWidth == NL80211_RATE_INFO_40_MHZ_WIDTH &&
+              nl::kRateBitrate32 == NL80211_RATE_INFO_BITRATE32 &&
+              nl::kRateVhtNss == NL80211_RATE_INFO_VHT_NSS &&
+              nl::kRate80MhzWidth == NL80211_RATE_INFO_80_MHZ_WIDTH &&
+              nl::kRate80p80MhzWidth == NL80211_RATE_INFO_80P80_MHZ_WIDTH &&
+              nl::kRate160MhzWidth == NL80211_RATE_INFO_160_MHZ_WIDTH &&
+              nl::kRateHeNss == NL80211_RATE_INFO_HE_NSS &&
+              nl::kRate320MhzWidth == NL80211_RATE_INFO_320_MHZ_WIDTH &&
+              nl::kRateEhtNss == NL80211_RATE_INFO_EHT_NSS);
+static_assert(NL80211_CHAN_WIDTH_320 == 13 && NL80211_CHAN_WIDTH_80P80 == 4);

@@ -1,0 +1,160 @@
+// The real kernel port on this machine, and how the real helper and the simulator start up with
+// respect to WiFi (real processes, real sockets).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "support/helper_process.h"
+#include "wifi/interface.h"
+#include "wifi/kernel_port.h"
+#include "wifi/netlink.h"
+#include "wifi/requests.h"
+
+namespace {
+
+// Resolves nl80211 through the real kernel: the exchange's result, or why it cannot be tried.
+int32_t resolve_family_for_real() {
+  nl_seq = 1;
+  nl80211_family_id = -1;
+  NetlinkRequest request;
+  build_family_request(&request);
+  return netlink_exchange(request, on_family, nullptr);
+}
+
+bool no_generic_netlink(int32_t result) {
+  return result == -EAFNOSUPPORT || result == -EPROTONOSUPPORT || result == -EPERM ||
+         result == -EACCES;
+}
+
+TEST(WifiRealKernel, ControllerAnswersTheFamilyRequest) {
+  int32_t result = resolve_family_for_real();
+  if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
+  if (nl80211_family_id >= 0) {
+    EXPECT_EQ(result, 0);  // a machine with a WiFi stack
+  } else {
+    EXPECT_EQ(result, -ENOENT);  // no nl80211 family: the controller says so
+  }
+}
+
+// The kernel answers nothing to a message that is not a request and asks for no
+// acknowledgement, so the exchange waits out its 3-second receive time-out.
+TEST(WifiRealKernel, SilentKernelEndsTheExchangeAfterThreeSeconds) {
+  NetlinkRequest request;
+  build_family_request(&request);
+  request.nlmsg_flags = 0;
+  auto start = std::chrono::steady_clock::now();
+  int32_t result = netlink_exchange(request, on_family, nullptr);
+  if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
+  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(result, -EAGAIN);
+  EXPECT_GE(waited.count(), 2900);
+  EXPECT_LT(waited.count(), 4500);
+}
+
+TEST(WifiRealKernel, SleepLastsWhatIsAsked) {
+  auto start = std::chrono::steady_clock::now();
+  kernel_sleep_ms(1250);  // seconds and milliseconds both count
+  auto slept = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_GE(slept.count(), 1250);
+  EXPECT_LT(slept.count(), 2000);
+}
+
+bool has_message(const HelperProcess& helper, const std::string& message) {
+  for (const std::string& line : log_messages(helper)) {
+    if (line == message) return true;
+  }
+  return false;
+}
+
+TEST(WifiRealBinary, LogsWhyWiFiIsNotAvailable) {
+  int32_t result = resolve_family_for_real();
+  if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
+  if (nl80211_family_id >= 0) GTEST_SKIP() << "this machine has nl80211";
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  EXPECT_TRUE(has_message(helper,
+                          "WiFi not available: nl80211 not available (No such file or "
+                          "directory)"))
+      << helper.output;
+  stop_helper(helper);
+}
+
+// ---- The simulator ----
+
+// A scene file for one test, removed afterwards.
+struct SceneFile {
+  std::string path;
+  explicit SceneFile(const std::string& text) {
+    char name[] = "/tmp/tivel-scene-XXXXXX";
+    int fd = mkstemp(name);
+    path = name;
+    if (fd >= 0) {
+      (void)!write(fd, text.data(), text.size());
+      close(fd);
+    }
+  }
+  ~SceneFile() { unlink(path.c_str()); }
+};
+
+HelperOptions sim_with(const std::string& scene_path) {
+  HelperOptions options;
+  options.path = TIVEL_SIM_PATH;
+  options.env.push_back("TIVEL_SIM_SCENE=" + scene_path);
+  return options;
+}
+
+TEST(WifiSimulator, ServesTheDemoSceneWithoutComplaint) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper, sim_with(""))) << helper.output;
+  EXPECT_EQ(helper.output.find("WiFi not available"), std::string::npos) << helper.output;
+  stop_helper(helper);
+}
+
+TEST(WifiSimulator, ServesTheBenchmarkScene) {
+  HelperProcess helper;
+  ASSERT_TRUE(
+      start_on_free_port(helper, sim_with(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene")))
+      << helper.output;
+  EXPECT_EQ(helper.output.find("WiFi not available"), std::string::npos) << helper.output;
+  stop_helper(helper);
+}
+
+TEST(WifiSimulator, SceneDecidesWhatStartUpLogs) {
+  struct Case {
+    const char* scene;
+    const char* message;
+  } cases[] = {
+      {"family absent\n", "WiFi not available: nl80211 not available (No such file or directory)"},
+      {"interface ifindex=2 name=wlan0 type=ap freq=2412\n",
+       "WiFi not available: no WiFi interface found"},
+  };
+  for (const Case& c : cases) {
+    SceneFile file(c.scene);
+    HelperProcess helper;
+    ASSERT_TRUE(start_on_free_port(helper, sim_with(file.path))) << helper.output;
+    EXPECT_TRUE(has_message(helper, c.message)) << helper.output;
+    stop_helper(helper);
+  }
+}
+
+TEST(WifiSimulator, RefusesABadSceneWithTheReason) {
+  SceneFile file("family id=32\nbss freq=fast\n");
+  HelperProcess helper;
+  EXPECT_EQ(run_to_exit(helper, sim_with(file.path)), 3);
+  EXPECT_NE(helper.output.find("bad scene: " + file.path + ": line 2: bad freq 'fast'"),
+            std::string::npos)
+      << helper.output;
+
+  HelperProcess missing;
+  EXPECT_EQ(run_to_exit(missing, sim_with("/nonexistent/scene")), 3);
+  EXPECT_NE(missing.output.find("cannot read /nonexistent/scene"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,716 @@
+// The nl80211 queries (wifi_open, link_query, scan_dump, signal_sample) against scenes served by
+// the stand-in kernel.
+#include <linux/netlink.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "wifi/interface.h"
+#include "wifi/nl80211_codes.h"
+#include "wifi/requests.h"
+#include "wifi/station.h"
+#include "wifi/wifi.h"
+#include "wifi_test_support.h"
+
+namespace {
+
+// What the helper asked the kernel, in order.
+std::vector<std::string> request_kinds() {
+  std::vector<std::string> kinds;
+  for (const Bytes& request : fake_kernel_log().requests) {
+    uint16_t type = 0;
+    std::memcpy(&type, request.data() + 4, 2);
+    if (type == 16) {
+      kinds.push_back("family");
+      continue;
+    }
+    switch (request[16]) {
+      case 5:
+        kinds.push_back("interfaces");
+        break;
+      case 17:
+        kinds.push_back("station");
+        break;
+      case 32:
+        kinds.push_back("scan-dump");
+        break;
+      case 33:
+        kinds.push_back("scan-trigger");
+        break;
+      default:
+        kinds.push_back("?");
+        break;
+    }
+  }
+  return kinds;
+}
+
+using Kinds = std::vector<std::string>;
+
+constexpr char kHome[] = R"(
+interface type=p2p-device
+interface ifindex=5 name=wlan3 type=station freq=5180 width=3 ssid=Home
+interface ifindex=4 name=wlan2 type=ap freq=2462 width=1 ssid=NotMe
+bss bssid=02:00:00:00:01:00 freq=2437 signal=-6000 ssid=Cafe
+bss bssid=02:00:00:00:00:00 freq=5180 signal=-5200 status=associated ssid=Home
+station signal=-52 tx-bitrate=8667 tx-vht-mcs=9 tx-vht-nss=2 tx-width=80 tx-sgi rx-bitrate=7800
+)";
+
+class WifiQueries : public WifiTest {
+ protected:
+  // Serves `scene` and runs start-up's wifi_open, expecting success.
+  void open_with(std::string_view scene) {
+    serve_scene(scene);
+    char msg[200] = {};
+    ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
+  }
+  std::string open_failure(std::string_view scene) {
+    serve_scene(scene);
+    char msg[200] = {};
+    EXPECT_EQ(wifi_open(msg, sizeof msg), -1);
+    return msg;
+  }
+  LinkInfo link(int expected_result = 0) {
+    LinkInfo info{};
+    char msg[200] = {};
+    EXPECT_EQ(link_query(&info, msg, sizeof msg), expected_result) << msg;
+    last_msg_ = msg;
+    return info;
+  }
+  int scan(ScanEntry* table, int capacity = kScanCapacity) {
+    char msg[200] = {};
+    int count = scan_dump(table, capacity, msg, sizeof msg);
+    last_msg_ = msg;
+    return count;
+  }
+  std::string last_msg_;
+  static inline ScanTable table_;
+};
+
+// ---- wifi_open and the interface choice ----
+
+TEST_F(WifiQueries, OpenResolvesTheFamilyAndChoosesTheStationInterface) {
+  open_with(kHome);
+  EXPECT_EQ(nl80211_family_id, 32);
+  EXPECT_EQ(wifi_ifindex, 5);
+  EXPECT_STREQ(wifi_ifname, "wlan3");
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces"}));
+}
+
+TEST_F(WifiQueries, OpenExplainsAMissingFamily) {
+  EXPECT_EQ(open_failure("family absent"), "nl80211 not available (No such file or directory)");
+  EXPECT_EQ(nl80211_family_id, -1);
+  EXPECT_EQ(request_kinds(), Kinds{"family"});
+}
+
+TEST_F(WifiQueries, OpenExplainsASilentController) {
+  EXPECT_EQ(open_failure("family id=32\nfault request=family silent"),
+            "nl80211 not available (Resource temporarily unavailable)");
+}
+
+TEST_F(WifiQueries, FamilyReplyWithoutAUsableIdMeansNoDriver) {
+  for (bool short_id : {false, true}) {
+    NlWriter writer;
+    writer.begin_message(16, 0, 1, 1);
+    writer.put_string(2, "nl80211");
+    if (short_id) writer.put_u8(1, 32);  // one byte cannot hold the u16 id
+    writer.end_message();
+    serve_script({reply_of({writer.bytes})});
+    char msg[200] = {};
+    EXPECT_EQ(wifi_open(msg, sizeof msg), -1);
+    EXPECT_STREQ(msg, "nl80211 not available (no WiFi driver)");
+    EXPECT_EQ(nl80211_family_id, -1);
+  }
+}
+
+TEST_F(WifiQueries, MessageIsCutToTheCallersBuffer) {
+  serve_scene("family absent");
+  char msg[12];
+  EXPECT_EQ(wifi_open(msg, sizeof msg), -1);
+  EXPECT_STREQ(msg, "nl80211 not");
+}
+
+TEST_F(WifiQueries, NonStationInterfacesAreNeverChosen) {
+  EXPECT_EQ(open_failure(R"(
+interface ifindex=2 name=wlan0 type=ap freq=2412
+interface ifindex=3 name=mon0 type=monitor freq=2412
+interface ifindex=4 name=p2p type=p2p-client freq=2412
+interface type=station
+)"),
+            "no WiFi interface found");
+  EXPECT_EQ(nl80211_family_id, 32);
+  EXPECT_EQ(wifi_ifindex, -1);
+}
+
+TEST_F(WifiQueries, FirstStationWithAFrequencyWinsElseTheFirstStation) {
+  open_with(R"(
+interface ifindex=2 name=wlan0 type=station
+interface ifindex=3 name=wlan1 type=station freq=2412
+interface ifindex=4 name=wlan2 type=station freq=5180
+)");
+  EXPECT_STREQ(wifi_ifname, "wlan1");
+  EXPECT_EQ(wifi_ifindex, 3);
+
+  SetUp();
+  open_with(R"(
+interface ifindex=2 name=wlan0 type=station
+interface ifindex=3 name=wlan1 type=station
+)");
+  EXPECT_STREQ(wifi_ifname, "wlan0");
+  LinkInfo info = link();
+  EXPECT_EQ(info.connected, 0);
+  EXPECT_STREQ(info.iface, "wlan0");
+}
+
+TEST_F(WifiQueries, InterfaceSeenBeforeADumpErrorIsKeptButTheOpenFails) {
+  NlWriter family;
+  family.begin_message(16, 0, 1, 1);
+  family.put_u16(1, 32);
+  family.end_message();
+  NlWriter dump;
+  dump.begin_message(32, NLM_F_MULTI, 2, 7);
+  dump.put_u32(nl::kAttrIfindex, 9);
+  dump.put_string(nl::kAttrIfname, "wlx0");
+  dump.put_u32(nl::kAttrIftype, 2);
+  dump.end_message();
+  dump.raw(error_datagram(-ENOBUFS, Bytes(20, 0)));
+  serve_script({reply_of({family.bytes}), reply_of({dump.bytes})});
+  char msg[200] = {};
+  EXPECT_EQ(wifi_open(msg, sizeof msg), -1);
+  EXPECT_STREQ(msg, "no WiFi interface found");
+  EXPECT_EQ(wifi_ifindex, 9);
+  EXPECT_STREQ(wifi_ifname, "wlx0");
+}
+
+TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
+  std::string long_ssid(40 * 2, 'a');  // 40 bytes of 0xaa
+  open_with(
+      "interface ifindex=2 name=wlan-with-a-very-long-name-that-goes-on-and-on type=station "
+      "freq=2412 ssid-hex=" +
+      long_ssid + "\n");
+  EXPECT_STREQ(wifi_ifname, "wlan-with-a-very-long-name-that-goes-on");  // 39 characters
+  LinkInfo info = link();
+  EXPECT_EQ(std::string(info.ssid), std::string(32, '\xaa'));
+  EXPECT_STREQ(info.iface, wifi_ifname);
+
+  SetUp();
+  open_with("interface ifindex=2 name=wlan0 type=station freq=2412 ssid-hex=41420043\n");
+  EXPECT_STREQ(link().ssid, "AB");  // a zero byte ends the name
+
+  SetUp();
+  open_with("interface ifindex=2 name=wlan0 type=station freq=2412\n");
+  EXPECT_STREQ(link().ssid, "");
+}
+
+// ---- link_query ----
+
+TEST_F(WifiQueries, LinkReportsTheAssociationWithItsStationStatistics) {
+  open_with(kHome);
+  LinkInfo info = link();
+  EXPECT_EQ(info.connected, 1);
+  EXPECT_STREQ(info.iface, "wlan3");
+  EXPECT_STREQ(info.ssid, "Home");
+  EXPECT_EQ(info.rssi, -52);
+  EXPECT_EQ(info.noise, 0);
+  EXPECT_DOUBLE_EQ(info.tx_mbps, 866.7);
+  EXPECT_DOUBLE_EQ(info.rx_mbps, 780.0);
+  EXPECT_EQ(info.channel, 36);
+  EXPECT_EQ(info.freq_mhz, 5180);
+  EXPECT_EQ(info.width_mhz, 80);
+  EXPECT_EQ(info.nss, 2);
+  EXPECT_STREQ(info.phy, "");
+  EXPECT_EQ(info.has_bssid, 1);
+  EXPECT_EQ(mac_text(info.bssid), "02:00:00:00:00:00");
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "scan-dump", "station"}));
+  // The station request names the remembered BSSID on the chosen interface.
+  const Bytes& station = fake_kernel_log().requests.back();
+  EXPECT_EQ(hex_of(station),
+            "280000002000010005000000000000001101000008000300050000000a000600"
+            "0200000000000000");
+}
+
+TEST_F(WifiQueries, LinkWithoutFamilyFailsWithoutTouchingTheKernel) {
+  LinkInfo info = link(-1);
+  EXPECT_EQ(last_msg_, "no WiFi interface found");
+  EXPECT_EQ(info.connected, 0);
+  EXPECT_EQ(fake_kernel_log().opens, 0);
+}
+
+TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceStopsAfterTheInterfaceDump) {
+  open_with("interface ifindex=5 name=wlan3 type=station ssid=Home\nbss status=associated\n");
+  LinkInfo info = link();
+  EXPECT_EQ(info.connected, 0);
+  EXPECT_STREQ(info.iface, "wlan3");
+  EXPECT_EQ(info.freq_mhz, 0);
+  EXPECT_EQ(info.channel, 0);
+  EXPECT_EQ(info.has_bssid, 0);
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces"}));
+}
+
+TEST_F(WifiQueries, LinkWithoutAssociatedBssHasNoBssidNorStationData) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=2412 width=1 ssid=Home
+bss freq=2412 signal=-5000 ssid=Home status=authenticated
+bss bssid=none freq=2412 signal=-5000 ssid=Home status=associated
+)");
+  LinkInfo info = link();
+  EXPECT_EQ(info.connected, 1);
+  EXPECT_EQ(info.channel, 1);
+  EXPECT_EQ(info.width_mhz, 20);
+  EXPECT_EQ(info.has_bssid, 0);
+  EXPECT_EQ(info.rssi, 0);
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "scan-dump"}));
+}
+
+TEST_F(WifiQueries, FailedOrEmptyStationReplyLeavesSignalAndRatesAtZero) {
+  for (const char* station : {"fault request=station error=-2", "station signal=0 tx-bitrate=60",
+                              "station tx-bitrate=60", "fault request=station silent"}) {
+    SCOPED_TRACE(station);
+    SetUp();
+    open_with(
+        "interface ifindex=5 name=wlan3 type=station freq=5180 ssid=Home\n"
+        "bss freq=5180 signal=-5000 status=associated ssid=Home\n" +
+        std::string(station) + "\n");
+    LinkInfo info = link();
+    EXPECT_EQ(info.has_bssid, 1);
+    EXPECT_EQ(info.rssi, 0);
+    EXPECT_EQ(info.tx_mbps, 0);
+    EXPECT_EQ(info.nss, 0);
+    EXPECT_EQ(info.width_mhz, 0);
+  }
+}
+
+TEST_F(WifiQueries, WidthComesFromTheCodeElseFromTheTransmitRate) {
+  struct Case {
+    const char* width_field;
+    const char* station;
+    int width;
+  } cases[] = {
+      {"width=3", "tx-bitrate=60 tx-width=40", 80},      // the interface's code wins
+      {"", "tx-bitrate=3000 tx-width=40", 40},           // no code: the transmit rate's width
+      {"width=7", "tx-bitrate=3000 tx-width=160", 160},  // 5/10 MHz codes have no width
+      {"", "tx-bitrate=60", 20},                         // a rate without a width flag
+      {"", "rx-bitrate=60", 0},                          // no transmit rate at all
+      {"width=13", "tx-bitrate=60", 320},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.width_field) + " / " + c.station);
+    SetUp();
+    open_with("interface ifindex=5 name=wlan3 type=station freq=5180 " +
+              std::string(c.width_field) + "\nbss freq=5180 signal=-5000 status=associated\n" +
+              "station signal=-50 " + c.station + "\n");
+    EXPECT_EQ(link().width_mhz, c.width);
+  }
+}
+
+TEST_F(WifiQueries, AssociationBeyondTheFirst96RecordsIsNotSeen) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=5180 ssid=Home
+generate count=96
+bss freq=5180 signal=-3000 status=associated ssid=Home
+station signal=-30
+)");
+  LinkInfo info = link();
+  EXPECT_EQ(info.connected, 1);
+  EXPECT_STREQ(info.ssid, "Home");
+  EXPECT_EQ(info.has_bssid, 0);
+  EXPECT_EQ(info.rssi, 0);
+}
+
+// ---- scan_dump ----
+
+constexpr char kScanScene[] = R"(
+interface ifindex=5 name=wlan3 type=station freq=5180 ssid=Home
+bss bssid=02:00:00:00:00:01 freq=2412 signal=-3000 ssid=A
+bss bssid=02:00:00:00:00:02 freq=5180 signal=-2000 ssid=B status=associated
+bss bssid=02:00:00:00:00:03 freq=2437 signal=-3000 ssid=C
+bss bssid=02:00:00:00:00:04 freq=5955 signal=-2000 ssid=D
+bss bssid=02:00:00:00:00:05 freq=7200 signal=-4599 ssid=E
+bss bssid=02:00:00:00:00:06 freq=2484 signal=-4500 ssid=F
+bss bssid=02:00:00:00:00:07 ssid=G
+)";
+
+TEST_F(WifiQueries, ScanListsRecordsStrongestFirstKeepingTheKernelsOrderForEqualSignals) {
+  open_with(std::string(kScanScene) + "trigger refuse\n");
+  ASSERT_EQ(scan(table_), 7) << last_msg_;
+  std::string order;
+  for (int i = 0; i < 7; ++i) order += table_[i].ssid;
+  EXPECT_EQ(order, "GBDACEF");
+  EXPECT_EQ(table_[0].signal_dbm, 0);  // no signal attribute
+  EXPECT_EQ(table_[0].freq_mhz, 0);
+  EXPECT_EQ(table_[0].channel, 0);
+  EXPECT_EQ(mac_text(table_[0].bssid), "02:00:00:00:00:07");
+  EXPECT_EQ(table_[1].signal_dbm, -20);
+  EXPECT_EQ(table_[1].channel, 36);
+  EXPECT_EQ(table_[1].associated, 1);
+  EXPECT_EQ(table_[2].channel, 1);       // 5955 MHz is 6 GHz channel 1
+  EXPECT_EQ(table_[5].signal_dbm, -45);  // -45.99 dBm truncates toward zero
+  EXPECT_EQ(table_[5].channel, 0);       // 7200 MHz is no WiFi channel
+  EXPECT_EQ(table_[5].freq_mhz, 7200);
+  EXPECT_EQ(table_[6].signal_dbm, -45);
+  EXPECT_EQ(table_[6].channel, 14);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(table_[i].width_mhz, 0);
+  EXPECT_EQ(last_msg_, "");
+}
+
+TEST_F(WifiQueries, AcceptedTriggerWaitsExactlyFourSecondsRefusedNotAtAll) {
+  struct Case {
+    const char* trigger;
+    std::vector<int> waits;
+  } cases[] = {{"trigger accept", {4000}},
+               {"trigger refuse", {}},
+               {"trigger busy", {}},
+               {"fault request=scan-trigger silent", {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.trigger);
+    SetUp();
+    open_with(std::string(kScanScene) + c.trigger + "\n");
+    EXPECT_EQ(scan(table_), 7);
+    EXPECT_EQ(fake_kernel_log().sleeps_ms, c.waits);
+    EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "scan-trigger", "scan-dump"}));
+    // The trigger goes to the chosen interface and asks for an acknowledgement.
+    EXPECT_EQ(hex_of(fake_kernel_log().requests[2]).substr(8, 8), "20000500");
+  }
+}
+
+TEST_F(WifiQueries, ScanNeedsTheFamilyAndAnInterface) {
+  EXPECT_EQ(scan(table_), -1);
+  EXPECT_EQ(last_msg_, "no WiFi interface found");
+  EXPECT_EQ(fake_kernel_log().opens, 0);
+}
+
+TEST_F(WifiQueries, EmptyDumpIsZeroRecords) {
+  open_with("interface ifindex=5 name=wlan3 type=station freq=5180\n");
+  EXPECT_EQ(scan(table_), 0);
+  EXPECT_EQ(last_msg_, "");
+}
+
+TEST_F(WifiQueries, DumpFailingBeforeAnyRecordIsAScanFailure) {
+  open_with(std::string(kScanScene) + "fault request=scan-dump error=-19\n");
+  EXPECT_EQ(scan(table_), -1);
+  EXPECT_EQ(last_msg_, "scan failed: No such device");
+
+  SetUp();
+  open_with(std::string(kScanScene) + "fault request=scan-dump silent\n");
+  EXPECT_EQ(scan(table_), -1);
+  EXPECT_EQ(last_msg_, "scan failed: Resource temporarily unavailable");
+}
+
+TEST_F(WifiQueries, DumpFailingAfterSomeRecordsKeepsThem) {
+  auto scene = std::make_shared<Scene>();
+  std::string error;
+  ASSERT_TRUE(parse_scene(kScanScene, scene.get(), &error));
+  fake_kernel_respond([scene](const Bytes& request) {
+    FakeReply reply = answer_from_scene(*scene, request, 0);
+    if (request[16] == 32) {  // the scan dump: its records, then an error instead of the end
+      reply.datagrams.back() = error_datagram(-EINTR, request);
+    }
+    return reply;
+  });
+  char msg[200] = {};
+  ASSERT_EQ(wifi_open(msg, sizeof msg), 0);
+  EXPECT_EQ(scan(table_), 7);
+  EXPECT_EQ(last_msg_, "");
+}
+
+TEST_F(WifiQueries, TableHoldsTheFirstRecordsOfTheDumpUpToItsCapacity) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=5180
+generate count=99 signal-start=-3000 signal-step=10
+bss freq=5180 signal=-2000 status=associated ssid=Late
+)");
+  EXPECT_EQ(scan(table_), 96);
+  EXPECT_STREQ(table_[0].ssid, "Neighbour-001");
+  EXPECT_STREQ(table_[95].ssid, "Neighbour-096");
+  EXPECT_EQ(assoc_known, 0);
+
+  static ScanEntry small[2];
+  EXPECT_EQ(scan(small, 2), 2);
+  EXPECT_STREQ(small[1].ssid, "Neighbour-002");
+}
+
+TEST_F(WifiQueries, BeaconElementsWinOverProbeResponseElements) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=5180
+bss bssid=02:00:00:00:00:01 signal=-1000 beacon-ies=00024242 ies=000250500102
+bss bssid=02:00:00:00:00:02 signal=-2000 beacon-ies=none ies=000250500102
+bss bssid=02:00:00:00:00:03 signal=-3000 beacon-ies=none ies=none
+bss bssid=02:00:00:00:00:04 signal=-4000 beacon-ies= ies=000250500102
+)");
+  ASSERT_EQ(scan(table_), 4);
+  EXPECT_EQ(hex_of(table_[0].ies, static_cast<size_t>(table_[0].ie_len)), "00024242");
+  EXPECT_STREQ(table_[0].ssid, "BB");
+  EXPECT_EQ(hex_of(table_[1].ies, static_cast<size_t>(table_[1].ie_len)), "000250500102");
+  EXPECT_STREQ(table_[1].ssid, "PP");
+  EXPECT_EQ(table_[2].ie_len, 0);
+  EXPECT_STREQ(table_[2].ssid, "");
+  EXPECT_EQ(table_[3].ie_len, 0);  // an empty beacon attribute is still the beacon's
+}
+
+TEST_F(WifiQueries, ElementsAreCutAt2048Bytes) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=5180
+bss freq=5180 signal=-3000 ssid=Big ie-bytes=3000
+bss freq=5180 signal=-4000 ssid=Exact ie-bytes=2048
+)");
+  ASSERT_EQ(scan(table_), 2);
+  EXPECT_EQ(table_[0].ie_len, 2048);
+  EXPECT_STREQ(table_[0].ssid, "Big");
+  EXPECT_EQ(hex_of(table_[0].ies, 5), "0003426967");
+  EXPECT_EQ(table_[1].ie_len, 2048);
+}
+
+TEST_F(WifiQueries, NetworkNameComesOnlyFromALeadingCompleteSsidElement) {
+  std::string length_33 = "0021";
+  for (int i = 0; i < 33; ++i) length_33 += "41";
+  open_with(
+      "interface ifindex=5 name=wlan3 type=station freq=5180\n"
+      "bss signal=-1000 beacon-ies=010882848b9600024142\n"
+      "bss signal=-2000 beacon-ies=000541424344\n"
+      "bss signal=-3000 beacon-ies=0000010882\n"
+      "bss signal=-4000 beacon-ies=00\n"
+      "bss signal=-5000 beacon-ies=" +
+      length_33 +
+      "\n"
+      "bss signal=-6000 beacon-ies=00034100430100\n");
+  ASSERT_EQ(scan(table_), 6);
+  EXPECT_STREQ(table_[0].ssid, "");  // elements stored, but the first is not the SSID
+  EXPECT_EQ(table_[0].ie_len, 10);
+  EXPECT_STREQ(table_[1].ssid, "");  // length byte beyond the bytes present
+  EXPECT_STREQ(table_[2].ssid, "");  // hidden
+  EXPECT_STREQ(table_[3].ssid, "");  // a single byte
+  EXPECT_EQ(std::string(table_[4].ssid), std::string(32, 'A'));  // length 33: first 32
+  EXPECT_STREQ(table_[5].ssid, "A");                             // a zero byte ends the text
+}
+
+TEST_F(WifiQueries, AssociationMemoryNeedsABssidAndKeepsTheLastAssociatedRecord) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=5180
+bss bssid=none signal=-1000 status=associated
+bss bssid=02:00:00:00:00:0a signal=-2000 status=associated
+bss bssid=02:00:00:00:00:0b signal=-3000 status=associated
+bss bssid=02:00:00:00:00:0c signal=-4000 status=ibss
+)");
+  ASSERT_EQ(scan(table_), 4);
+  EXPECT_EQ(table_[0].associated, 1);
+  EXPECT_EQ(table_[0].has_bssid, 0);
+  EXPECT_EQ(table_[3].associated, 0);
+  EXPECT_EQ(assoc_known, 1);
+  EXPECT_EQ(mac_text(assoc_bssid), "02:00:00:00:00:0b");
+}
+
+TEST(WifiTables, ChannelFromFrequency) {
+  struct Case {
+    int32_t freq, channel;
+  } cases[] = {{2412, 1},   {2437, 6},   {2472, 13}, {2483, 15}, {2484, 14}, {2485, 0},
+               {2407, 0},   {2411, 0},   {5000, 0},  {5145, 0},  {5150, 30}, {5180, 36},
+               {5745, 149}, {5925, 185}, {5930, 0},  {5950, 0},  {5955, 1},  {6115, 33},
+               {7115, 233}, {7125, 235}, {7130, 0},  {58320, 0}, {0, 0},     {-5, 0}};
+  for (const Case& c : cases) EXPECT_EQ(channel_from_freq(c.freq), c.channel) << c.freq;
+}
+
+TEST(WifiTables, WidthFromCode) {
+  const int32_t widths[] = {20, 20, 40, 80, 160, 160, 0, 0, 0, 0, 0, 0, 0, 320};
+  for (int32_t code = 0; code < 14; ++code) EXPECT_EQ(width_from_code(code), widths[code]) << code;
+  for (int32_t code : {-1, 14, 15, 255, INT32_MAX, INT32_MIN}) EXPECT_EQ(width_from_code(code), 0);
+}
+
+// ---- signal_sample ----
+
+TEST_F(WifiQueries, SampleWithoutAKnownAssociationOpensNoSocket) {
+  open_with(kHome);
+  int before = fake_kernel_log().opens;
+  int32_t out = 123;
+  EXPECT_EQ(signal_sample(&out), -1);
+  EXPECT_EQ(out, 123);
+  EXPECT_EQ(fake_kernel_log().opens, before);
+}
+
+TEST_F(WifiQueries, SampleAsksForTheRememberedStation) {
+  open_with(kHome);
+  link();
+  int32_t out = 0;
+  EXPECT_EQ(signal_sample(&out), 0);
+  EXPECT_EQ(out, -52);
+  EXPECT_EQ(request_kinds().back(), "station");
+
+  SetUp();
+  open_with(std::string(kHome) + "station signal=-60\n");  // the byte 0xc4
+  link();
+  EXPECT_EQ(signal_sample(&out), 0);
+  EXPECT_EQ(out, -60);
+}
+
+TEST_F(WifiQueries, SampleFailsOnKernelErrorSilenceOrMissingSignal) {
+  for (const char* station : {"fault request=station error=-2", "fault request=station silent",
+                              "station signal=0", "station tx-bitrate=60"}) {
+    SCOPED_TRACE(station);
+    SetUp();
+    open_with(kHome);
+    link();
+    serve_scene(std::string(kHome) + station + "\n");
+    int32_t out = 77;
+    EXPECT_EQ(signal_sample(&out), -1);
+    EXPECT_EQ(out, 77);
+  }
+}
+
+TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceKeepsTheAssociationMemory) {
+  open_with(kHome);
+  link();
+  ASSERT_EQ(assoc_known, 1);
+  // The interface lost its connection; the kernel no longer knows the station.
+  serve_scene("interface ifindex=5 name=wlan3 type=station\nstation signal=-40\n");
+  EXPECT_EQ(link().connected, 0);
+  EXPECT_EQ(assoc_known, 1);
+  int32_t out = 0;
+  EXPECT_EQ(signal_sample(&out), -1);
+  EXPECT_EQ(request_kinds().back(), "station");
+  EXPECT_EQ(mac_text(fake_kernel_log().requests.back().data() + 32), "02:00:00:00:00:00");
+}
+
+// ---- rate info ----
+
+// A station reply whose transmit rate nest holds exactly `rate` (built by the test).
+void serve_station_with_rate(const std::function<void(NlWriter&)>& rate) {
+  NlWriter writer;
+  writer.begin_message(32, 0, 1, 19);
+  writer.begin_nest(nl::kAttrStaInfo);
+  writer.put_u8(nl::kStaInfoSignal, 0xc4);
+  writer.begin_nest(nl::kStaInfoTxBitrate);
+  rate(writer);
+  writer.end_nest();
+  writer.begin_nest(nl::kStaInfoRxBitrate);
+  rate(writer);
+  writer.end_nest();
+  writer.end_nest();
+  writer.end_message();
+  serve_script({reply_of({writer.bytes})});
+}
+
+StationInfo station_reply() {
+  nl80211_family_id = 32;
+  const uint8_t mac[6] = {2, 0, 0, 0, 0, 0};
+  NetlinkRequest request;
+  build_station_request(&request, 5, mac);
+  StationInfo station{};
+  station.nss = -7;  // "left as it was" shows as -7
+  station.tx_mbps = -1;
+  station.rx_mbps = -1;
+  EXPECT_EQ(netlink_exchange(request, on_station, &station), 0);
+  return station;
+}
+
+using WifiRates = WifiTest;
+
+TEST_F(WifiRates, RateIsBitrate32ElseBitrateInTenthsOfAMegabit) {
+  serve_station_with_rate([](NlWriter& w) { w.put_u16(nl::kRateBitrate, 65); });
+  StationInfo s = station_reply();
+  EXPECT_EQ(s.signal_dbm, -60);
+  EXPECT_DOUBLE_EQ(s.tx_mbps, 6.5);
+  EXPECT_DOUBLE_EQ(s.rx_mbps, 6.5);
+  EXPECT_EQ(s.nss, -7);
+  EXPECT_EQ(s.width_mhz, 20);
+
+  serve_station_with_rate([](NlWriter& w) {
+    w.put_u16(nl::kRateBitrate, 65);
+    w.put_u32(nl::kRateBitrate32, 28820);
+  });
+  EXPECT_DOUBLE_EQ(station_reply().tx_mbps, 2882.0);
+
+  serve_station_with_rate([](NlWriter&) {});
+  s = station_reply();
+  EXPECT_DOUBLE_EQ(s.tx_mbps, -1);  // no rate: left as it was
+  EXPECT_DOUBLE_EQ(s.rx_mbps, -1);
+}
+
+TEST_F(WifiRates, StreamsFromEhtHeVhtNssElseFromTheHtMcs) {
+  struct Case {
+    std::function<void(NlWriter&)> rate;
+    int nss;
+  } cases[] = {
+      {[](NlWriter& w) { w.put_u8(nl::kRateMcs, 15); }, 2},
+      {[](NlWriter& w) { w.put_u8(nl::kRateMcs, 7); }, 1},
+      {[](NlWriter& w) { w.put_u8(nl::kRateMcs, 31); }, 4},
+      {[](NlWriter& w) {
+         w.put_u8(nl::kRateMcs, 7);
+         w.put_u8(nl::kRateVhtNss, 3);
+       },
+       3},
+      {[](NlWriter& w) {
+         w.put_u8(nl::kRateVhtNss, 4);
+         w.put_u8(nl::kRateHeNss, 2);
+       },
+       2},
+      {[](NlWriter& w) {
+         w.put_u8(nl::kRateHeNss, 2);
+         w.put_u8(nl::kRateEhtNss, 1);
+       },
+       1},
+  };
+  for (const Case& c : cases) {
+    serve_station_with_rate(c.rate);
+    EXPECT_EQ(station_reply().nss, c.nss);
+  }
+}
+
+TEST_F(WifiRates, WidthFlagsInOrderOfPrecedence) {
+  struct Case {
+    std::vector<uint16_t> flags;
+    int width;
+  } cases[] = {{{}, 20},
+               {{nl::kRate40MhzWidth}, 40},
+               {{nl::kRate40MhzWidth, nl::kRate80MhzWidth}, 80},
+               {{nl::kRate80p80MhzWidth}, 160},
+               {{nl::kRate160MhzWidth, nl::kRate80MhzWidth}, 160},
+               {{nl::kRate160MhzWidth, nl::kRate320MhzWidth}, 320}};
+  for (const Case& c : cases) {
+    serve_station_with_rate([&](NlWriter& w) {
+      for (uint16_t flag : c.flags) w.put_flag(flag);
+    });
+    EXPECT_EQ(station_reply().width_mhz, c.width);
+  }
+}
+
+TEST_F(WifiRates, TruncatedValuesCountAsAbsent) {
+  serve_station_with_rate([](NlWriter& w) {
+    w.put(nl::kRateBitrate32, Bytes{1, 2});  // too short for a u32: the u16 rate is used
+    w.put_u16(nl::kRateBitrate, 60);
+    w.put(nl::kRateEhtNss, Bytes{});  // empty: the next source of streams is used
+    w.put_u8(nl::kRateHeNss, 2);
+  });
+  StationInfo s = station_reply();
+  EXPECT_DOUBLE_EQ(s.tx_mbps, 6.0);
+  EXPECT_EQ(s.nss, 2);
+
+  serve_station_with_rate([](NlWriter& w) {
+    w.put(nl::kRateBitrate, Bytes{9});
+    w.put(nl::kRateMcs, Bytes{});
+  });
+  s = station_reply();
+  EXPECT_DOUBLE_EQ(s.tx_mbps, -1);
+  EXPECT_EQ(s.nss, -7);
+}
+
+TEST_F(WifiRates, StationReplyWithoutStationInfoOrSignalLeavesZero) {
+  NlWriter writer;
+  writer.begin_message(32, 0, 1, 19);
+  writer.put_u32(nl::kAttrIfindex, 5);
+  writer.end_message();
+  serve_script({reply_of({writer.bytes})});
+  StationInfo s = station_reply();
+  EXPECT_EQ(s.signal_dbm, 0);
+  EXPECT_EQ(s.nss, -7);
+
+  NlWriter empty_signal;
+  empty_signal.begin_message(32, 0, 1, 19);
+  empty_signal.begin_nest(nl::kAttrStaInfo, true);
+  empty_signal.put(nl::kStaInfoSignal, Bytes{});
+  empty_signal.end_nest();
+  empty_signal.end_message();
+  serve_script({reply_of({empty_signal.bytes})});
+  EXPECT_EQ(station_reply().signal_dbm, 0);
+}
+
+}  // namespace

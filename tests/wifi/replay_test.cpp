@@ -1,0 +1,154 @@
+// The datagrams recorded from a real kernel, replayed in order: what the helper extracts must be
+// exactly what each folder's expected.json says.
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "expected_json.h"
+#include "recordings.h"
+#include "wifi/interface.h"
+#include "wifi/requests.h"
+#include "wifi/station.h"
+#include "wifi/wifi.h"
+#include "wifi_test_support.h"
+
+namespace {
+
+class Replay : public WifiTest, public testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    WifiTest::SetUp();
+    folder_ = kFixtures + "/" + GetParam();
+    expected_ = load_expected(folder_);
+    std::string error;
+    FakeResponder responder = recordings_responder(folder_, &error);
+    ASSERT_TRUE(responder) << error;
+    fake_kernel_respond(responder);
+  }
+
+  const Json& exchange(int nn) const { return expected_["exchanges"][static_cast<size_t>(nn - 1)]; }
+
+  // Each request the helper sent equals the recorded NN-*-req.bin of its sequence number.
+  void expect_requests_as_recorded() const {
+    for (const Bytes& request : fake_kernel_log().requests) {
+      uint32_t seq = 0;
+      std::memcpy(&seq, request.data() + 8, 4);
+      EXPECT_EQ(hex_of(request), hex_of(recorded_request(folder_, static_cast<int>(seq))))
+          << "request " << seq;
+    }
+  }
+
+  std::string folder_;
+  Json expected_;
+};
+
+// Each exchange on its own: request NN sent with sequence number NN, its datagrams walked by the
+// callback the helper uses for it.
+TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
+  for (const Json& want : expected_["exchanges"].items) {
+    int nn = want["nn"].as_int();
+    const std::string& name = want["name"].text;
+    SCOPED_TRACE(std::to_string(nn) + " " + name);
+    nl_seq = static_cast<uint32_t>(nn);
+    nl80211_family_id = 32;
+    NetlinkRequest request;
+    int32_t result = 1;
+    if (name == "family") {
+      nl80211_family_id = -1;
+      build_family_request(&request);
+      result = netlink_exchange(request, on_family, nullptr);
+      EXPECT_EQ(nl80211_family_id, want["family_id"].as_int());
+    } else if (name == "interfaces") {
+      build_interface_dump_request(&request);
+      InterfacePick pick = fresh_interface_pick();
+      result = netlink_exchange(request, on_interface, &pick);
+      const Json& chosen = want["pick"];
+      EXPECT_EQ(pick.ifindex, chosen["ifindex"].as_int());
+      EXPECT_STREQ(pick.ifname, chosen["ifname"].text.c_str());
+      EXPECT_EQ(pick.has_freq, 1);
+      EXPECT_EQ(static_cast<int>(pick.freq_mhz), chosen["freq"].as_int());
+      EXPECT_EQ(pick.width_code, chosen["width_code"].as_int());
+      EXPECT_EQ(hex_of_text(pick.ssid), chosen["ssid_hex"].text);
+    } else if (name == "scan-dump") {
+      build_scan_dump_request(&request, 5);
+      static ScanTable table;
+      ScanCollector collector{table, kScanCapacity, 0};
+      assoc_known = 0;
+      result = netlink_exchange(request, on_bss, &collector);
+      const Json& entries = want["entries_dump_order"];
+      ASSERT_EQ(static_cast<size_t>(collector.count), entries.items.size());
+      for (size_t i = 0; i < entries.items.size(); ++i) expect_entry(table[i], entries[i]);
+      EXPECT_EQ(assoc_known, 1);
+      EXPECT_EQ(mac_text(assoc_bssid), want["assoc_bssid"].text);
+    } else if (name == "station") {
+      const uint8_t bssid[6] = {0x02, 0, 0, 0, 0, 0};
+      build_station_request(&request, 5, bssid);
+      StationInfo station{};
+      result = netlink_exchange(request, on_station, &station);
+      const Json& sta = want["station"];
+      EXPECT_EQ(station.signal_dbm, sta["signal_dbm"].as_int());
+      EXPECT_DOUBLE_EQ(station.tx_mbps, sta["tx"]["mbps"].number);
+      EXPECT_DOUBLE_EQ(station.rx_mbps, sta["rx"]["mbps"].number);
+      EXPECT_EQ(station.nss, sta["tx"]["nss"].is_null() ? 0 : sta["tx"]["nss"].as_int());
+      EXPECT_EQ(station.width_mhz, sta["tx"]["width_mhz"].as_int());
+    } else if (name == "scan-trigger") {
+      build_scan_trigger_request(&request, 5);
+      result = netlink_exchange(request, nullptr, nullptr);
+      EXPECT_EQ(result, expected_["trigger_result"].as_int());
+    } else {
+      ADD_FAILURE() << "unknown exchange";
+    }
+    EXPECT_EQ(result, want["result"].as_int());
+  }
+  expect_requests_as_recorded();
+  EXPECT_EQ(fake_kernel_log().opens, fake_kernel_log().closes);
+}
+
+// The helper's own sequence: start-up, a link command, a scan command, one live sample.
+TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
+  char msg[200] = {};
+  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
+  EXPECT_EQ(nl80211_family_id, 32);
+  EXPECT_EQ(wifi_ifindex, 5);
+  EXPECT_STREQ(wifi_ifname, "wlan3");
+
+  LinkInfo link{};
+  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0) << msg;
+  expect_link(link, expected_["link"]);
+  EXPECT_EQ(mac_text(link.bssid), "02:00:00:00:00:00");
+
+  // The scan command: its link query, then the scan itself.
+  LinkInfo scan_link{};
+  ASSERT_EQ(link_query(&scan_link, msg, sizeof msg), 0) << msg;
+  EXPECT_EQ(scan_link.has_bssid, 1);
+  static ScanTable table;
+  int count = scan_dump(table, kScanCapacity, msg, sizeof msg);
+  ASSERT_EQ(count, expected_["scan_count"].as_int()) << msg;
+  const Json& scan = expected_["scan"];
+  ASSERT_EQ(scan.items.size(), static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) expect_entry(table[i], scan[static_cast<size_t>(i)]);
+  // An accepted trigger waits exactly 4 seconds; a refused one not at all.
+  std::vector<int> waits;
+  if (expected_["trigger_result"].as_int() == 0) waits.push_back(4000);
+  EXPECT_EQ(fake_kernel_log().sleeps_ms, waits);
+
+  int32_t sample = 0;
+  ASSERT_EQ(signal_sample(&sample), 0);
+  EXPECT_EQ(sample, expected_["live_sample_dbm"].as_int());
+
+  EXPECT_EQ(fake_kernel_log().requests.size(), 11u);
+  expect_requests_as_recorded();
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, Replay,
+                         testing::Values("default/root", "default/nobody", "devs-b/root",
+                                         "devs-b/nobody"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+}  // namespace

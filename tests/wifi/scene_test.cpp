@@ -1,0 +1,171 @@
+// The stand-in kernel's scenes: the text format, and replies that look like the recorded ones.
+#include <linux/netlink.h>
+
+#include "expected_json.h"
+#include "recordings.h"
+#include "wifi/interface.h"
+#include "wifi/requests.h"
+#include "wifi/wifi.h"
+#include "wifi_test_support.h"
+
+namespace {
+
+std::string parse_error(std::string_view text) {
+  Scene scene;
+  std::string error;
+  EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
+  return error;
+}
+
+TEST(WifiScene, ErrorsNameTheLineAndWhatIsWrong) {
+  EXPECT_EQ(parse_error("# fine\nbogus x=1\n"), "line 2: unknown directive 'bogus'");
+  EXPECT_EQ(parse_error("bss colour=red"), "line 1: unknown field 'colour=red' for bss");
+  EXPECT_EQ(parse_error("bss freq=abc"), "line 1: bad freq 'abc' (expected 0..4294967295)");
+  EXPECT_EQ(parse_error("bss bssid=02:00:00"), "line 1: bad bssid '02:00:00'");
+  EXPECT_EQ(parse_error("bss ssid=a hidden"),
+            "line 1: give only one of ssid=, ssid-hex= and hidden");
+  EXPECT_EQ(parse_error("bss ies=0g"), "line 1: bad ies (hex bytes, or none)");
+  EXPECT_EQ(parse_error("interface type=router"), "line 1: bad type 'router'");
+  EXPECT_EQ(parse_error("station tx-width=30"),
+            "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)");
+  EXPECT_EQ(parse_error("fault request=station"), "line 1: fault needs either silent or error=-N");
+  EXPECT_EQ(parse_error("fault request=link silent"),
+            "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station");
+  EXPECT_EQ(parse_error("scan-wait-ms soon"),
+            "line 1: scan-wait-ms needs a number of milliseconds");
+  EXPECT_NE(parse_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
+            std::string::npos);
+}
+
+TEST(WifiScene, DemoSceneHasTheAdvertisedNetworks) {
+  Scene scene;
+  std::string error;
+  ASSERT_TRUE(parse_scene(demo_scene_text(), &scene, &error)) << error;
+  EXPECT_EQ(scene.name, "demo");
+  EXPECT_EQ(scene.trigger_result, 0);
+  bool bands[3] = {};
+  int associated = 0;
+  bool hidden = false;
+  bool odd = false;
+  for (const SceneBss& bss : scene.bss) {
+    uint32_t f = bss.freq.value_or(0);
+    bands[f < 3000 ? 0 : f < 5950 ? 1 : 2] = true;
+    associated += bss.status == 1u;
+    const Bytes& ies = *bss.beacon_ies;
+    hidden = hidden || (ies[0] == 0 && ies[1] == 0);
+    odd = odd ||
+          hex_of(Bytes(ies.begin() + 2, ies.begin() + 2 + ies[1])) == "5361792022686922205cfffe";
+  }
+  EXPECT_TRUE(bands[0] && bands[1] && bands[2]);
+  EXPECT_EQ(associated, 1);
+  EXPECT_TRUE(hidden);
+  EXPECT_TRUE(odd);
+  EXPECT_TRUE(scene.station.present);
+  EXPECT_GT(scene.station.swing_db, 0);
+}
+
+TEST(WifiScene, SwingingSignalStaysWithinItsRangeAndNeverReadsZero) {
+  SceneStation station;
+  station.signal_dbm = -3;
+  station.swing_db = 6;
+  station.period_ms = 1000;
+  int low = 0;
+  int high = -100;
+  for (uint64_t t = 0; t < 2000; ++t) {
+    int signal = station_signal_at(station, t);
+    EXPECT_NE(signal, 0);
+    low = std::min(low, signal);
+    high = std::max(high, signal);
+  }
+  EXPECT_EQ(low, -9);
+  EXPECT_EQ(high, 3);
+  station.swing_db = 0;
+  EXPECT_EQ(station_signal_at(station, 123), -3);
+}
+
+using WifiSceneKernel = WifiTest;
+
+// The stand-in's framing of acknowledgements, errors and the end of a dump is the kernel's, byte
+// for byte apart from the port id.
+TEST_F(WifiSceneKernel, AckErrorAndDoneAreLaidOutAsRecorded) {
+  auto without_pid = [](Bytes bytes) {
+    std::memset(bytes.data() + 12, 0, 4);
+    return hex_of(bytes);
+  };
+  for (const char* user : {"root", "nobody"}) {
+    std::string folder = kFixtures + "/default/" + user;
+    Bytes trigger = recorded_request(folder, 9);
+    Bytes recorded = read_file_bytes(folder + "/09-scan-trigger-0.bin");
+    EXPECT_EQ(without_pid(error_datagram(std::string(user) == "root" ? 0 : -EPERM, trigger)),
+              without_pid(recorded));
+    EXPECT_EQ(without_pid(done_datagram(2)),
+              without_pid(read_file_bytes(folder + "/02-interfaces-1.bin")));
+  }
+}
+
+// A scene written after the `default` recording gives the values the recording gives.
+TEST_F(WifiSceneKernel, SceneOfTheDefaultRecordingGivesItsExpectedValues) {
+  serve_scene(R"(
+interface type=p2p-device wiphy=3
+interface ifindex=5 name=wlan3 type=station wiphy=3 freq=5180 width=3 cf1=5210 ssid=LabNet
+interface ifindex=4 name=wlan2 type=ap wiphy=2 freq=2462 width=1 cf1=2462 ssid=LabHidden
+interface ifindex=3 name=wlan1 type=ap wiphy=1 freq=2437 width=1 ssid-hex=4f646420225353494422205c20636166c3a9
+interface ifindex=2 name=wlan0 type=ap wiphy=0 freq=5180 width=3 cf1=5210 ssid=LabNet
+bss bssid=02:00:00:00:00:00 freq=5180 signal=-2700 status=associated ssid=LabNet ie-bytes=180
+bss bssid=02:00:00:00:01:00 freq=2437 signal=-3000 ssid-hex=4f646420225353494422205c20636166c3a9 ie-bytes=140
+bss bssid=02:00:00:00:02:00 freq=2462 signal=-3000 hidden ie-bytes=144
+station signal=-27 tx-bitrate=60 rx-bitrate=60
+trigger accept
+)");
+  Json expected = load_expected(kFixtures + "/default/root");
+  char msg[200] = {};
+  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
+  LinkInfo link{};
+  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
+  expect_link(link, expected["link"]);
+  static ScanTable table;
+  ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 3);
+  for (size_t i = 0; i < 3; ++i) expect_entry(table[i], expected["scan"][i]);
+  int32_t sample = 0;
+  EXPECT_EQ(signal_sample(&sample), 0);
+  EXPECT_EQ(sample, expected["live_sample_dbm"].as_int());
+  EXPECT_EQ(fake_kernel_log().sleeps_ms, std::vector<int>{4000});
+}
+
+TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
+  Scene scene;
+  std::string error;
+  ASSERT_TRUE(
+      load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene", &scene, &error))
+      << error;
+  auto shared = std::make_shared<Scene>(scene);
+  fake_kernel_respond(
+      [shared](const Bytes& request) { return answer_from_scene(*shared, request, 0); });
+  char msg[200] = {};
+  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
+  LinkInfo link{};
+  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
+  EXPECT_EQ(link.has_bssid, 1);
+  static ScanTable table;
+  ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 96) << msg;
+  int mine = 0;
+  for (const ScanEntry& entry : table) {
+    EXPECT_EQ(entry.ie_len, 2048);
+    EXPECT_NE(entry.ssid[0], '\0');
+    mine += entry.associated;
+  }
+  EXPECT_EQ(mine, 1);
+
+  // The dump arrives as the kernel sends a large one: several datagrams, then NLMSG_DONE alone.
+  nl80211_family_id = 32;
+  NetlinkRequest request;
+  build_scan_dump_request(&request, wifi_ifindex);
+  Bytes bytes(reinterpret_cast<uint8_t*>(&request),
+              reinterpret_cast<uint8_t*>(&request) + request.nlmsg_len);
+  FakeReply reply = answer_from_scene(scene, bytes, 0);
+  ASSERT_GT(reply.datagrams.size(), 3u);
+  for (const Bytes& datagram : reply.datagrams) EXPECT_LE(datagram.size(), 32768u);
+  EXPECT_EQ(reply.datagrams.back().size(), 20u);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+// The simulator end to end: a page's commands over a real WebSocket, answered from a scene.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/helper_process.h"
+#include "support/ws_client.h"
+
+namespace {
+
+constexpr char kScene[] = R"(trigger refuse
+interface type=p2p-device
+interface ifindex=3 name=wlan0 type=station freq=5180 width=3 ssid=Home
+bss bssid=02:00:00:00:00:02 freq=2437 signal=-7000 ssid-hex=22fffe beacon-ies=000322fffe
+bss bssid=02:00:00:00:00:01 freq=5180 signal=-5000 status=associated ssid=Home beacon-ies=0004486f6d65
+station signal=-51 tx-bitrate=8667 tx-vht-mcs=9 tx-vht-nss=2 tx-width=80 rx-bitrate=7800
+)";
+
+struct SceneFile {
+  std::string path;
+  explicit SceneFile(const std::string& text) {
+    char name[] = "/tmp/tivel-scene-XXXXXX";
+    int fd = mkstemp(name);
+    path = name;
+    if (fd >= 0) {
+      (void)!write(fd, text.data(), text.size());
+      close(fd);
+    }
+  }
+  ~SceneFile() { unlink(path.c_str()); }
+};
+
+class SimCommands : public testing::Test {
+ protected:
+  void start(const std::string& scene_path) {
+    HelperOptions options;
+    options.path = TIVEL_SIM_PATH;
+    options.env.push_back("TIVEL_SIM_SCENE=" + scene_path);
+    ASSERT_TRUE(start_on_free_port(helper_, options)) << helper_.output;
+    ASSERT_TRUE(ws_connect(page_, helper_.port));
+  }
+  HelperProcess helper_;
+  WsClient page_;
+};
+
+TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
+  SceneFile scene(kScene);
+  start(scene.path);
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"),
+            R"({"type":"link","connected":true,"iface":"wlan0","ssid":"Home","rssi":-51,)"
+            R"("noise":0,"txMbps":866.7,"rxMbps":780.0,"channel":36,"freqMHz":5180,)"
+            R"("widthMHz":80,"nss":2,"phy":""})");
+
+  std::string scan = ws_command(page_, R"({"cmd":"scan"})");
+  EXPECT_NE(scan.find(R"("nets":[{"ssid":"Home","rssi":-50,"channel":36,"freqMHz":5180,)"
+                      R"("widthMHz":0,"mine":true,"ie":"0004486f6d65"},{"ssid":)"),
+            std::string::npos)
+      << scan;
+  EXPECT_NE(scan.find(R"("rssi":-70,"channel":6,"freqMHz":2437,"widthMHz":0,"mine":false,)"
+                      R"("ie":"000322fffe"}]})"),
+            std::string::npos)
+      << scan;
+  EXPECT_TRUE(wait_for_output(helper_, "Sent 2 nearby networks to the page.", 3000));
+
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"watch","hz":5,"secs":1})"),
+            R"({"type":"watching","hz":5,"secs":1})");
+  ServerFrame sample;
+  ASSERT_TRUE(ws_read_frame(page_, sample));
+  EXPECT_NE(sample.payload.find(R"(,"rssi":-51})"), std::string::npos) << sample.payload;
+}
+
+TEST_F(SimCommands, BenchmarkSceneReportsNinetySixNetworksWithAllTheirElements) {
+  start(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene");
+  std::string scan = ws_command(page_, R"({"cmd":"scan"})");
+  size_t nets = 0;
+  for (size_t at = scan.find("\"ie\":\""); at != std::string::npos;
+       at = scan.find("\"ie\":\"", at + 1)) {
+    size_t end = scan.find('"', at + 6);
+    EXPECT_EQ(end - (at + 6), 4096u);  // 2048 bytes as hexadecimal
+    ++nets;
+  }
+  EXPECT_EQ(nets, 96u);
+  EXPECT_NE(scan.find(R"("mine":true)"), std::string::npos);
+  EXPECT_TRUE(wait_for_output(helper_, "Sent 96 nearby networks to the page.", 3000));
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "fake_kernel.h"
+#include "nl_writer.h"
+#include "scene.h"
+#include "scene_kernel.h"
+#include "wifi/netlink.h"
+#include "wifi/scan.h"
+
+// Shared pieces of the WiFi tests: a clean process-wide state per test and quick ways to make
+// the stand-in kernel answer.
+
+inline const std::string kFixtures = TIVEL_WIFI_FIXTURES;
+
+// Every test starts as a freshly started helper would, with a stand-in kernel that is silent.
+class WifiTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    nl_seq = 1;
+    nl80211_family_id = -1;
+    wifi_ifindex = -1;
+    wifi_ifname[0] = '\0';
+    assoc_known = 0;
+    std::memset(assoc_bssid, 0, sizeof assoc_bssid);
+    fake_kernel_reset();
+    fake_kernel_set_silence_ms(20);  // only the time-out tests wait the full 3 seconds
+  }
+};
+
+// Serves a scene written in the test (at a fixed instant, so a swinging signal stays put).
+inline void serve_scene(std::string_view text) {
+  auto scene = std::make_shared<Scene>();
+  std::string error;
+  ASSERT_TRUE(parse_scene(text, scene.get(), &error)) << error;
+  fake_kernel_respond(
+      [scene](const Bytes& request) { return answer_from_scene(*scene, request, 0); });
+}
+
+// Answers successive requests with successive replies, then silence.
+inline void serve_script(std::deque<FakeReply> replies) {
+  auto left = std::make_shared<std::deque<FakeReply>>(std::move(replies));
+  fake_kernel_respond([left](const Bytes&) {
+    if (left->empty()) return FakeReply{};
+    FakeReply reply = left->front();
+    left->pop_front();
+    return reply;
+  });
+}
+
+inline FakeReply reply_of(std::vector<Bytes> datagrams) {
+  FakeReply reply;
+  reply.datagrams = std::move(datagrams);
+  return reply;
+}
+
+inline std::string hex_of(const uint8_t* bytes, size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+inline std::string hex_of(const Bytes& bytes) {
+  return hex_of(bytes.data(), bytes.size());
+}
+
+inline std::string mac_text(const uint8_t* mac) {
+  char text[18];
+  std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
+  return text;
+}
