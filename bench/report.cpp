@@ -17,11 +17,38 @@ double median_of(const Measure& measure, const std::string& peer) {
   return median(found->second);
 }
 
+namespace {
+
+// helper / reference, round by round: the peers ran back to back within each round, so these
+// ratios see the same machine even when its load drifts between rounds.
+std::vector<double> round_ratios(const Measure& measure, const std::string& reference) {
+  std::vector<double> ratios;
+  auto ours = measure.rounds.find("helper");
+  auto theirs = measure.rounds.find(reference);
+  if (ours == measure.rounds.end() || theirs == measure.rounds.end()) return ratios;
+  for (size_t i = 0; i < std::min(ours->second.size(), theirs->second.size()); ++i) {
+    if (theirs->second[i] > 0) ratios.push_back(ours->second[i] / theirs->second[i]);
+  }
+  return ratios;
+}
+
+// "1.04 (1.02 1.04 1.07)": the median of the rounds' ratios, then each round's own ratio.
+std::string ratio_cell(const Measure& measure, const std::string& reference) {
+  std::vector<double> ratios = round_ratios(measure, reference);
+  if (ratios.empty()) return "-";
+  std::string cell = text_of("%.2f (", median(ratios));
+  for (size_t i = 0; i < ratios.size(); ++i) {
+    if (i > 0) cell += ' ';
+    cell += text_of("%.2f", ratios[i]);
+  }
+  return cell + ")";
+}
+
+}  // namespace
+
 double ratio_of(const Measure& measure, const std::string& reference) {
-  double helper = median_of(measure, "helper");
-  double other = median_of(measure, reference);
-  if (helper < 0 || other <= 0) return -1;
-  return helper / other;
+  std::vector<double> ratios = round_ratios(measure, reference);
+  return ratios.empty() ? -1 : median(ratios);
 }
 
 std::string text_of(const char* format, ...) {
@@ -32,24 +59,6 @@ std::string text_of(const char* format, ...) {
   va_end(args);
   return text;
 }
-
-namespace {
-
-// "1.04 (1.02 1.04 1.07)": the ratio of medians, then each round's own ratio.
-std::string ratio_cell(const Measure& measure, const std::string& reference) {
-  double overall = ratio_of(measure, reference);
-  if (overall < 0) return "-";
-  std::string cell = text_of("%.2f (", overall);
-  const std::vector<double>& ours = measure.rounds.at("helper");
-  const std::vector<double>& theirs = measure.rounds.at(reference);
-  for (size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i) {
-    if (i > 0) cell += ' ';
-    cell += theirs[i] > 0 ? text_of("%.2f", ours[i] / theirs[i]) : "-";
-  }
-  return cell + ")";
-}
-
-}  // namespace
 
 std::string format_rows(const std::vector<std::vector<std::string>>& rows) {
   std::vector<size_t> widths;

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The results table: one row per measure, one column per peer with the median over rounds, and
-// the helper's ratio to each reference as the ratio of medians followed by each round's ratio.
+// the helper's ratio to each reference: the median of the rounds' ratios, then each round's.
 
 inline const std::vector<std::string> kPeers = {"helper", "tcp echo", "ws (node)"};
 
@@ -22,7 +22,7 @@ void record(Measure& measure, const std::string& peer, double value);
 // Median over the rounds of `peer`; -1 when nothing was recorded.
 double median_of(const Measure& measure, const std::string& peer);
 
-// helper / reference, on medians; -1 when either is missing.
+// The median over rounds of helper / reference; -1 when either is missing.
 double ratio_of(const Measure& measure, const std::string& reference);
 
 // The table in Markdown, columns padded so it also reads as plain text.
