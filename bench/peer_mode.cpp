@@ -28,7 +28,6 @@ constexpr int kHelper = 0, kEcho = 1, kWs = 2;
 struct Setup {
   std::string work;
   Target hello[3], handshake[3], scan[3];
-  bool present[3] = {false, false, false};
   bool have_scan = false;
   Target live;
   int64_t helper_rss_start_kb = -1, helper_hwm_end_kb = -1;
@@ -83,7 +82,6 @@ bool start_everything(const Options& o, Fleet& fleet, Setup& s) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   s.helper_rss_start_kb = status_field(helper, "VmRSS");
   s.hello[kHelper] = s.handshake[kHelper] = {port, helper, kOrigin};
-  s.present[kHelper] = true;
   // A page stays connected throughout, or the helper would quit 30 s after the last one left.
   s.idle_pages.push_back(open_idle_page(s.hello[kHelper]));
 
@@ -158,7 +156,6 @@ bool start_everything(const Options& o, Fleet& fleet, Setup& s) {
     return false;
   }
   s.hello[kEcho] = s.handshake[kEcho] = s.scan[kEcho] = {echo_port, echo, kOrigin};
-  s.present[kEcho] = true;
   s.echo_rss_kb = status_field(echo, "VmRSS");
 
   // The npm ws peer.
@@ -180,7 +177,6 @@ bool start_everything(const Options& o, Fleet& fleet, Setup& s) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   s.ws_rss_kb = status_field(ws, "VmRSS");
   s.hello[kWs] = s.handshake[kWs] = s.scan[kWs] = {ws_port, ws, kOrigin};
-  s.present[kWs] = true;
   return true;
 }
 

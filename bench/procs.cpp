@@ -64,7 +64,7 @@ bool start_pinned(Child& child, const std::string& name, const std::vector<std::
   std::vector<std::string> full;
   if (cpu >= 0) full = {"taskset", "-c", std::to_string(cpu)};
   full.insert(full.end(), argv.begin(), argv.end());
-  int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (log_fd < 0) return false;
   pid_t pid = fork();
   if (pid < 0) {

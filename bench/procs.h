@@ -14,7 +14,8 @@ struct Child {
 };
 
 // Starts `argv` through `taskset -c <cpu>` (cpu < 0: unpinned) with standard output and error
-// appended to `log_path`. The child's pid is that of the program itself (taskset execs it).
+// written to `log_path` (emptied first). The child's pid is that of the program itself (taskset
+// execs it).
 bool start_pinned(Child& child, const std::string& name, const std::vector<std::string>& argv,
                   int cpu, const std::string& log_path);
 

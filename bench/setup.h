@@ -30,7 +30,7 @@ struct Fleet {
   Fleet(const Fleet&) = delete;
   Fleet& operator=(const Fleet&) = delete;
   ~Fleet();
-  // Starts `argv` pinned to `cpu` with its output appended to `log`; the pid, or -1.
+  // Starts `argv` pinned to `cpu` with its output in `log` (emptied first); the pid, or -1.
   pid_t start(const std::string& name, const std::vector<std::string>& argv, int cpu,
               const std::string& log);
 };
