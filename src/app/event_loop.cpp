@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "app/clock.h"
@@ -12,6 +14,7 @@
 #include "app/slots.h"
 #include "protocol/live_stream.h"
 #include "server/http_intake.h"
+#include "server/send_all.h"
 #include "server/websocket.h"
 
 uint64_t start_ms = 0;
@@ -63,6 +66,14 @@ void accept_one(int listen_fd) {
     close(fd);
     return;
   }
+  // Frames leave as a header write and a payload write; without this the payload would wait
+  // for the page's delayed acknowledgement of the header (up to 40 ms per message).
+  int one = 1;
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // A page that stops reading would otherwise block a send, and with it the whole helper (other
+  // pages, the exit rules, Ctrl+C), for as long as it likes once the kernel's buffers are full.
+  timeval send_limit{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
+  (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
   free_slot->fd = fd;
   free_slot->accepted_ms = monotonic_ms();
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+// Shared by the soak and the hostile-page tests: what a healthy helper answers, and what the
+// kernel says about the helper process.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+#include "support/helper_process.h"
+#include "support/ws_client.h"
+
+// The exact hello reply of a helper listening on `port`.
+std::string hello_reply(int port);
+
+// The exact plain HTTP reply with this status and body, as the helper sends it.
+std::string plain_reply(const std::string& status, const std::string& body);
+
+// Number of open descriptors of process `pid` (entries of /proc/PID/fd), or -1.
+int open_descriptors(pid_t pid);
+
+// Resident set size of process `pid` in bytes (from /proc/PID/statm), or -1.
+long resident_bytes(pid_t pid);
+
+// Reads whatever log output the helper has written so far, so its pipe never fills.
+void read_log(HelperProcess& helper);
+
+// How many log lines equal `message` exactly (time stamps left out).
+size_t count_lines(const HelperProcess& helper, const std::string& message);
+
+// A new page connects, gets the hello reply, closes with a close frame and sees 88 00 and the end
+// of the connection. Empty on success, else what went wrong.
+std::string fresh_page_problem(int port);

@@ -1,0 +1,467 @@
+// Hostile pages and clients over raw loopback sockets against the real binary. Each case checks
+// the outcome the helper promises (a refusal, a dropped connection, answers in order) and that
+// the helper still serves a fresh page afterwards. Slow cases run side by side, each against its
+// own helper, so the suite's time is that of its slowest case.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hardening_support.h"
+#include "support/helper_process.h"
+#include "support/ws_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int value : values) out.push_back(static_cast<char>(value));
+  return out;
+}
+
+// A pong as the helper sends it for `payload`.
+std::string pong(const std::string& payload) {
+  std::string out(1, static_cast<char>(0x8A));
+  if (payload.size() <= 125) {
+    out.push_back(static_cast<char>(payload.size()));
+  } else {
+    out += bytes(
+        {126, static_cast<int>(payload.size() >> 8), static_cast<int>(payload.size() & 0xFF)});
+  }
+  return out + payload;
+}
+
+std::string filler(size_t length, char seed) {
+  std::string out(length, '\0');
+  for (size_t i = 0; i < length; ++i) out[i] = static_cast<char>(seed + i * 31);
+  return out;
+}
+
+// Runs the given cases at the same time, each on its own thread.
+void run_side_by_side(const std::vector<std::function<void()>>& cases) {
+  std::vector<std::thread> threads;
+  for (const auto& one_case : cases) threads.emplace_back(one_case);
+  for (std::thread& thread : threads) thread.join();
+}
+
+// Reads the log until `message` has been logged `count` times (or `timeout_ms` passes).
+bool wait_for_lines(HelperProcess& helper, const std::string& message, size_t count,
+                    int timeout_ms) {
+  auto start = Clock::now();
+  while (count_lines(helper, message) < count) {
+    if (ms_since(start) > timeout_ms) return false;
+    read_log(helper);
+  }
+  return true;
+}
+
+// A request that trickles in at one byte per second is cut off by the handshake limit, five
+// seconds after the accept, without a reply; other pages are served meanwhile.
+void slow_request_case() {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  int fd = connect_loopback(helper.port);
+  ASSERT_GE(fd, 0);
+  auto start = Clock::now();
+  std::atomic<bool> stop{false};
+  std::thread dripper([&] {
+    std::string request = http_request(page_headers(helper.port));
+    for (size_t i = 0; i < request.size() && !stop; ++i) {
+      if (!send_bytes(fd, request.substr(i, 1))) break;
+      for (int waited = 0; waited < 1000 && !stop; waited += 50) usleep(50 * 1000);
+    }
+  });
+  EXPECT_EQ(fresh_page_problem(helper.port), "") << "while a request trickles in";
+  bool closed = false;
+  std::string received = recv_until_closed(fd, 9000, &closed);
+  double elapsed = ms_since(start);
+  stop = true;
+  dripper.join();
+  close(fd);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(received, "");
+  EXPECT_GT(elapsed, 4900.0);
+  EXPECT_LT(elapsed, 7500.0);
+  EXPECT_EQ(fresh_page_problem(helper.port), "") << "after the handshake limit";
+  read_log(helper);
+  // The cut-off connection leaves no log line; only the two fresh pages were connected.
+  EXPECT_EQ(count_lines(helper, "Connected to https://tamberline.com."), 2u);
+  EXPECT_EQ(count_lines(helper, "Page disconnected (closed)."), 2u);
+}
+
+// Four silent connections fill every slot: a fifth is closed at once, unanswered; the four are
+// closed by the handshake limit, after which pages connect again.
+void silent_flood_case() {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  std::vector<int> silent;
+  for (int i = 0; i < 4; ++i) {
+    silent.push_back(connect_loopback(helper.port));
+    ASSERT_GE(silent.back(), 0);
+  }
+  usleep(200 * 1000);  // all four accepted
+  auto start = Clock::now();
+  int fifth = connect_loopback(helper.port);
+  ASSERT_GE(fifth, 0);
+  EXPECT_TRUE(closed_within(fifth, 1000)) << "a fifth connection must be closed at once";
+  close(fifth);
+  EXPECT_LT(ms_since(start), 1000.0);
+  for (int fd : silent) {
+    EXPECT_TRUE(closed_within(fd, 7000));
+    close(fd);
+  }
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// A client that shuts its sending side: with half a request the connection just ends; with a
+// whole upgrade request it still gets the 101 and then the end, like a page that vanished.
+void half_open_case() {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  std::string request = http_request(page_headers(helper.port));
+
+  int partial = connect_loopback(helper.port);
+  ASSERT_GE(partial, 0);
+  ASSERT_TRUE(send_bytes(partial, request.substr(0, 40)));
+  shutdown(partial, SHUT_WR);
+  EXPECT_TRUE(closed_within(partial, 1000));
+  close(partial);
+
+  int whole = connect_loopback(helper.port);
+  ASSERT_GE(whole, 0);
+  ASSERT_TRUE(send_bytes(whole, request));
+  shutdown(whole, SHUT_WR);
+  bool closed = false;
+  std::string reply = recv_until_closed(whole, 2000, &closed);
+  close(whole);
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 101 Switching Protocols\r\n")) << reply;
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 2000));
+
+  // A streaming page that stops sending: the stream ends with the connection.
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, helper.port));
+  ASSERT_EQ(ws_command(page, R"({"cmd":"watch","hz":20})"),
+            R"({"type":"watching","hz":20,"secs":60})");
+  shutdown(page.fd, SHUT_WR);
+  closed = false;
+  std::string rest = ws_read_raw(page, 2000, 0, &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(rest.find('\x88'), std::string::npos) << "no close frame on a drop";
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 2, 2000));
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+TEST(Hostile, SlowRequestSilentFloodAndHalfOpenConnections) {
+  run_side_by_side({slow_request_case, silent_flood_case, half_open_case});
+}
+
+// Every slot flooded with a request that never ends its header block: each is dropped, unanswered,
+// as soon as 8191 bytes are in.
+TEST(Hostile, OversizedRequestsOnEverySlot) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  std::string head =
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(helper.port) + "\r\nX-Filler: ";
+  std::vector<int> flood;
+  for (size_t extra : {0, 1, 5000, 100000}) {
+    int fd = connect_loopback(helper.port);
+    ASSERT_GE(fd, 0);
+    std::string request = head + std::string(8191 - head.size() + extra, 'a');
+    send_bytes(fd, request);  // may fail part-way once the helper has dropped the connection
+    flood.push_back(fd);
+  }
+  for (int fd : flood) {
+    bool closed = false;
+    EXPECT_EQ(recv_until_closed(fd, 2000, &closed), "");
+    EXPECT_TRUE(closed);
+    close(fd);
+  }
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// With four pages connected, a burst of further connections is turned away one by one, each
+// closed unanswered, while the four pages keep being served.
+TEST(Hostile, FifthConnectionStorm) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient pages[4];
+  for (WsClient& page : pages) ASSERT_TRUE(ws_connect(page, helper.port));
+  read_log(helper);
+  const size_t lines_before = log_messages(helper).size();
+
+  // Four clients at once, 30 connections each; every one is accepted and closed unanswered. (The
+  // listening backlog is short, so some of these connects wait for a SYN retry.)
+  std::atomic<int> refused{0}, answered{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < 30; ++i) {
+        int fd = connect_loopback(helper.port);
+        if (fd < 0) continue;
+        if ((c + i) % 3 == 0) send_bytes(fd, http_request(page_headers(helper.port)));
+        bool closed = false;
+        std::string reply = recv_until_closed(fd, 3000, &closed);
+        (closed && reply.empty() ? refused : answered)++;
+        close(fd);
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(refused, 120);
+  EXPECT_EQ(answered, 0);
+  for (WsClient& page : pages)
+    EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+  read_log(helper);
+  EXPECT_EQ(log_messages(helper).size(), lines_before) << "turned-away connections log nothing";
+
+  ws_disconnect(pages[2]);
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 2000));
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// Frames pipelined in one write: thirty of the largest size are all answered in order; an
+// oversized frame in the middle ends the connection, and nothing after it is answered.
+TEST(Hostile, PipelinedOversizedFrames) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, helper.port));
+  std::string burst, expected;
+  for (int i = 0; i < 30; ++i) {
+    std::string payload = filler(4080, static_cast<char>(i));
+    burst += ping_frame(payload);
+    expected += pong(payload);
+  }
+  ASSERT_TRUE(ws_send(page, burst));
+  EXPECT_EQ(ws_read_raw(page, 5000, expected.size()), expected);
+
+  WsClient oversized;
+  ASSERT_TRUE(ws_connect(oversized, helper.port));
+  ASSERT_TRUE(
+      ws_send(oversized, ping_frame("a") + ping_frame(filler(4081, 'x')) + ping_frame("b")));
+  bool closed = false;
+  EXPECT_EQ(ws_read_raw(oversized, 2000, 0, &closed), pong("a"));
+  EXPECT_TRUE(closed);
+
+  WsClient long_form;
+  ASSERT_TRUE(ws_connect(long_form, helper.port));
+  FrameShape wide;
+  wide.length_bits = 64;
+  ASSERT_TRUE(
+      ws_send(long_form, ping_frame("c") + client_frame(0x89, "small", wide) + ping_frame("d")));
+  EXPECT_EQ(ws_read_raw(long_form, 2000, 0, &closed), pong("c"));
+  EXPECT_TRUE(closed);
+
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 2, 2000));
+  EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// A close frame followed by more frames in the same write: only the close is answered; frames
+// written after the close reply meet a closed connection.
+TEST(Hostile, CloseFrameFollowedByMoreFrames) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, helper.port));
+  ASSERT_TRUE(ws_send(page, close_frame(1000, "bye") + ping_frame("after") +
+                                text_frame(R"({"cmd":"hello"})") + close_frame()));
+  bool closed = false;
+  EXPECT_EQ(ws_read_raw(page, 2000, 0, &closed), bytes({0x88, 0x00}));
+  EXPECT_TRUE(closed);
+  for (int i = 0; i < 5; ++i) ws_send(page, ping_frame("late"));  // may fail: the helper is gone
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 2000));
+  usleep(200 * 1000);
+  read_log(helper);
+  EXPECT_EQ(count_lines(helper, "Page disconnected (closed)."), 1u);
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// A page floods pings as fast as it can write while reading its pongs; every pong comes back in
+// order, and another page's commands are answered during the flood.
+TEST(Hostile, PingFlood) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient flooder, other;
+  ASSERT_TRUE(ws_connect(flooder, helper.port));
+  ASSERT_TRUE(ws_connect(other, helper.port));
+
+  constexpr int kPings = 20000;
+  std::string expected;
+  std::thread writer([&] {
+    std::string batch;
+    for (int i = 0; i < kPings; ++i) {
+      char payload[16];
+      std::snprintf(payload, sizeof payload, "ping-%05d", i);
+      batch += ping_frame(payload);
+      if (batch.size() > 4000 || i == kPings - 1) {
+        if (!ws_send(flooder, batch)) return;
+        batch.clear();
+      }
+    }
+  });
+  for (int i = 0; i < kPings; ++i) {
+    char payload[16];
+    std::snprintf(payload, sizeof payload, "ping-%05d", i);
+    expected += pong(payload);
+  }
+  std::string received;
+  std::thread reader([&] {
+    auto start = Clock::now();
+    while (received.size() < expected.size() && ms_since(start) < 20000) {
+      received += ws_read_raw(flooder, 200, expected.size() - received.size());
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+    usleep(20 * 1000);
+  }
+  writer.join();
+  reader.join();
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected) << "pongs out of order or altered";
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Connects with a small receive buffer, so that a page that stops reading fills the kernel's
+// buffers quickly, and upgrades.
+bool connect_small_window(WsClient& page, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int size = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return false;
+  }
+  page.fd = fd;
+  return ws_handshake(page, http_request(page_headers(port)));
+}
+
+// Writes frames without blocking until the socket takes no more; returns how many bytes went.
+size_t stuff_until_full(int fd, const std::string& frame, int max_frames) {
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  size_t total = 0;
+  for (int i = 0; i < max_frames; ++i) {
+    ssize_t sent = send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    if (sent <= 0) break;
+    total += static_cast<size_t>(sent);
+    if (static_cast<size_t>(sent) < frame.size()) break;
+  }
+  fcntl(fd, F_SETFL, flags);
+  return total;
+}
+
+// A streaming page that stops reading: the helper keeps serving other pages while the kernel's
+// buffers take the samples. Once they are full (hurried along here by pings whose pongs go
+// unread), a send to that page waits at most the send time-out; then that page is dropped and
+// everything goes on. Without the time-out the helper would hang in that send for good, deaf to
+// other pages and to Ctrl+C.
+TEST(Hostile, PageThatStopsReadingWhileStreaming) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient stalled, other;
+  ASSERT_TRUE(connect_small_window(stalled, helper.port));
+  ASSERT_TRUE(ws_connect(other, helper.port));
+  ASSERT_TRUE(ws_send(stalled, text_frame(R"({"cmd":"watch","hz":20,"secs":600})")));
+
+  for (int i = 0; i < 8; ++i) {
+    auto start = Clock::now();
+    EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+    EXPECT_LT(ms_since(start), 500.0) << "while the stalled page's samples pile up";
+    usleep(200 * 1000);
+  }
+
+  stuff_until_full(stalled.fd, ping_frame(filler(4080, 'p')), 100000);
+  usleep(300 * 1000);  // the helper works through the pings until its sends block
+  auto start = Clock::now();
+  EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 6000), hello_reply(helper.port));
+  EXPECT_LT(ms_since(start), 4000.0) << "one send time-out, then the stalled page is dropped";
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 5000));
+
+  // The stalled page finds its connection ended once it reads what had been sent.
+  bool closed = false;
+  ws_read_raw(stalled, 10000, 0, &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(ws_command(other, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
+
+// SIGTERM while a send is stuck on a page that stopped reading: the helper still stops promptly.
+TEST(Hostile, SigtermWhileAPageStopsReading) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  WsClient stalled;
+  ASSERT_TRUE(connect_small_window(stalled, helper.port));
+  ASSERT_TRUE(ws_send(stalled, text_frame(R"({"cmd":"watch","hz":20,"secs":600})")));
+  stuff_until_full(stalled.fd, ping_frame(filler(4080, 'q')), 100000);
+  usleep(500 * 1000);
+  auto start = Clock::now();
+  EXPECT_EQ(stop_helper(helper, SIGTERM, 6000), 0);
+  EXPECT_LT(ms_since(start), 4000.0);
+  EXPECT_EQ(count_lines(helper, "Stopped."), 1u) << helper.output;
+}
+
+// SIGTERM during a live stream: the helper logs "Stopped.", disconnects the page without a close
+// frame, exits with 0 and leaves its port free for the next run.
+TEST(Hostile, SigtermDuringAStream) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  const int port = helper.port;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, port));
+  ASSERT_EQ(ws_command(page, R"({"cmd":"watch","hz":20,"secs":60})"),
+            R"({"type":"watching","hz":20,"secs":60})");
+  for (int i = 0; i < 5; ++i) {
+    ServerFrame sample;
+    ASSERT_TRUE(ws_read_frame(page, sample, 2000));
+    ASSERT_TRUE(sample.payload.starts_with(R"({"type":"rssi","t":)")) << sample.payload;
+  }
+  auto start = Clock::now();
+  EXPECT_EQ(stop_helper(helper, SIGTERM, 3000), 0);
+  EXPECT_LT(ms_since(start), 1000.0);
+  std::vector<std::string> lines = log_messages(helper);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Stopped.");
+  EXPECT_EQ(lines.back(), "Page disconnected (exit).");
+
+  // Whatever was still on its way is samples; then the end, without a close frame.
+  bool closed = false;
+  std::string rest = ws_read_raw(page, 2000, 0, &closed);
+  EXPECT_TRUE(closed);
+  ServerFrame frame;
+  while (parse_server_frame(rest, frame)) EXPECT_EQ(frame.opcode(), 1);
+  EXPECT_EQ(rest, "");
+
+  HelperProcess next;
+  ASSERT_TRUE(start_helper(next, with_args({"--port", std::to_string(port)})));
+  ASSERT_TRUE(wait_running(next)) << next.output;
+  EXPECT_EQ(fresh_page_problem(port), "");
+}
+
+}  // namespace
