@@ -9,18 +9,10 @@
 
 #include "support/helper_process.h"
 #include "support/json_check.h"
+#include "support/replies.h"
 #include "support/ws_client.h"
 
 namespace {
-
-std::string hello_reply(int port) {
-  return "{\"type\":\"hello\",\"name\":\"tamberline-tivel-helper\",\"version\":\"0.1.1\",\"os\":"
-         "\"linux\",\"port\":" +
-         std::to_string(port) +
-         ",\"location\":\"na\",\"permHelp\":\"Linux shows what your system scanned most recently. "
-         "For a fresh scan run the helper with sudo, or let NetworkManager rescan (nmcli device "
-         "wifi rescan).\",\"commands\":[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}";
-}
 
 std::string unknown(const std::string& cmd_json) {
   return "{\"type\":\"error\",\"cmd\":" + cmd_json +
