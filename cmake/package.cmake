@@ -77,19 +77,7 @@ add_custom_target(tivel_debian_doc ALL DEPENDS ${TIVEL_DEBIAN_DOC_DIR}/changelog
 # The release tarball's binary: the same objects linked fully static and stripped, so it runs on
 # any Linux system (or in an empty chroot). Sanitizer runtimes cannot be linked statically.
 if(NOT TIVEL_SANITIZE)
-  if(TIVEL_STATIC)
-    set(TIVEL_STATIC_BINARY $<TARGET_FILE:tamberline-tivel-helper>)
-    set(TIVEL_STATIC_TARGET tamberline-tivel-helper)
-  else()
-    add_executable(tamberline-tivel-helper-static src/app/main.cpp)
-    target_link_libraries(tamberline-tivel-helper-static PRIVATE tivel_core tivel_kernel_linux)
-    target_link_options(tamberline-tivel-helper-static PRIVATE -static -s)
-    set_target_properties(
-      tamberline-tivel-helper-static PROPERTIES OUTPUT_NAME ${PROJECT_NAME}
-                                                RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/static)
-    set(TIVEL_STATIC_BINARY $<TARGET_FILE:tamberline-tivel-helper-static>)
-    set(TIVEL_STATIC_TARGET tamberline-tivel-helper-static)
-  endif()
+  set(TIVEL_STATIC_BINARY $<TARGET_FILE:${TIVEL_STATIC_TARGET}>)
 
   set(TIVEL_TARBALL_STEM ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}-static)
   set(TIVEL_TARBALL ${CMAKE_BINARY_DIR}/${TIVEL_TARBALL_STEM}.tar.gz)

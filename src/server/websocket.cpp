@@ -1,5 +1,7 @@
 #include "server/websocket.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -49,16 +51,14 @@ bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
   }
 }
 
-}  // namespace
+void set_cork(int fd, int on) {
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
 
-void ws_receive(ConnectionSlot& slot) {
-  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
-  if (got <= 0) {
-    drop(slot);
-    return;
-  }
-  slot.frames_len += static_cast<size_t>(got);
-
+// Handles every complete frame held. While more frames wait behind the one being handled, the
+// socket is corked (*corked set), so the replies to pipelined commands leave together instead of
+// one segment and one wake-up of the page each.
+void serve_frames(ConnectionSlot& slot, bool* corked) {
   while (slot.frames_len >= 2) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
@@ -93,8 +93,26 @@ void ws_receive(ConnectionSlot& slot) {
     const uint8_t first_byte = frame[0];
     std::memmove(slot.frames, slot.frames + size, slot.frames_len - size);
     slot.frames_len -= size;
+    if (!*corked && slot.frames_len >= 2) {
+      set_cork(slot.fd, 1);
+      *corked = true;
+    }
     if (!handle_frame(slot, first_byte, length)) return;
   }
+}
+
+}  // namespace
+
+void ws_receive(ConnectionSlot& slot) {
+  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
+  if (got <= 0) {
+    drop(slot);
+    return;
+  }
+  slot.frames_len += static_cast<size_t>(got);
+  bool corked = false;
+  serve_frames(slot, &corked);
+  if (corked && slot.fd != -1) set_cork(slot.fd, 0);
 }
 
 void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length) {
@@ -113,6 +131,14 @@ void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t 
     header[1] = 127;
     for (int i = 0; i < 8; ++i) header[2 + i] = static_cast<uint8_t>(length >> (56 - 8 * i));
     header_len = 10;
+  }
+  // A small frame leaves in one write: the page gets it in one segment and is woken once.
+  uint8_t whole[1024];
+  if (length <= sizeof whole - header_len) {
+    std::memcpy(whole, header, header_len);
+    if (length > 0) std::memcpy(whole + header_len, payload, static_cast<size_t>(length));
+    (void)send_all(slot.fd, whole, header_len + static_cast<size_t>(length));
+    return;
   }
   if (!send_all(slot.fd, header, header_len)) return;
   (void)send_all(slot.fd, payload, static_cast<size_t>(length));

@@ -9,13 +9,8 @@
 #include <string>
 
 #include "support/helper_process.h"
+#include "support/replies.h"
 #include "support/ws_client.h"
-
-// The exact hello reply of a helper listening on `port`.
-std::string hello_reply(int port);
-
-// The exact plain HTTP reply with this status and body, as the helper sends it.
-std::string plain_reply(const std::string& status, const std::string& body);
 
 // Number of open descriptors of process `pid` (entries of /proc/PID/fd), or -1.
 int open_descriptors(pid_t pid);

@@ -10,25 +10,10 @@
 
 #include "support/helper_process.h"
 #include "support/json_check.h"
+#include "support/sim_scene.h"
 #include "support/ws_client.h"
 
 namespace {
-
-class SimScene {
- public:
-  explicit SimScene(const std::string& text) {
-    char path[] = "/tmp/tivel-scene-XXXXXX";
-    int fd = mkstemp(path);
-    close(fd);
-    path_ = path;
-    std::ofstream(path_) << text;
-  }
-  ~SimScene() { unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 const char* kLinkZeros =
     "\"rssi\":0,\"noise\":0,\"txMbps\":0.0,\"rxMbps\":0.0,\"channel\":0,\"freqMHz\":0,"
@@ -37,11 +22,8 @@ const char* kLinkZeros =
 class ScanSimTest : public testing::Test {
  protected:
   void serve(const std::string& scene_text) {
-    scene_ = std::make_unique<SimScene>("scan-wait-ms 0\n" + scene_text);
-    HelperOptions options;
-    options.path = TIVEL_SIM_PATH;
-    options.env = {"TIVEL_SIM_SCENE=" + scene_->path()};
-    ASSERT_TRUE(start_on_free_port(helper_, options)) << helper_.output;
+    scene_ = std::make_unique<SceneFile>("scan-wait-ms 0\n" + scene_text);
+    ASSERT_TRUE(start_on_free_port(helper_, sim_options(scene_->path))) << helper_.output;
     ASSERT_TRUE(ws_connect(page_, helper_.port));
   }
   std::string ask(const std::string& command) {
@@ -55,7 +37,7 @@ class ScanSimTest : public testing::Test {
     }
   }
 
-  std::unique_ptr<SimScene> scene_;
+  std::unique_ptr<SceneFile> scene_;
   HelperProcess helper_;
   WsClient page_;
   std::vector<std::string> replies_;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/helper_process.h"
+#include "support/sim_scene.h"
 #include "wifi/interface.h"
 #include "wifi/kernel_port.h"
 #include "wifi/netlink.h"
@@ -88,39 +89,17 @@ TEST(WifiRealBinary, LogsWhyWiFiIsNotAvailable) {
 
 // ---- The simulator ----
 
-// A scene file for one test, removed afterwards.
-struct SceneFile {
-  std::string path;
-  explicit SceneFile(const std::string& text) {
-    char name[] = "/tmp/tivel-scene-XXXXXX";
-    int fd = mkstemp(name);
-    path = name;
-    if (fd >= 0) {
-      (void)!write(fd, text.data(), text.size());
-      close(fd);
-    }
-  }
-  ~SceneFile() { unlink(path.c_str()); }
-};
-
-HelperOptions sim_with(const std::string& scene_path) {
-  HelperOptions options;
-  options.path = TIVEL_SIM_PATH;
-  options.env.push_back("TIVEL_SIM_SCENE=" + scene_path);
-  return options;
-}
-
 TEST(WifiSimulator, ServesTheDemoSceneWithoutComplaint) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper, sim_with(""))) << helper.output;
+  ASSERT_TRUE(start_on_free_port(helper, sim_options(""))) << helper.output;
   EXPECT_EQ(helper.output.find("WiFi not available"), std::string::npos) << helper.output;
   stop_helper(helper);
 }
 
 TEST(WifiSimulator, ServesTheBenchmarkScene) {
   HelperProcess helper;
-  ASSERT_TRUE(
-      start_on_free_port(helper, sim_with(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene")))
+  ASSERT_TRUE(start_on_free_port(
+      helper, sim_options(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene")))
       << helper.output;
   EXPECT_EQ(helper.output.find("WiFi not available"), std::string::npos) << helper.output;
   stop_helper(helper);
@@ -138,7 +117,7 @@ TEST(WifiSimulator, SceneDecidesWhatStartUpLogs) {
   for (const Case& c : cases) {
     SceneFile file(c.scene);
     HelperProcess helper;
-    ASSERT_TRUE(start_on_free_port(helper, sim_with(file.path))) << helper.output;
+    ASSERT_TRUE(start_on_free_port(helper, sim_options(file.path))) << helper.output;
     EXPECT_TRUE(has_message(helper, c.message)) << helper.output;
     stop_helper(helper);
   }
@@ -147,13 +126,13 @@ TEST(WifiSimulator, SceneDecidesWhatStartUpLogs) {
 TEST(WifiSimulator, RefusesABadSceneWithTheReason) {
   SceneFile file("family id=32\nbss freq=fast\n");
   HelperProcess helper;
-  EXPECT_EQ(run_to_exit(helper, sim_with(file.path)), 3);
+  EXPECT_EQ(run_to_exit(helper, sim_options(file.path)), 3);
   EXPECT_NE(helper.output.find("bad scene: " + file.path + ": line 2: bad freq 'fast'"),
             std::string::npos)
       << helper.output;
 
   HelperProcess missing;
-  EXPECT_EQ(run_to_exit(missing, sim_with("/nonexistent/scene")), 3);
+  EXPECT_EQ(run_to_exit(missing, sim_options("/nonexistent/scene")), 3);
   EXPECT_NE(missing.output.find("cannot read /nonexistent/scene"), std::string::npos);
 }
 

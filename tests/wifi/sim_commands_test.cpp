@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/helper_process.h"
+#include "support/sim_scene.h"
 #include "support/ws_client.h"
 
 namespace {
@@ -17,27 +18,10 @@ bss bssid=02:00:00:00:00:01 freq=5180 signal=-5000 status=associated ssid=Home b
 station signal=-51 tx-bitrate=8667 tx-vht-mcs=9 tx-vht-nss=2 tx-width=80 rx-bitrate=7800
 )";
 
-struct SceneFile {
-  std::string path;
-  explicit SceneFile(const std::string& text) {
-    char name[] = "/tmp/tivel-scene-XXXXXX";
-    int fd = mkstemp(name);
-    path = name;
-    if (fd >= 0) {
-      (void)!write(fd, text.data(), text.size());
-      close(fd);
-    }
-  }
-  ~SceneFile() { unlink(path.c_str()); }
-};
-
 class SimCommands : public testing::Test {
  protected:
   void start(const std::string& scene_path) {
-    HelperOptions options;
-    options.path = TIVEL_SIM_PATH;
-    options.env.push_back("TIVEL_SIM_SCENE=" + scene_path);
-    ASSERT_TRUE(start_on_free_port(helper_, options)) << helper_.output;
+    ASSERT_TRUE(start_on_free_port(helper_, sim_options(scene_path))) << helper_.output;
     ASSERT_TRUE(ws_connect(page_, helper_.port));
   }
   HelperProcess helper_;

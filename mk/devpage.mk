@@ -1,0 +1,12 @@
+# The developer page: serves devpage/ on http://127.0.0.1:47900 and runs the helper beside it with
+# that origin allowed. `make devpage SIM=1` runs the simulator's demo scene instead of real WiFi
+# (TIVEL_SIM_SCENE=file picks another scene). Ctrl+C stops both; so does the helper quitting.
+DEVPAGE_PORT ?= 47900
+DEVPAGE_BIN := $(if $(SIM),tamberline-tivel-helper-sim,tamberline-tivel-helper)
+
+.PHONY: devpage
+
+devpage:
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target $(DEVPAGE_BIN)
+	exec node devpage/serve.js --port $(DEVPAGE_PORT) --helper $(RELEASE_DIR)/$(DEVPAGE_BIN) -- $(ARGS)

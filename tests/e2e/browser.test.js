@@ -1,0 +1,360 @@
+// The developer page in Debian's Chromium against the real helper binaries: the simulated WiFi (its
+// demo scene and a scene of network names with awkward bytes) and the real binary on a machine
+// without WiFi. One browser for the whole file, one page per case.
+'use strict';
+
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const http = require('node:http');
+const os = require('node:os');
+const path = require('node:path');
+const { after, before, describe, test } = require('node:test');
+const { WebSocketServer } = require('ws');
+const { servePage } = require('../../devpage/serve.js');
+const browser = require('./lib/browser');
+const { binary, startHelper } = require('./lib/helper');
+const scenes = require('./lib/scenes');
+
+const HELPER = binary('TIVEL_HELPER');
+const SIM = binary('TIVEL_SIM');
+const REPO = path.resolve(__dirname, '../..');
+const SCREENSHOT = process.env.UPDATE_SCREENSHOT
+  ? path.join(REPO, 'docs', 'devpage.png')
+  : path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), 'devpage.png');
+
+describe('the developer page in Chromium', () => {
+  let chromium;
+  let server;
+  let origin;
+  const helpers = [];
+  const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'tivel-e2e-'));
+
+  before(async () => {
+    const missing = browser.unavailable();
+    if (missing) throw new Error(`cannot run the browser tests: ${missing}; make deps installs it`);
+    server = await servePage(0);
+    origin = `http://127.0.0.1:${server.address().port}`;
+    chromium = await browser.launch();
+  });
+
+  after(async () => {
+    if (chromium) await chromium.close();
+    if (server) server.close();
+    for (const helper of helpers) await helper.stop();
+    fs.rmSync(tmp, { recursive: true, force: true });
+  });
+
+  async function start(path, env = {}) {
+    const helper = await startHelper(path, { args: ['--dev-origin', origin], env });
+    helpers.push(helper);
+    return helper;
+  }
+
+  // Opens the page on the helper's port and waits until it has found the helper and has the
+  // answer to its first link query. Page errors are collected in page.problems.
+  async function openPage(helper) {
+    const page = await chromium.context.newPage();
+    page.problems = [];
+    page.on('pageerror', (err) => page.problems.push(`page error: ${err.message}`));
+    page.on('console', (msg) => {
+      if (msg.type() === 'error') page.problems.push(`console: ${msg.text()}`);
+    });
+    await page.goto(`${origin}/?port=${helper.port}`);
+    await page.waitForFunction(() => window.devpage.conn === 'open', null, { timeout: 5000 });
+    await page.waitForFunction(() => window.devpage.link || window.devpage.linkError !== null, null, {
+      timeout: 8000,
+    });
+    return page;
+  }
+
+  const pageState = (page) => page.evaluate(() => JSON.parse(JSON.stringify(window.devpage, (k, v) => (k === 'ws' ? undefined : v))));
+
+  // Clicks Scan and waits for its answer (a report or an error), or for the connection to end.
+  async function scan(page) {
+    const answers = () =>
+      window.devpage.received.filter((m) => m.type === 'scan' || (m.type === 'error' && m.cmd === 'scan')).length;
+    const before = await page.evaluate(answers);
+    await page.click('#btn-scan');
+    await page.waitForFunction(
+      (count) =>
+        window.devpage.conn !== 'open' ||
+        window.devpage.received.filter((m) => m.type === 'scan' || (m.type === 'error' && m.cmd === 'scan')).length > count,
+      before,
+      { timeout: 15000 },
+    );
+  }
+
+  // The rendered table: one entry per network row.
+  const tableRows = (page) =>
+    page.$$eval('#nets tbody tr.net', (rows) =>
+      rows.map((row) => ({
+        name: row.querySelector('td.ssid .name, td.ssid .ssid-hidden').textContent,
+        title: row.querySelector('td.ssid .name, td.ssid .ssid-hidden').getAttribute('title'),
+        mine: row.classList.contains('mine'),
+        badge: row.querySelector('.badge') ? row.querySelector('.badge').textContent : '',
+        signal: row.querySelector('.signal').textContent,
+        channel: row.cells[3].textContent,
+      })),
+    );
+
+  test('simulated WiFi: hello, link, scan with the own network marked, a short watch and stop', { skip: SIM ? false : 'TIVEL_SIM not set' }, async () => {
+    const helper = await start(SIM, { TIVEL_SIM_SCENE: '' });
+    const page = await openPage(helper);
+
+    let s = await pageState(page);
+    assert.equal(s.hello.name, 'tamberline-tivel-helper');
+    assert.equal(s.hello.version, '0.1.1');
+    assert.equal(s.hello.os, 'linux');
+    assert.equal(s.hello.port, helper.port);
+    assert.deepEqual(s.hello.commands, ['hello', 'link', 'scan', 'watch', 'stop']);
+    const facts = await page.textContent('#hello-facts');
+    assert.match(facts, /tamberline-tivel-helper/);
+    assert.match(facts, /0\.1\.1/);
+    assert.equal(await page.textContent('#perm-help'), s.hello.permHelp);
+
+    assert.equal(s.linkError, null);
+    assert.equal(s.link.connected, true, 'the demo scene is associated');
+    assert.ok(s.link.rssi < 0, 'the demo link has a signal');
+    assert.equal(await page.textContent('#link-rssi'), String(s.link.rssi));
+    assert.equal(await page.textContent('#link-ssid'), s.link.ssid);
+    const linkFacts = await page.textContent('#link-facts');
+    assert.match(linkFacts, new RegExp(`Channel${s.link.channel}`));
+    assert.match(linkFacts, new RegExp(`Frequency${s.link.freqMHz} MHz`));
+
+    await scan(page);
+    s = await pageState(page);
+    assert.equal(s.conn, 'open');
+    assert.equal(s.scanError, null);
+    const nets = s.scan.nets;
+    assert.ok(nets.length >= 4, `the demo scene has several networks, got ${nets.length}`);
+    const rows = await tableRows(page);
+    assert.equal(rows.length, nets.length);
+    rows.forEach((row, i) => {
+      // Rows stay in the order the helper sent, which is strongest first.
+      assert.equal(row.signal.trim(), `${nets[i].rssi} dBm`, `row ${i}`);
+      assert.equal(row.mine, nets[i].mine, `row ${i}`);
+      if (nets[i].ssid === '') assert.equal(row.name, 'hidden network');
+      if (i > 0) assert.ok(nets[i - 1].rssi >= nets[i].rssi, 'sorted strongest first');
+    });
+    assert.equal(rows.filter((r) => r.mine).length, 1, 'exactly one network is this computer\'s');
+    const mine = rows.find((r) => r.mine);
+    assert.equal(mine.badge, s.scan.mineGuess ? 'this computer (guess)' : 'this computer');
+    assert.ok(nets.some((n) => n.ssid === ''), 'the demo scene has a hidden network');
+    assert.ok(nets.some((n) => n.freqMHz > 5925), 'the demo scene has a 6 GHz network');
+    assert.match(await page.textContent('#scan-summary'), new RegExp(`^${nets.length} networks`));
+
+    // Information elements on demand, as a hex dump of exactly the bytes received.
+    const mineIndex = nets.findIndex((n) => n.mine);
+    assert.ok(nets[mineIndex].ie.length > 0);
+    await page.click(`#nets tbody tr.net[data-index="${mineIndex}"] .ie-toggle`);
+    const dump = await page.textContent('#nets tbody tr.ie-row pre.hex');
+    const hexFromDump = dump
+      .split('\n')
+      .map((line) => line.slice(6, 6 + 49).replace(/\s+/g, ''))
+      .join('');
+    assert.equal(hexFromDump, nets[mineIndex].ie);
+    assert.match(await page.textContent('#nets tbody tr.ie-row .ie-list'), /^0 SSID/);
+
+    // A short live stream at 20 Hz, stopped from the page.
+    await page.selectOption('#watch-hz', '20');
+    await page.fill('#watch-secs', '5');
+    await page.click('#btn-watch');
+    await page.waitForFunction(() => window.devpage.watch.samples.length >= 60, null, { timeout: 6000 });
+    await page.click('#btn-stop');
+    await page.waitForFunction(() => window.devpage.watch.ended !== '', null, { timeout: 3000 });
+    s = await pageState(page);
+    assert.equal(s.watch.ended, 'Stopped');
+    assert.equal(await page.textContent('#watch-state'), 'Stopped');
+    const watching = s.received.find((m) => m.type === 'watching');
+    assert.deepEqual(watching, { type: 'watching', hz: 20, secs: 5 });
+    const samples = s.watch.samples;
+    const values = samples.filter((x) => x.rssi !== null);
+    assert.ok(values.length >= 60, `${values.length} of ${samples.length} samples carry a value`);
+    for (let i = 1; i < samples.length; i++) assert.ok(samples[i].t > samples[i - 1].t, 'time goes forward');
+    const spanMs = samples[samples.length - 1].t - samples[0].t;
+    const rate = ((samples.length - 1) * 1000) / spanMs;
+    assert.ok(rate > 14 && rate < 26, `about 20 samples a second, got ${rate.toFixed(1)}`);
+    const chart = await page.$eval('#chart', (svg) => ({
+      points: Number(svg.dataset.points),
+      traced: [...svg.querySelectorAll('polyline.trace')].reduce((n, p) => n + p.points.numberOfItems, 0),
+    }));
+    assert.equal(chart.points, values.length);
+    assert.equal(chart.traced, values.length);
+    // No sample after the stop's answer.
+    const countAfterStop = s.watch.samples.length;
+    await page.waitForTimeout(250);
+    assert.equal((await pageState(page)).watch.samples.length, countAfterStop);
+
+    assert.deepEqual(page.problems, []);
+    await page.screenshot({ path: SCREENSHOT, fullPage: true });
+    await page.close();
+  });
+
+  test('names with bytes that browsers refuse raw: the connection stays open after a scan', { skip: SIM ? false : 'TIVEL_SIM not set' }, async () => {
+    const sceneFile = path.join(tmp, 'odd-names.scene');
+    fs.writeFileSync(sceneFile, scenes.oddNames());
+    const helper = await start(SIM, { TIVEL_SIM_SCENE: sceneFile });
+    const page = await openPage(helper);
+    await scan(page);
+    let s = await pageState(page);
+    assert.equal(
+      s.conn,
+      'open',
+      `the browser dropped the connection (code ${s.closeCode}) after the scan reply: ${page.problems.join('; ')}`,
+    );
+    assert.equal(s.scanError, null);
+
+    // The next command is still answered on the same connection.
+    const hellos = s.received.filter((m) => m.type === 'hello').length;
+    await page.click('#btn-hello');
+    await page.waitForFunction((n) => window.devpage.received.filter((m) => m.type === 'hello').length > n, hellos, {
+      timeout: 3000,
+    });
+    s = await pageState(page);
+    assert.equal(s.conn, 'open');
+
+    const received = s.scan.nets.map((n) => n.ssid);
+    for (const { text } of scenes.ODD_NAMES) assert.ok(received.includes(text), `${JSON.stringify(text)} in ${JSON.stringify(received)}`);
+
+    // The table shows each name as the JSON gave it; characters that would be invisible are marked.
+    const rows = await tableRows(page);
+    const shown = rows.map((r) => r.name);
+    assert.ok(shown.includes('say "hi" \\ there'), JSON.stringify(shown));
+    assert.ok(shown.includes('caf\u00e9 \u2615 \u{1f600}'), JSON.stringify(shown));
+    assert.ok(shown.includes('lone \u00ff'), JSON.stringify(shown));
+    assert.ok(shown.includes('surrogate \u00ed\\u00a0\\u0080'), JSON.stringify(shown));
+    assert.ok(shown.includes('tab\\u0009nl\\u000a'), JSON.stringify(shown));
+    const title = rows.find((r) => r.name.startsWith('surrogate')).title;
+    assert.equal(title, '"surrogate \\u00ed\\u00a0\\u0080"');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('the real binary without WiFi: the page shows the link and scan errors and a null stream', { skip: HELPER ? false : 'TIVEL_HELPER not set' }, async () => {
+    const helper = await start(HELPER);
+    const page = await openPage(helper);
+
+    let s = await pageState(page);
+    assert.equal(s.link, null);
+    assert.equal(typeof s.linkError, 'string');
+    assert.ok(s.linkError.length > 0);
+    assert.deepEqual(s.errors[0], { type: 'error', cmd: 'link', msg: s.linkError });
+    assert.equal(await page.isVisible('#link-error'), true);
+    assert.equal(await page.textContent('#link-error'), `Link query failed: ${s.linkError}`);
+
+    await scan(page);
+    s = await pageState(page);
+    assert.equal(s.conn, 'open');
+    assert.equal(s.scan, null);
+    assert.deepEqual(s.errors[1], { type: 'error', cmd: 'scan', msg: s.scanError });
+    assert.equal(await page.textContent('#scan-error'), `Scan failed: ${s.scanError}`);
+    assert.equal(await page.$$eval('#nets tbody tr.net', (rows) => rows.length), 0);
+
+    // A one-second stream at 10 Hz ends by itself; without an association every sample is null.
+    await page.selectOption('#watch-hz', '10');
+    await page.fill('#watch-secs', '1');
+    await page.click('#btn-watch');
+    await page.waitForFunction(() => window.devpage.watch.ended !== '', null, { timeout: 4000 });
+    s = await pageState(page);
+    assert.equal(s.watch.ended, 'Finished');
+    const samples = s.watch.samples;
+    assert.ok(samples.length >= 8 && samples.length <= 12, `${samples.length} samples in one second at 10 Hz`);
+    assert.ok(samples.every((x) => x.rssi === null));
+    assert.equal(await page.textContent('#watch-nulls'), String(samples.length));
+    assert.equal(await page.textContent('#watch-last'), 'null');
+    const chart = await page.$eval('#chart', (svg) => ({
+      points: svg.dataset.points,
+      nulls: svg.dataset.nulls,
+      ticks: svg.querySelectorAll('line.null-tick').length,
+      note: svg.querySelector('text.placeholder') ? svg.querySelector('text.placeholder').textContent : '',
+    }));
+    assert.equal(chart.points, '0');
+    assert.equal(chart.nulls, String(samples.length));
+    assert.equal(chart.ticks, samples.length);
+    assert.match(chart.note, /null/);
+    assert.deepEqual(page.problems, []);
+
+    // The helper going away is shown, and the commands are disabled.
+    assert.equal(await helper.stop(), 0);
+    await page.waitForFunction(() => window.devpage.conn === 'closed', null, { timeout: 3000 });
+    assert.equal(await page.isVisible('#banner'), true);
+    assert.match(await page.textContent('#banner'), /connection to the helper closed/);
+    assert.equal(await page.isDisabled('#btn-scan'), true);
+    assert.match(await page.textContent('#conn-status'), /Disconnected/);
+    await page.close();
+  });
+
+  const NETNS_SKIP = !process.env.TIVEL_E2E_NETNS
+    ? 'needs the default ports to itself: a private network namespace (run as root)'
+    : !HELPER && 'TIVEL_HELPER not set';
+
+  test('without ?port the page tries 47800-47809 in order and keeps the first helper that says hello', { skip: NETNS_SKIP }, async () => {
+    // 47800: nothing. 47801: a web server, no WebSocket. 47802: a WebSocket server that answers
+    // something else. 47803: a helper that refuses this page's origin. 47804 and 47805: helpers
+    // that allow it; the page must stop at 47804.
+    const web = http.createServer((req, res) => {
+      res.writeHead(404);
+      res.end();
+    });
+    await new Promise((resolve) => web.listen(47801, '127.0.0.1', resolve));
+    const other = new WebSocketServer({ host: '127.0.0.1', port: 47802 });
+    const otherGot = [];
+    other.on('connection', (ws) =>
+      ws.on('message', (data) => {
+        otherGot.push(String(data));
+        ws.send('{"type":"something else"}');
+      }),
+    );
+    await new Promise((resolve) => other.on('listening', resolve));
+    try {
+      const refusing = await startHelper(HELPER, { port: 47803, args: ['--dev-origin', 'http://127.0.0.1:1'] });
+      helpers.push(refusing);
+      const first = await startHelper(HELPER, { port: 47804, args: ['--dev-origin', origin] });
+      helpers.push(first);
+      const second = await startHelper(HELPER, { port: 47805, args: ['--dev-origin', origin] });
+      helpers.push(second);
+
+      const page = await chromium.context.newPage();
+      const started = Date.now();
+      await page.goto(`${origin}/`);
+      await page.waitForFunction(() => window.devpage.conn !== 'searching', null, { timeout: 15000 });
+      const took = Date.now() - started;
+      let s = await pageState(page);
+      assert.equal(s.conn, 'open');
+      assert.equal(s.port, 47804);
+      assert.equal(s.hello.port, 47804);
+      assert.match(await page.textContent('#conn-status'), /127\.0\.0\.1:47804/);
+      assert.ok(took < 5000, `the page took ${took} ms to find the helper`);
+      assert.deepEqual(otherGot, ['{"cmd":"hello"}']);
+      await refusing.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
+      await first.waitFor(`Connected to ${origin}.`);
+      assert.ok(!second.output.includes('Connected to'), 'the page stopped at the first helper');
+
+      // When that helper goes away, Reconnect looks again and finds the next one.
+      await first.stop();
+      await page.waitForFunction(() => window.devpage.conn === 'closed', null, { timeout: 3000 });
+      await page.click('#btn-reconnect');
+      await page.waitForFunction(() => window.devpage.conn === 'open', null, { timeout: 10000 });
+      s = await pageState(page);
+      assert.equal(s.port, 47805);
+      assert.equal(await page.isVisible('#banner'), false);
+      await second.waitFor(`Connected to ${origin}.`);
+      await page.close();
+    } finally {
+      web.close();
+      other.close();
+    }
+  });
+
+  test('a helper that does not allow the page\'s origin: the page says which --dev-origin it needs', { skip: HELPER ? false : 'TIVEL_HELPER not set' }, async () => {
+    const helper = await startHelper(HELPER, { args: ['--dev-origin', 'http://127.0.0.1:1'] });
+    helpers.push(helper);
+    const page = await chromium.context.newPage();
+    await page.goto(`${origin}/?port=${helper.port}`);
+    await page.waitForFunction(() => window.devpage.conn === 'failed', null, { timeout: 5000 });
+    assert.match(await page.textContent('#banner'), new RegExp(`--dev-origin ${origin.replace(/\./g, '\\.')}`));
+    await helper.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
+    assert.equal(await page.isDisabled('#btn-link'), true);
+    await page.close();
+  });
+});
