@@ -22,7 +22,7 @@ std::string hex_of(const std::vector<uint8_t>& bytes) {
 // The SSID element, then vendor-specific elements (id 221) filling up to exactly `total` bytes.
 std::vector<uint8_t> elements(const std::string& ssid, int total, uint32_t seed) {
   std::vector<uint8_t> out = {0, static_cast<uint8_t>(ssid.size())};
-  out.insert(out.end(), ssid.begin(), ssid.end());
+  for (char c : ssid) out.push_back(static_cast<uint8_t>(c));
   auto left = [&] { return total - static_cast<int>(out.size()); };
   while (left() >= 2) {
     int length = left() - 2;
