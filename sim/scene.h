@@ -52,6 +52,13 @@ struct SceneStation {
   std::optional<SceneRate> tx, rx;
 };
 
+// One channel of the survey dump (NL80211_CMD_GET_SURVEY), in dump order.
+struct SceneSurvey {
+  uint32_t freq = 0;
+  std::optional<int> noise_dbm;  // absent: the entry carries no noise figure
+  bool in_use = false;           // the channel the radio is on
+};
+
 // What a request of one kind meets instead of its normal answer.
 struct SceneFault {
   bool silent = false;  // no reply at all: the exchange times out
@@ -67,6 +74,7 @@ struct Scene {
   std::vector<SceneInterface> interfaces;
   std::vector<SceneBss> bss;
   SceneStation station;
+  std::vector<SceneSurvey> survey;
   std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
 };
 
