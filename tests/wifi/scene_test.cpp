@@ -171,6 +171,36 @@ trigger accept
   EXPECT_EQ(fake_kernel_log().sleeps_ms, std::vector<int>{4000});
 }
 
+// One survey entry as the stand-in sends it, against the payload that iw --debug showed for the
+// same request in the real-kernel test (Debian's 6.1 kernel, mac80211_hwsim on 5180 MHz): the
+// interface, then the nest of frequency, noise and the two channel times, whose values differ.
+TEST_F(WifiSceneKernel, SurveyEntryIsLaidOutAsTheKernelSendsIt) {
+  Scene scene;
+  std::string error;
+  ASSERT_TRUE(parse_scene("interface ifindex=5 name=wlan3 freq=5180\nsurvey freq=5180 noise=-92\n",
+                          &scene, &error))
+      << error;
+  nl80211_family_id = 32;
+  NetlinkRequest request;
+  build_survey_dump_request(&request, 5);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&request);
+  FakeReply reply = answer_from_scene(scene, Bytes(bytes, bytes + request.nlmsg_len), 0);
+  ASSERT_EQ(reply.datagrams.size(), 2u);  // the entry, then NLMSG_DONE on its own
+  Bytes message = reply.datagrams[0];
+  ASSERT_EQ(message.size(), 72u);
+  EXPECT_EQ(message[16], 51);  // NL80211_CMD_NEW_SURVEY_RESULTS
+  std::string payload = hex_of(Bytes(message.begin() + 20, message.end()));
+  payload.replace(64, 16, 16, 'x');  // channel time
+  payload.replace(88, 16, 16, 'x');  // channel busy time
+  EXPECT_EQ(payload,
+            "0800030005000000"
+            "2c005400"
+            "080001003c140000"
+            "05000200a4000000"
+            "0c000400xxxxxxxxxxxxxxxx"
+            "0c000500xxxxxxxxxxxxxxxx");
+}
+
 TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
   Scene scene;
   std::string error;
