@@ -258,6 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wifi_ifindex = 5;
   std::memcpy(wifi_ifname, "wlan3", 6);
   assoc_known = 0;
+  assoc_has_mld = 0;
 
   int kind = (mode & 0x3F) % 6;
   if (kind == 5) {

@@ -125,7 +125,7 @@ FakeReply interface_dump(const Scene& scene, const Request& request) {
     if (iface.ifindex) writer.put_u8(NL80211_ATTR_4ADDR, 0);
     if (iface.freq) {
       writer.put_u32(NL80211_ATTR_WIPHY_FREQ, *iface.freq);
-      writer.put_u32(NL80211_ATTR_WIPHY_FREQ_OFFSET, 0);  // a type above the helper's table
+      writer.put_u32(NL80211_ATTR_WIPHY_FREQ_OFFSET, 0);
     }
     if (iface.width_code) writer.put_u32(NL80211_ATTR_CHANNEL_WIDTH, *iface.width_code);
     if (iface.center_freq1) writer.put_u32(NL80211_ATTR_CENTER_FREQ1, *iface.center_freq1);
