@@ -145,6 +145,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
   if (kind == 4) FUZZ_CHECK(messages_seen == 0);
   check_text(pick.ifname, sizeof pick.ifname);
   check_text(pick.ssid, sizeof pick.ssid);
+  FUZZ_CHECK(pick.link_count >= 0 && pick.link_count <= kMaxMloLinks);
   FUZZ_CHECK(collector.count >= 0 && collector.count <= capacity);
   for (int i = 0; i < collector.count; ++i) {
     check_text(entries[i].ssid, sizeof entries[i].ssid);
