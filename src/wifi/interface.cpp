@@ -45,7 +45,8 @@ void take_associated_ssid(const ScanCollector& collector, LinkInfo* link) {
   }
 }
 
-// The station reply names the link the association uses; its channel replaces the stand-in one.
+// The station reply names the link the association uses; its channel replaces that of the
+// lowest link, which stood for it until then.
 void use_link_in_use(const InterfacePick& pick, int32_t link_id, LinkInfo* link) {
   const MloLink* in_use = mlo_link_with_freq(pick.links, pick.link_count, link_id);
   if (in_use == nullptr) return;
