@@ -127,7 +127,8 @@ copy_with_libraries() {
     [ -e "$r$lib" ] || { mkdir -p "$r$(dirname "$lib")"; cp -L "$lib" "$r$lib"; }
   done
 }
-for tool in iw hostapd hostapd_cli wpa_supplicant wpa_cli; do
+# setcap gives the helper's copy its file capability in the least-privilege checks.
+for tool in iw hostapd hostapd_cli wpa_supplicant wpa_cli setcap; do
   path=$(PATH=/usr/sbin:/sbin:/usr/bin:/bin command -v "$tool") || { echo "run-vm: no $tool" >&2; exit 1; }
   copy_with_libraries "$path"
 done
