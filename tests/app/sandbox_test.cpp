@@ -104,7 +104,9 @@ TEST(Rights, AnOrdinaryUserKeepsTheFileCapabilityAloneAndRunsFiltered) {
                         " && /usr/sbin/setcap cap_net_admin=ep " + copy;
   ASSERT_EQ(std::system(prepare.c_str()), 0);
   for (bool with_right : {true, false}) {
-    if (!with_right) ASSERT_EQ(std::system(("/usr/sbin/setcap -r " + copy).c_str()), 0);
+    if (!with_right) {
+      ASSERT_EQ(std::system(("/usr/sbin/setcap -r " + copy).c_str()), 0);
+    }
     HelperOptions as_nobody;
     as_nobody.path = "/usr/bin/setpriv";
     as_nobody.args = {"--reuid=65534", "--regid=65534", "--clear-groups", copy};
