@@ -156,7 +156,7 @@ log=$work/console.log
 accel=tcg
 note "booting $kver (accel=$accel)"
 set +e
-timeout 300 qemu-system-x86_64 -machine pc,accel=$accel -cpu max -m 1024 -smp 1 \
+timeout 420 qemu-system-x86_64 -machine pc,accel=$accel -cpu max -m 1024 -smp 1 \
   -display none -nodefaults -no-reboot -serial "file:$log" \
   -kernel "$kdir/boot/vmlinuz-$kver" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 quiet panic=-1"
