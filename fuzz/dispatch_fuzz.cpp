@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/slots.h"
+#include "base/settings.h"
+#include "base/slots.h"
 #include "fake_kernel.h"
 #include "fuzz_support.h"
 #include "json_check.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/slots.h"
+#include "base/slots.h"
 #include "fuzz_support.h"
 #include "protocol/dispatch.h"
 #include "server/websocket.h"

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 
+#include "base/sizes.h"
+
 // What the command line asks for once parsed.
 struct CommandLine {
-  bool run;              // false: the process ends now with `exit_code`
-  int exit_code;         // 0 after --version/--help/-h, 2 for an unusable argument
-  int32_t port;          // 0: try the default range
-  char dev_origin[256];  // cut to 255 characters; empty when not given
+  bool run;                             // false: the process ends now with `exit_code`
+  int exit_code;                        // 0 after --version/--help/-h, 2 for an unusable argument
+  int32_t port;                         // 0: try the default range
+  char dev_origin[kDevOriginCapacity];  // cut to 255 characters; empty when not given
 };
 
 // Prints the banner (unless some argument is exactly --version or --help), then parses the

@@ -8,16 +8,15 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "app/clock.h"
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/slots.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/slots.h"
 #include "protocol/live_stream.h"
 #include "server/http_intake.h"
 #include "server/send_all.h"
 #include "server/websocket.h"
 
-uint64_t start_ms = 0;
 int page_seen = 0;
 
 namespace {

@@ -10,16 +10,12 @@
 
 #include "app/cmdline.h"
 #include "app/event_loop.h"
-#include "app/log.h"
 #include "app/privileges.h"
-#include "app/settings.h"
-#include "app/slots.h"
 #include "app/syscall_filter.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/slots.h"
 #include "wifi/wifi.h"
-
-int32_t listen_port = 0;
-char dev_origin[256] = {};
-volatile sig_atomic_t stop_flag = 0;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "protocol/live_stream.h"
 #include "protocol/platform.h"
 #include "protocol/replies.h"

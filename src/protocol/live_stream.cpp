@@ -5,21 +5,21 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/clock.h"
-#include "app/event_loop.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "protocol/replies.h"
 #include "protocol/text_buffer.h"
 #include "wifi/wifi.h"
 
-namespace {
+    namespace {
 
-constexpr int kDefaultHz = 10, kLargestHz = 20;
-constexpr int kDefaultSecs = 60, kLargestSecs = 600;
+  constexpr int kDefaultHz = 10, kLargestHz = 20;
+  constexpr int kDefaultSecs = 60, kLargestSecs = 600;
 
-bool streaming(const ConnectionSlot& slot) {
-  return slot.upgraded != 0 && slot.watch_hz != 0;
-}
+  bool streaming(const ConnectionSlot& slot) {
+    return slot.upgraded != 0 && slot.watch_hz != 0;
+  }
 
 }  // namespace
 

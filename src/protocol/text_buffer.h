@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // A growable, NUL-terminated byte string in which every JSON message is built. Empty: data null,
 // len 0, cap 0. Whenever data is non-null, len + 1 <= cap and data[len] is NUL. Capacities are

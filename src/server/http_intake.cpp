@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "server/accept_key.h"
 #include "server/origin_policy.h"
 #include "server/send_all.h"

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // Serves one readable slot in the handshake state: gathers the request until its blank line
 // (dropping it without a reply when 8191 bytes come without one), then decides once (Host,

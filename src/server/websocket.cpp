@@ -15,7 +15,6 @@ constexpr int kOpcodeText = 1;
 constexpr int kOpcodeClose = 8;
 constexpr int kOpcodePing = 9;
 constexpr int kOpcodePong = 10;
-constexpr uint64_t kLargestPayload = 4080;
 
 // The unmasked payload of the frame being handled, NUL-terminated for the dispatcher; also the
 // source of a pong's payload.

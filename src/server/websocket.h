@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // Serves one readable upgraded slot: reads into `frames`, handles every complete masked frame in
 // order (ping answered with pong, pong ignored, close answered with 0x88 0x00 then dropped, FIN
