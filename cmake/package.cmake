@@ -60,6 +60,8 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/source-date-epoch CONTENT "${TIVEL_SOU
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake
      CONTENT "set(ENV{SOURCE_DATE_EPOCH} ${TIVEL_SOURCE_DATE_EPOCH})\n")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
+# The package's file modes do not follow the builder's umask.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack/normalize_modes.cmake)
 
 # `make install` installs exactly these two files (and keeps a list of them for `make uninstall`).
 install(TARGETS tamberline-tivel-helper RUNTIME DESTINATION bin)

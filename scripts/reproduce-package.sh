@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Rebuilds the release twice and compares: two clean clones of the last commit, in folders whose
-# paths differ, each run `make package`; their build/dist folders must hold the same bytes.
+# paths differ, each run `make package` (the second under another umask); their build/dist
+# folders must hold the same bytes.
 # Uncommitted changes are not part of it. Prints the checksums of the (identical) artifacts.
 # Usage: reproduce-package.sh [WORK_DIR]   (default build/reproduce-package)
 set -euo pipefail
@@ -11,10 +12,13 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 clones=("$work/one" "$work/the-second-clone-elsewhere")
-for clone in "${clones[@]}"; do
+umasks=(0022 0027)
+for i in 0 1; do
+  clone=${clones[$i]}
+  umask "${umasks[$i]}"
   git clone -q --no-hardlinks . "$clone"
   git -C "$clone" checkout -q --detach "$commit"
-  echo "reproduce: make package in $clone"
+  echo "reproduce: make package in $clone (umask ${umasks[$i]})"
   # A make of its own, not a job of the make that may have started this script.
   if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C "$clone" package >"$clone.log" 2>&1; then
     tail -20 "$clone.log"
