@@ -105,6 +105,10 @@ void check_entries(const ScanEntry* entries, int count) {
     check_text(entry.ssid, sizeof entry.ssid);
     FUZZ_CHECK(entry.ie_len >= 0 && entry.ie_len <= static_cast<int>(sizeof entry.ies));
     FUZZ_CHECK(entry.channel == channel_from_freq(entry.freq_mhz));
+    // Announced widths only, and 0 exactly when the record has no elements.
+    FUZZ_CHECK((entry.width_mhz == 0) == (entry.ie_len == 0));
+    FUZZ_CHECK(entry.width_mhz == 0 || entry.width_mhz == 20 || entry.width_mhz == 40 ||
+               entry.width_mhz == 80 || entry.width_mhz == 160 || entry.width_mhz == 320);
     if (i > 0) FUZZ_CHECK(entries[i - 1].signal_dbm >= entry.signal_dbm);
   }
 }
@@ -145,6 +149,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
   if (kind == 4) FUZZ_CHECK(messages_seen == 0);
   check_text(pick.ifname, sizeof pick.ifname);
   check_text(pick.ssid, sizeof pick.ssid);
+  FUZZ_CHECK(pick.link_count >= 0 && pick.link_count <= kMaxMloLinks);
   FUZZ_CHECK(collector.count >= 0 && collector.count <= capacity);
   for (int i = 0; i < collector.count; ++i) {
     check_text(entries[i].ssid, sizeof entries[i].ssid);
@@ -174,6 +179,8 @@ void run_queries() {
     check_text(link.ssid, sizeof link.ssid);
     FUZZ_CHECK(link.connected == 0 || link.connected == 1);
     FUZZ_CHECK(link.channel == channel_from_freq(link.freq_mhz));
+    FUZZ_CHECK(link.noise >= -128 && link.noise <= 127);  // one signed byte, or 0
+    if (link.connected == 0) FUZZ_CHECK(link.noise == 0);
   } else {
     FUZZ_CHECK(linked == -1 && std::strcmp(msg, "no WiFi interface found") == 0);
   }
@@ -258,6 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wifi_ifindex = 5;
   std::memcpy(wifi_ifname, "wlan3", 6);
   assoc_known = 0;
+  assoc_has_mld = 0;
 
   int kind = (mode & 0x3F) % 6;
   if (kind == 5) {

@@ -7,7 +7,7 @@
 // walked into an attribute table and handed to a callback. Single-threaded and not reentrant.
 
 // A request as sent: netlink header, generic-netlink header, then attributes back to back, each
-// padded to 4 bytes. Zero-filled before use; requests.h fills in the five forms the helper sends.
+// padded to 4 bytes. Zero-filled before use; requests.h fills in the six forms the helper sends.
 struct NetlinkRequest {
   uint32_t nlmsg_len;  // bytes to send, header included
   uint16_t nlmsg_type;
@@ -24,7 +24,7 @@ struct NetlinkRequest {
 // with the functions below, which never look past nla_len.
 struct NlAttr;
 
-inline constexpr int kAttrTableMaxType = 200;
+inline constexpr int kAttrTableMaxType = 320;  // up to the multi-link attributes (312..314)
 inline constexpr int kReceiveTimeoutMs = 3000;
 inline constexpr size_t kReceiveBufferSize = 65536;
 

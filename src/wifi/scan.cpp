@@ -4,16 +4,23 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wifi/ie_width.h"
 #include "wifi/kernel_port.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 
 uint8_t assoc_known = 0;
 uint8_t assoc_bssid[6] = {};
+uint8_t assoc_has_mld = 0;
+uint8_t assoc_mld_addr[6] = {};
+
+const uint8_t* assoc_station_address() {
+  return assoc_has_mld == 1 ? assoc_mld_addr : assoc_bssid;
+}
 
 namespace {
 
-constexpr int kBssMaxType = 15;
+constexpr int kBssMaxType = nl::kBssMldAddr;
 constexpr size_t kMaxIes = sizeof ScanEntry::ies;
 constexpr uint8_t kSsidElement = 0;
 constexpr size_t kMaxSsid = 32;
@@ -68,6 +75,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     if (entry->has_bssid) {
       std::memcpy(assoc_bssid, entry->bssid, sizeof assoc_bssid);
       assoc_known = 1;
+      assoc_has_mld = attr_mac(bss[nl::kBssMldAddr], assoc_mld_addr) ? 1 : 0;
     }
   }
   // Beacon elements when the kernel has them, else those of the probe response.
@@ -78,6 +86,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   if (copied > 0) std::memcpy(entry->ies, attr_payload(ies), copied);
   entry->ie_len = static_cast<int32_t>(copied);
   take_ssid(entry);
+  entry->width_mhz = width_from_ies(entry->ies, copied);
 }
 
 int32_t channel_from_freq(int32_t f) {

@@ -91,6 +91,24 @@ TEST_F(WifiRequests, AllFiveFormsMatchTheRecordedRequestsByteForByte) {
   }
 }
 
+// The survey dump is laid out like the scan dump (dump flags, the interface index), with
+// NL80211_CMD_GET_SURVEY (50) as its command.
+TEST_F(WifiRequests, SurveyDumpIsLaidOutLikeTheOtherDumpsByteForByte) {
+  nl_seq = 6;
+  nl80211_family_id = kFamily;
+  NetlinkRequest request;
+  build_survey_dump_request(&request, 5);
+  EXPECT_EQ(nl_seq, 7u);
+  EXPECT_EQ(hex_of(reinterpret_cast<uint8_t*>(&request), request.nlmsg_len),
+            "1c000000"
+            "2000"
+            "0103"
+            "06000000"
+            "00000000"
+            "32010000"
+            "0800030005000000");
+}
+
 TEST_F(WifiRequests, ExchangeSendsExactlyTheRequestOnAFreshSocketWithAThreeSecondTimeout) {
   serve_script({reply_of({error_message(0)})});
   nl80211_family_id = kFamily;
@@ -308,10 +326,10 @@ TEST_F(WifiAttributes, BadLengthEndsTheWalkKeepingEarlierAttributes) {
 }
 
 TEST_F(WifiAttributes, TypesAboveTheTableAreSkippedAndFlagsIgnored) {
-  Bytes attributes = attribute(8, 201, {1, 0, 0, 0}) + attribute(8, 290, {1, 0, 0, 0}) +
-                     attribute(8, 200, {1, 0, 0, 0}) + attribute(12, 0x8000 | 47, Bytes(8, 0)) +
+  Bytes attributes = attribute(8, 321, {1, 0, 0, 0}) + attribute(8, 400, {1, 0, 0, 0}) +
+                     attribute(8, 320, {1, 0, 0, 0}) + attribute(12, 0x8000 | 47, Bytes(8, 0)) +
                      attribute(8, 0x4000 | 21, {1, 0, 0, 0});
-  EXPECT_EQ(walk(attributes), (std::vector<int>{21, 47, 200}));
+  EXPECT_EQ(walk(attributes), (std::vector<int>{21, 47, 320}));
 }
 
 TEST_F(WifiAttributes, LaterAttributeOfATypeReplacesTheEarlier) {
