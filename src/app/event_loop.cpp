@@ -12,6 +12,7 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/slots.h"
+#include "protocol/dispatch.h"
 #include "protocol/live_stream.h"
 #include "server/http_intake.h"
 #include "server/send_all.h"
@@ -77,6 +78,15 @@ void accept_one(int listen_fd) {
   free_slot->accepted_ms = monotonic_ms();
 }
 
+// Reads what an upgraded slot's page sent and hands each whole text message to the dispatcher, in
+// order; the replies to messages that came together leave together.
+void serve_page(ConnectionSlot& slot) {
+  if (!ws_receive(slot)) return;
+  FrameWalk walk{};
+  while (const char* text = ws_next_text(slot, walk)) dispatch_command(slot, text);
+  ws_end_walk(slot, walk);
+}
+
 }  // namespace
 
 int run_event_loop(int listen_fd) {
@@ -112,7 +122,7 @@ int run_event_loop(int listen_fd) {
         http_intake(slot);
         if (slot.upgraded == 1) page_seen = 1;
       } else {
-        ws_receive(slot);
+        serve_page(slot);
       }
     }
     live_signal_tick();

@@ -6,7 +6,6 @@
 
 #include <cstring>
 
-#include "protocol/dispatch.h"
 #include "server/send_all.h"
 
 namespace {
@@ -16,16 +15,17 @@ constexpr int kOpcodeClose = 8;
 constexpr int kOpcodePing = 9;
 constexpr int kOpcodePong = 10;
 
-// The unmasked payload of the frame being handled, NUL-terminated for the dispatcher; also the
-// source of a pong's payload.
+// The unmasked payload of the frame being handled, NUL-terminated for the caller of ws_next_text;
+// also the source of a pong's payload.
 char command_text[kFramesCapacity];
 
 void drop(ConnectionSlot& slot) {
   close_slot(slot, "closed");
 }
 
-// Acts on one consumed frame. Returns false when the slot was closed.
-bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
+// Acts on one consumed frame that is not a whole text message: ping, pong and close are served,
+// anything else ends the connection. Returns false when the slot was closed.
+bool handle_other_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
   switch (first_byte & 0x0F) {
     case kOpcodePing:
       send_frame(slot, kOpcodePong, command_text, length);
@@ -40,13 +40,8 @@ bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
       return false;
     }
     default:
-      // Only a whole message in one text frame is data; RSV bits are ignored, not refused.
-      if ((first_byte & 0x8F) != (0x80 | kOpcodeText)) {
-        drop(slot);
-        return false;
-      }
-      dispatch_command(slot, command_text);
-      return slot.fd != -1;
+      drop(slot);
+      return false;
   }
 }
 
@@ -54,33 +49,42 @@ void set_cork(int fd, int on) {
   (void)setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-// Handles every complete frame held. While more frames wait behind the one being handled, the
-// socket is corked (*corked set), so the replies to pipelined commands leave together instead of
-// one segment and one wake-up of the page each.
-void serve_frames(ConnectionSlot& slot, bool* corked) {
+}  // namespace
+
+bool ws_receive(ConnectionSlot& slot) {
+  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
+  if (got <= 0) {
+    drop(slot);
+    return false;
+  }
+  slot.frames_len += static_cast<size_t>(got);
+  return true;
+}
+
+const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
   while (slot.frames_len >= 2) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);
-      return;
+      return nullptr;
     }
     uint64_t length = frame[1] & 0x7F;
     size_t header = 2;
     if (length == 127) {  // never needed below 4081 bytes: refused before its length arrives
       drop(slot);
-      return;
+      return nullptr;
     }
     if (length == 126) {
-      if (slot.frames_len < 4) return;
+      if (slot.frames_len < 4) return nullptr;
       length = uint64_t{frame[2]} << 8 | frame[3];
       if (length > kLargestPayload) {
         drop(slot);
-        return;
+        return nullptr;
       }
       header = 4;
     }
     const size_t size = header + 4 + static_cast<size_t>(length);
-    if (slot.frames_len < size) return;
+    if (slot.frames_len < size) return nullptr;
 
     const uint8_t* mask = frame + header;
     const uint8_t* payload = mask + 4;
@@ -92,26 +96,20 @@ void serve_frames(ConnectionSlot& slot, bool* corked) {
     const uint8_t first_byte = frame[0];
     std::memmove(slot.frames, slot.frames + size, slot.frames_len - size);
     slot.frames_len -= size;
-    if (!*corked && slot.frames_len >= 2) {
+    if (!walk.corked && slot.frames_len >= 2) {
       set_cork(slot.fd, 1);
-      *corked = true;
+      walk.corked = true;
     }
-    if (!handle_frame(slot, first_byte, length)) return;
+    // Only a whole message in one text frame is data; RSV bits are ignored, not refused.
+    if ((first_byte & 0x8F) == (0x80 | kOpcodeText)) return command_text;
+    if (!handle_other_frame(slot, first_byte, length)) return nullptr;
   }
+  return nullptr;
 }
 
-}  // namespace
-
-void ws_receive(ConnectionSlot& slot) {
-  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
-  if (got <= 0) {
-    drop(slot);
-    return;
-  }
-  slot.frames_len += static_cast<size_t>(got);
-  bool corked = false;
-  serve_frames(slot, &corked);
-  if (corked && slot.fd != -1) set_cork(slot.fd, 0);
+void ws_end_walk(ConnectionSlot& slot, FrameWalk& walk) {
+  if (walk.corked && slot.fd != -1) set_cork(slot.fd, 0);
+  walk.corked = false;
 }
 
 void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length) {

@@ -4,11 +4,26 @@
 
 #include "base/slots.h"
 
-// Serves one readable upgraded slot: reads into `frames`, handles every complete masked frame in
-// order (ping answered with pong, pong ignored, close answered with 0x88 0x00 then dropped, FIN
-// text frames handed to dispatch_command), and drops the connection on anything outside that
-// subset. On return the slot is open with at most one partial frame held, or closed.
-void ws_receive(ConnectionSlot& slot);
+// One walk over the frames a slot holds, from ws_next_text's first call to ws_end_walk.
+struct FrameWalk {
+  bool corked;  // the socket was corked because more frames waited behind a text frame
+};
+
+// Reads what the page sent into `frames`. Returns true when bytes arrived; false when the read
+// failed or the page went away, and the slot is then closed.
+bool ws_receive(ConnectionSlot& slot);
+
+// Walks the complete masked frames held, in order: a ping is answered with a pong, a pong
+// ignored, a close answered with 0x88 0x00 then dropped, anything outside that subset dropped.
+// Returns the next FIN text frame's payload, NUL-terminated and valid until the next call; null
+// when no complete frame remains, the slot is closed, or a stop signal has arrived. While more
+// frames wait behind the returned one the socket is corked, so the replies to pipelined commands
+// leave together.
+const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk);
+
+// Ends a walk: uncorks the socket if the walk corked it and the slot is still open. On return the
+// slot is open with at most one partial frame held (once ws_next_text gave null), or closed.
+void ws_end_walk(ConnectionSlot& slot, FrameWalk& walk);
 
 // Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes. A failed
 // write is not reported and does not close the slot.
