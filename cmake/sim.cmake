@@ -1,9 +1,9 @@
 # The stand-in kernel (sim/) and the simulator executable built on it.
 
-# The WiFi code in tivel_core calls the kernel only through src/wifi/kernel_port.h. Whatever links
-# tivel_core gets the real socket calls unless it also links the stand-in's objects, which then
-# win: a linker takes an archive member only for symbols still undefined.
-target_link_libraries(tivel_core INTERFACE tivel_kernel_linux)
+# The WiFi code calls the kernel only through src/wifi/kernel_port.h. Whatever links tivel_wifi
+# gets the real socket calls unless it also links the stand-in's objects, which then win: a
+# linker takes an archive member only for symbols still undefined.
+target_link_libraries(tivel_wifi INTERFACE tivel_kernel_linux)
 #
 # tivel_fake_kernel is an OBJECT library so that its kernel_* definitions always reach the link,
 # whatever the order of the libraries: link it (together with tivel_core) instead of
