@@ -24,7 +24,7 @@ namespace {
 
 uint64_t last_page_ms = 0;
 
-// Step 2 of a pass: closes handshakes past their limit; true when some page is connected.
+// Early in each pass: closes handshakes past their limit; true when some page is connected.
 bool expire_handshakes(uint64_t now) {
   bool page_connected = false;
   for (ConnectionSlot& slot : slots) {
@@ -37,7 +37,7 @@ bool expire_handshakes(uint64_t now) {
   return page_connected;
 }
 
-// Step 4: the exit rules in their fixed order; the reason line, or null to go on.
+// The exit rules in their fixed order; the reason line, or null to go on.
 const char* exit_reason(uint64_t now, bool page_connected) {
   if (page_seen == 0 && now - start_ms > kNoPageLimitMs)
     return "No page connected in 10 minutes. Exiting.";
@@ -48,7 +48,7 @@ const char* exit_reason(uint64_t now, bool page_connected) {
   return nullptr;
 }
 
-// Step 6: at most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
+// At most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
 void accept_one(int listen_fd) {
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
@@ -66,8 +66,9 @@ void accept_one(int listen_fd) {
     close(fd);
     return;
   }
-  // Frames leave as a header write and a payload write; without this the payload would wait
-  // for the page's delayed acknowledgement of the header (up to 40 ms per message).
+  // A large frame leaves as a header write then a payload write, and replies follow one another;
+  // without this each later write would wait for the page's delayed acknowledgement of the one
+  // before it (up to 40 ms per message).
   int one = 1;
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   // A page that stops reading would otherwise block a send, and with it the whole helper (other

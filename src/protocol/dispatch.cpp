@@ -26,7 +26,24 @@ void extract_command_name(const char* command_text, char (&name)[24]) {
   std::memcpy(name, start, length);
 }
 
-void handle_hello(ConnectionSlot& slot) {
+void handle_hello(ConnectionSlot& slot, const char* command_text);
+void handle_link(ConnectionSlot& slot, const char* command_text);
+void handle_stop(ConnectionSlot& slot, const char* command_text);
+
+// The commands, in the order hello lists them; a name not here gets the "unknown command" error.
+struct Command {
+  const char* name;
+  void (*handler)(ConnectionSlot& slot, const char* command_text);
+};
+constexpr Command kCommands[] = {
+    {"hello", handle_hello},
+    {"link", handle_link},
+    {"scan", [](ConnectionSlot& slot, const char*) { handle_scan(slot); }},
+    {"watch", handle_watch},
+    {"stop", handle_stop},
+};
+
+void handle_hello(ConnectionSlot& slot, const char*) {
   TextBuffer buffer{};
   text_append_format(buffer,
                      "{\"type\":\"hello\",\"name\":\"%s\",\"version\":\"%s\",\"os\":\"%s\","
@@ -34,13 +51,16 @@ void handle_hello(ConnectionSlot& slot) {
                      kProgramName, kProgramVersion, platform_os_name(), listen_port,
                      location_word(platform_location_state()));
   text_append_json_string(buffer, platform_permission_help());
-  static constexpr char kCommands[] =
-      ",\"commands\":[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}";
-  text_append(buffer, kCommands, sizeof kCommands - 1);
+  text_append_literal(buffer, ",\"commands\":[");
+  for (const Command& command : kCommands) {
+    if (&command != kCommands) text_append_literal(buffer, ",");
+    text_append_format(buffer, "\"%s\"", command.name);
+  }
+  text_append_literal(buffer, "]}");
   text_send(slot, buffer);
 }
 
-void handle_link(ConnectionSlot& slot) {
+void handle_link(ConnectionSlot& slot, const char*) {
   LinkInfo link{};
   char msg[200] = {};
   if (link_query(&link, msg, sizeof msg) != 0) {
@@ -50,11 +70,11 @@ void handle_link(ConnectionSlot& slot) {
   TextBuffer buffer;
   text_seed(buffer, "{\"type\":\"link\",");
   write_link_object(buffer, link);
-  text_append(buffer, "}", 1);
+  text_append_literal(buffer, "}");
   text_send(slot, buffer);
 }
 
-void handle_stop(ConnectionSlot& slot) {
+void handle_stop(ConnectionSlot& slot, const char*) {
   slot.watch_hz = 0;
   send_stopped(slot);
 }
@@ -64,17 +84,11 @@ void handle_stop(ConnectionSlot& slot) {
 void dispatch_command(ConnectionSlot& slot, const char* command_text) {
   char name[24];
   extract_command_name(command_text, name);
-  if (std::strcmp(name, "hello") == 0) {
-    handle_hello(slot);
-  } else if (std::strcmp(name, "link") == 0) {
-    handle_link(slot);
-  } else if (std::strcmp(name, "scan") == 0) {
-    handle_scan(slot);
-  } else if (std::strcmp(name, "watch") == 0) {
-    handle_watch(slot, command_text);
-  } else if (std::strcmp(name, "stop") == 0) {
-    handle_stop(slot);
-  } else {
-    send_error_reply(slot, name, "unknown command; this helper only reads WiFi information");
+  for (const Command& command : kCommands) {
+    if (std::strcmp(name, command.name) == 0) {
+      command.handler(slot, command_text);
+      return;
+    }
   }
+  send_error_reply(slot, name, "unknown command; this helper only reads WiFi information");
 }

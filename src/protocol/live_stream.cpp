@@ -12,14 +12,14 @@
 #include "protocol/text_buffer.h"
 #include "wifi/wifi.h"
 
-    namespace {
+namespace {
 
-  constexpr int kDefaultHz = 10, kLargestHz = 20;
-  constexpr int kDefaultSecs = 60, kLargestSecs = 600;
+constexpr int kDefaultHz = 10, kLargestHz = 20;
+constexpr int kDefaultSecs = 60, kLargestSecs = 600;
 
-  bool streaming(const ConnectionSlot& slot) {
-    return slot.upgraded != 0 && slot.watch_hz != 0;
-  }
+bool streaming(const ConnectionSlot& slot) {
+  return slot.upgraded != 0 && slot.watch_hz != 0;
+}
 
 }  // namespace
 

@@ -108,7 +108,7 @@ void text_append_format(TextBuffer& buffer, const char* format, ...) {
 
 void text_append_json_string(TextBuffer& buffer, const char* text) {
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
-  text_append(buffer, "\"", 1);
+  text_append_literal(buffer, "\"");
   while (*s != 0) {
     // Copy a run of bytes that need no escaping in one append.
     const unsigned char* run = s;
@@ -134,7 +134,7 @@ void text_append_json_string(TextBuffer& buffer, const char* text) {
       text_append(buffer, escaped, 6);
     }
   }
-  text_append(buffer, "\"", 1);
+  text_append_literal(buffer, "\"");
 }
 
 void text_append_hex(TextBuffer& buffer, const uint8_t* bytes, size_t length) {
@@ -153,7 +153,7 @@ void text_append_hex(TextBuffer& buffer, const uint8_t* bytes, size_t length) {
 }
 
 void text_send(ConnectionSlot& slot, TextBuffer& buffer) {
-  if (buffer.data != nullptr) send_frame(slot, 1, buffer.data, buffer.len);
+  if (buffer.data != nullptr) send_frame(slot, kOpcodeText, buffer.data, buffer.len);
   text_release(buffer);
 }
 

@@ -22,6 +22,12 @@ void text_seed(TextBuffer& buffer, const char* opening);
 // dropped and the buffer keeps its old text.
 void text_append(TextBuffer& buffer, const char* bytes, size_t length);
 
+// Appends the string literal `text` without its closing NUL, as text_append does.
+template <size_t Size>
+void text_append_literal(TextBuffer& buffer, const char (&text)[Size]) {
+  text_append(buffer, text, Size - 1);
+}
+
 // Formats into a 512-byte scratch area and appends the result, cut to its first 511 bytes;
 // an empty or failed formatting appends nothing.
 [[gnu::format(printf, 2, 3)]] void text_append_format(TextBuffer& buffer, const char* format, ...);

@@ -53,7 +53,8 @@ bool host_allowed(const char* host) {
   return equal_ignoring_ascii_case(host, by_address) || equal_ignoring_ascii_case(host, by_name);
 }
 
-// Step 5 of the decision chain: the 101 response, then the slot belongs to the frame receiver.
+// The last link of the decision chain: the 101 response, then the slot belongs to the frame
+// receiver.
 void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   char accept[40];
   make_accept_key(key, accept);

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kOpcodeText = 1;
 constexpr int kOpcodeClose = 8;
 constexpr int kOpcodePing = 9;
 constexpr int kOpcodePong = 10;

@@ -25,6 +25,8 @@ const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk);
 // slot is open with at most one partial frame held (once ws_next_text gave null), or closed.
 void ws_end_walk(ConnectionSlot& slot, FrameWalk& walk);
 
+inline constexpr int kOpcodeText = 1;  // a frame carrying UTF-8 text
+
 // Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes. A failed
 // write is not reported and does not close the slot.
 void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length);
