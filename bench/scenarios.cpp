@@ -55,13 +55,13 @@ struct CpuMeter {
 };
 
 const std::string& hello_frame() {
-  static const std::string frame = client_frame(1, R"({"cmd":"hello"})");
+  static const std::string frame = text_frame(R"({"cmd":"hello"})");
   return frame;
 }
 
 // Sends one command frame and reads one text reply (payload length only).
 bool round_trip(Session& session, const std::string& frame, uint64_t* length) {
-  if (!write_all(session.fd, frame.data(), frame.size())) return false;
+  if (!send_bytes(session.fd, frame)) return false;
   int opcode = 0;
   return skip_frame(session.reader, &opcode, length) && opcode == 1;
 }
@@ -132,11 +132,11 @@ int open_idle_page(const Target& target) {
 std::string fetch_reply(const Target& target, const std::string& command) {
   Session session;
   if (!open_session(target, session)) return "";
-  std::string frame = client_frame(1, command);
+  std::string frame = text_frame(command);
   std::string payload;
   int opcode = 0;
-  if (!write_all(session.fd, frame.data(), frame.size()) ||
-      !read_frame(session.reader, &opcode, &payload) || opcode != 1) {
+  if (!send_bytes(session.fd, frame) || !read_frame(session.reader, &opcode, &payload) ||
+      opcode != 1) {
     payload.clear();
   }
   close_session(session);
@@ -178,7 +178,7 @@ BurstFigures measure_burst(const Target& target, int burst_size, int bursts) {
   std::string burst;
   for (int i = 0; i < burst_size; ++i) burst += hello_frame();
   auto one_burst = [&] {
-    if (!write_all(session.fd, burst.data(), burst.size())) return false;
+    if (!send_bytes(session.fd, burst)) return false;
     for (int i = 0; i < burst_size; ++i) {
       int opcode = 0;
       uint64_t length = 0;
@@ -232,12 +232,11 @@ ScanFigures measure_scan(const Target& target, int count, int nets) {
   ScanFigures figures;
   Session session;
   if (!open_session(target, session)) return figures;
-  std::string frame = client_frame(1, R"({"cmd":"scan"})");
+  std::string frame = text_frame(R"({"cmd":"scan"})");
   std::string first;
   int opcode = 0;
-  if (!write_all(session.fd, frame.data(), frame.size()) ||
-      !read_frame(session.reader, &opcode, &first) || opcode != 1 ||
-      first.compare(0, 15, R"({"type":"scan",)") != 0 ||
+  if (!send_bytes(session.fd, frame) || !read_frame(session.reader, &opcode, &first) ||
+      opcode != 1 || first.compare(0, 15, R"({"type":"scan",)") != 0 ||
       count_of(first, R"({"ssid":)") != static_cast<size_t>(nets)) {
     return close_session(session), figures;
   }
@@ -267,8 +266,8 @@ LiveFigures measure_live(const Target& target, int hz, int secs) {
   if (!open_session(target, session)) return figures;
   std::string command =
       R"({"cmd":"watch","hz":)" + std::to_string(hz) + R"(,"secs":)" + std::to_string(secs) + "}";
-  std::string frame = client_frame(1, command);
-  if (!write_all(session.fd, frame.data(), frame.size())) return close_session(session), figures;
+  std::string frame = text_frame(command);
+  if (!send_bytes(session.fd, frame)) return close_session(session), figures;
   std::vector<double> t_ms, arrival_ms;
   Clock::time_point start = Clock::now();
   std::string payload;

@@ -1,15 +1,11 @@
 #include "support/helper_process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 
 namespace {
 
@@ -143,73 +139,4 @@ std::vector<std::string> log_messages(const HelperProcess& helper) {
       messages.push_back(line.substr(10));
   }
   return messages;
-}
-
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-int connect_loopback(int port, const char* source) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, source, &local.sin_addr);
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(static_cast<uint16_t>(port));
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool send_bytes(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    done += static_cast<size_t>(sent);
-  }
-  return true;
-}
-
-std::string recv_for(int fd, int timeout_ms, size_t want, bool* closed) {
-  std::string bytes;
-  if (closed != nullptr) *closed = false;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    if (want > 0 && bytes.size() >= want) break;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, remaining_ms(deadline)) <= 0) break;
-    char chunk[65536];
-    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
-    if (got <= 0) {
-      if (closed != nullptr) *closed = true;
-      break;
-    }
-    bytes.append(chunk, static_cast<size_t>(got));
-  }
-  return bytes;
-}
-
-std::string recv_until_closed(int fd, int timeout_ms, bool* closed) {
-  return recv_for(fd, timeout_ms, 0, closed);
-}
-
-bool closed_within(int fd, int timeout_ms) {
-  bool closed = false;
-  std::string bytes = recv_for(fd, timeout_ms, 0, &closed);
-  return closed && bytes.empty();
 }
