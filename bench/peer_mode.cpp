@@ -234,16 +234,16 @@ bool run_round(const Options& o, const Setup& s, int round, std::vector<Measure>
     record(m[kCpuHello], kPeers[peer], f.cpu_us_per_message);
   }
   for (int peer : order) {
-    BurstFigures f = measure_burst(s.hello[peer], o.burst_size, o.bursts);
+    RateFigures f = measure_burst(s.hello[peer], o.burst_size, o.bursts);
     if (!check(f.ok, peer, "burst")) continue;
     record(m[kBurstRate], kPeers[peer], f.per_second);
-    record(m[kCpuBurst], kPeers[peer], f.cpu_us_per_message);
+    record(m[kCpuBurst], kPeers[peer], f.cpu_us_per_unit);
   }
   for (int peer : order) {
-    HandshakeFigures f = measure_handshakes(s.handshake[peer], o.handshakes);
+    RateFigures f = measure_handshakes(s.handshake[peer], o.handshakes);
     if (!check(f.ok, peer, "handshakes")) continue;
     record(m[kHandshakeRate], kPeers[peer], f.per_second);
-    record(m[kCpuHandshake], kPeers[peer], f.cpu_us_per_handshake);
+    record(m[kCpuHandshake], kPeers[peer], f.cpu_us_per_unit);
   }
   if (s.have_scan) {
     for (int peer : order) {

@@ -69,6 +69,19 @@ void remove_header(std::vector<HttpHeader>& headers, const std::string& name) {
   std::erase_if(headers, [&](const HttpHeader& header) { return header.name == name; });
 }
 
+std::vector<HttpHeader> page_headers_with(int port, const std::string& name,
+                                          const std::string& value) {
+  std::vector<HttpHeader> headers = page_headers(port);
+  set_header(headers, name, value);
+  return headers;
+}
+
+std::vector<HttpHeader> page_headers_without(int port, const std::string& name) {
+  std::vector<HttpHeader> headers = page_headers(port);
+  remove_header(headers, name);
+  return headers;
+}
+
 std::string http_request(const std::vector<HttpHeader>& headers, const std::string& request_line) {
   std::string text = request_line + "\r\n";
   for (const HttpHeader& header : headers) text += header.name + ": " + header.value + "\r\n";

@@ -46,6 +46,13 @@ void set_header(std::vector<HttpHeader>& headers, const std::string& name,
 // Removes every header whose name equals `name` exactly.
 void remove_header(std::vector<HttpHeader>& headers, const std::string& name);
 
+// page_headers(port) with header `name` set to `value` (appended when absent).
+std::vector<HttpHeader> page_headers_with(int port, const std::string& name,
+                                          const std::string& value);
+
+// page_headers(port) without header `name`.
+std::vector<HttpHeader> page_headers_without(int port, const std::string& name);
+
 // `request_line` CR LF, then "name: value" CR LF for each header in order, then CR LF.
 std::string http_request(const std::vector<HttpHeader>& headers,
                          const std::string& request_line = "GET / HTTP/1.1");
