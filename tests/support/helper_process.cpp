@@ -50,22 +50,34 @@ HelperProcess::~HelperProcess() {
   if (out_fd >= 0) close(out_fd);
 }
 
+pid_t spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    int out_fd, int in_fd) {
+  // Everything the child needs is built before fork, so the child only copies pointers.
+  std::vector<std::string> argv_text = argv;
+  std::vector<std::string> env_text = env;
+  std::vector<char*> args;
+  for (std::string& text : argv_text) args.push_back(text.data());
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (in_fd >= 0) dup2(in_fd, STDIN_FILENO);
+  dup2(out_fd, STDOUT_FILENO);
+  dup2(out_fd, STDERR_FILENO);
+  for (std::string& entry : env_text) putenv(entry.data());
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
 bool start_helper(HelperProcess& helper, const HelperOptions& options) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> argv_text{options.path};
-  argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    dup2(pipe_fds[1], STDOUT_FILENO);
-    dup2(pipe_fds[1], STDERR_FILENO);
-    for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> argv;
-    for (std::string& text : argv_text) argv.push_back(text.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+  std::vector<std::string> argv{options.path};
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  pid_t pid = spawn_process(argv, options.env, pipe_fds[1]);
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return false;
   }
   close(pipe_fds[1]);
   helper.pid = pid;

@@ -38,6 +38,12 @@ inline HelperOptions with_args(std::vector<std::string> args) {
   return options;
 }
 
+// Starts `argv` (argv[0] looked up on the PATH when it holds no slash) with the NAME=value
+// entries of `env` added, standard output and error on `out_fd`, and standard input on `in_fd`
+// (-1: inherited). The child's pid, or -1 when fork failed; exit status 127 when exec failed.
+pid_t spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    int out_fd, int in_fd = -1);
+
 // Starts the binary. Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);
 
