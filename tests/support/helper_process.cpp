@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -68,10 +70,18 @@ pid_t spawn_process(const std::vector<std::string>& argv, const std::vector<std:
   _exit(127);
 }
 
+std::string binary_path(const char* name, const char* built) {
+  const char* value = getenv(name);
+  return value != nullptr && value[0] != '\0' ? value : built;
+}
+
 bool start_helper(HelperProcess& helper, const HelperOptions& options) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> argv{options.path};
+  std::vector<std::string> argv;
+  std::string emulator = binary_path("TIVEL_EMULATOR", "");
+  if (!emulator.empty()) argv.push_back(emulator);
+  argv.push_back(options.path);
   argv.insert(argv.end(), options.args.begin(), options.args.end());
   pid_t pid = spawn_process(argv, options.env, pipe_fds[1]);
   if (pid < 0) {
