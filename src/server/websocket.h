@@ -7,7 +7,9 @@
 // Serves one readable upgraded slot: reads into `frames`, handles every complete masked frame in
 // order (ping answered with pong, pong ignored, close answered with 0x88 0x00 then dropped, FIN
 // text frames handed to dispatch_command), and drops the connection on anything outside that
-// subset. On return the slot is open with at most one partial frame held, or closed.
+// subset, a control frame without FIN or above 125 payload bytes included. Stops handling frames
+// once stop_flag is set. On return the slot is open with at most one partial frame held (or
+// frames left unhandled because of a stop), or closed.
 void ws_receive(ConnectionSlot& slot);
 
 // Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes. A failed
