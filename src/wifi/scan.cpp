@@ -5,15 +5,23 @@
 #include <cstring>
 
 #include "wifi/kernel_port.h"
+#include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 
 uint8_t assoc_known = 0;
 uint8_t assoc_bssid[6] = {};
+uint8_t assoc_has_mld = 0;
+uint8_t assoc_mld_addr[6] = {};
+char assoc_ssid[33] = {};
+
+const uint8_t* assoc_station_address() {
+  return assoc_has_mld == 1 ? assoc_mld_addr : assoc_bssid;
+}
 
 namespace {
 
-constexpr int kBssMaxType = 15;
+constexpr int kBssMaxType = nl::kBssMldAddr;
 constexpr size_t kMaxIes = sizeof ScanEntry::ies;
 constexpr uint8_t kSsidElement = 0;
 constexpr size_t kMaxSsid = 32;
@@ -102,9 +110,18 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   uint32_t status = 0;
   const bool associated =
       attr_u32(bss[nl::kBssStatus], &status) && status == nl::kBssStatusAssociated;
+  // Beacon elements when the kernel has them, else those of the probe response.
+  const NlAttr* ies =
+      bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
   if (associated && has_bssid) {
     std::memcpy(assoc_bssid, bssid, sizeof assoc_bssid);
     assoc_known = 1;
+    assoc_has_mld = attr_mac(bss[nl::kBssMldAddr], assoc_mld_addr) ? 1 : 0;
+    assoc_ssid[0] = '\0';
+    if (ies != nullptr) {
+      (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), assoc_ssid,
+                               sizeof assoc_ssid);
+    }
   }
   int32_t signal_mbm = 0;
   const int32_t signal_dbm = attr_s32(bss[nl::kBssSignalMbm], &signal_mbm) ? signal_mbm / 100 : 0;
@@ -126,9 +143,6 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     entry->freq_mhz = static_cast<int32_t>(freq);
     entry->channel = channel_from_freq(entry->freq_mhz);
   }
-  // Beacon elements when the kernel has them, else those of the probe response.
-  const NlAttr* ies =
-      bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
   if (ies == nullptr) return;
   size_t copied = std::min(attr_payload_len(ies), kMaxIes);
   if (copied > 0) std::memcpy(entry->ies, attr_payload(ies), copied);
