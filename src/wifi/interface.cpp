@@ -7,6 +7,7 @@
 #include "wifi/requests.h"
 #include "wifi/scan.h"
 #include "wifi/station.h"
+#include "wifi/survey.h"
 
 namespace {
 
@@ -138,6 +139,7 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   link->channel = channel_from_freq(link->freq_mhz);
   link->width_mhz = width_from_code(pick.width_code);
   if (!link->connected) return 0;
+  link->noise = link_noise(wifi_ifindex, link->freq_mhz);
 
   // Association probe: the scan dump marks the BSS the computer is associated with. Only the
   // association memory is wanted, so no record is kept.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -54,10 +55,18 @@ HelperProcess::~HelperProcess() {
   if (out_fd >= 0) close(out_fd);
 }
 
+std::string binary_path(const char* name, const char* built) {
+  const char* value = getenv(name);
+  return value != nullptr && value[0] != '\0' ? value : built;
+}
+
 bool start_helper(HelperProcess& helper, const HelperOptions& options) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> argv_text{options.path};
+  std::vector<std::string> argv_text;
+  std::string emulator = binary_path("TIVEL_EMULATOR", "");
+  if (!emulator.empty()) argv_text.push_back(emulator);
+  argv_text.push_back(options.path);
   argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
   pid_t pid = fork();
   if (pid < 0) return false;

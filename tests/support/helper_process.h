@@ -9,6 +9,11 @@
 
 // Test support: runs the real helper binary as a child process, reads its standard output, and
 // talks to it over real loopback sockets.
+//
+// The same suites can run against another build of the binaries (another architecture's, say):
+// TIVEL_HELPER and TIVEL_SIM name the helper and the simulator to run instead of the build's own,
+// and TIVEL_EMULATOR a program that runs them (qemu-user), started as `EMULATOR BINARY ARGS...`.
+// The end-to-end suites (tests/e2e/lib/helper.js) read the same three variables.
 
 struct HelperProcess {
   pid_t pid = -1;
@@ -23,10 +28,13 @@ struct HelperProcess {
   ~HelperProcess();  // kills and reaps a child still running
 };
 
+// The path in the environment variable `name` when it is set and not empty, else `built`.
+std::string binary_path(const char* name, const char* built);
+
 struct HelperOptions {
   std::vector<std::string> args;
   std::vector<std::string> env;  // extra NAME=value entries
-  std::string path = TIVEL_HELPER_PATH;
+  std::string path = binary_path("TIVEL_HELPER", TIVEL_HELPER_PATH);
 };
 
 // Options with just these arguments.
@@ -36,7 +44,7 @@ inline HelperOptions with_args(std::vector<std::string> args) {
   return options;
 }
 
-// Starts the binary. Returns false when fork/exec failed.
+// Starts the binary (through TIVEL_EMULATOR when that is set). Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);
 
 // Waits for the "Running on" line, then a moment more: the stop signals are handled only from
