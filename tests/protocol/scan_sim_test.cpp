@@ -134,7 +134,7 @@ TEST_F(ScanSimTest, WithoutAnAssociationTheNetworkIsGuessedByNameOnTheSameChanne
   std::string reply = ask(R"({"cmd":"scan"})");
   EXPECT_NE(reply.find("\"ieHidden\":false,\"mineGuess\":true,"), std::string::npos) << reply;
   EXPECT_NE(reply.find("{\"ssid\":\"Lab\",\"rssi\":-80,\"channel\":1,\"freqMHz\":2412,"
-                       "\"widthMHz\":0,\"mine\":true,"),
+                       "\"widthMHz\":20,\"mine\":true,"),
             std::string::npos)
       << reply;
   EXPECT_EQ(reply.find("\"mine\":true"), reply.rfind("\"mine\":true"));
@@ -171,7 +171,7 @@ TEST_F(ScanSimTest, CrowdedAirKeepsTheOwnNetworkAndItsSignal) {
     ++nets;
   EXPECT_EQ(nets, 96u);
   EXPECT_NE(reply.find("\"ssid\":\"Home\",\"rssi\":-80,\"channel\":36,\"freqMHz\":5180,"
-                       "\"widthMHz\":0,\"mine\":true,"),
+                       "\"widthMHz\":20,\"mine\":true,"),
             std::string::npos);
   EXPECT_NE(reply.find("\"ssid\":\"Neighbour-095\""), std::string::npos);
   EXPECT_EQ(reply.find("\"ssid\":\"Neighbour-096\""), std::string::npos);
