@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/sockets.h"
+
 // Test support: runs the real helper binary as a child process, reads its standard output, and
 // talks to it over real loopback sockets.
 //
@@ -44,6 +46,12 @@ inline HelperOptions with_args(std::vector<std::string> args) {
   return options;
 }
 
+// Starts `argv` (argv[0] looked up on the PATH when it holds no slash) with the NAME=value
+// entries of `env` added, standard output and error on `out_fd`, and standard input on `in_fd`
+// (-1: inherited). The child's pid, or -1 when fork failed; exit status 127 when exec failed.
+pid_t spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    int out_fd, int in_fd = -1);
+
 // Starts the binary (through TIVEL_EMULATOR when that is set). Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);
 
@@ -69,23 +77,3 @@ int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout
 
 // The log messages seen so far: lines of the form "HH:MM:SS  message", without the time stamp.
 std::vector<std::string> log_messages(const HelperProcess& helper);
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int free_port();
-
-// Connects to 127.0.0.1:port from `source` (another 127.x address to test the peer check).
-// Returns the socket or -1.
-int connect_loopback(int port, const char* source = "127.0.0.1");
-
-// Writes all bytes; false on failure.
-bool send_bytes(int fd, const std::string& bytes);
-
-// Reads whatever arrives within timeout_ms (stops early after a read once `want` bytes are held,
-// when want > 0). Returns the bytes read; sets *closed when the peer closed or reset.
-std::string recv_for(int fd, int timeout_ms, size_t want = 0, bool* closed = nullptr);
-
-// Reads until the peer closes (or timeout_ms passes); returns everything read.
-std::string recv_until_closed(int fd, int timeout_ms, bool* closed = nullptr);
-
-// True when the peer closes or resets the connection within timeout_ms, with nothing read.
-bool closed_within(int fd, int timeout_ms);
