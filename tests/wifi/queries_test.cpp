@@ -393,8 +393,9 @@ TEST_F(WifiQueries, FamilyThatAppearsAfterStartUpIsResolvedByTheNextQuery) {
   serve_scene(kHome);
   EXPECT_EQ(link().rssi, -52);
   EXPECT_EQ(link().rssi, -52);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "family", "family", "interfaces", "scan-dump",
-                                    "station", "interfaces", "scan-dump", "station"}));
+  EXPECT_EQ(request_kinds(),
+            (Kinds{"family", "family", "family", "interfaces", "survey", "scan-dump", "station",
+                   "interfaces", "survey", "scan-dump", "station"}));
 }
 
 // Start-up's log line tells why the interface dump failed; the page's message stays the same.
