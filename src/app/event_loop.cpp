@@ -84,8 +84,12 @@ void accept_one(int listen_fd) {
 void serve_page(ConnectionSlot& slot) {
   if (!ws_receive(slot)) return;
   FrameWalk walk{};
-  while (const char* text = ws_next_text(slot, walk)) dispatch_command(slot, text);
-  ws_end_walk(slot, walk);
+  while (const char* text = ws_next_text(slot, walk)) {
+    // Replies held so far leave before a command that may wait on the kernel for seconds.
+    if (command_may_block(text)) ws_uncork(slot, walk);
+    dispatch_command(slot, text);
+  }
+  ws_uncork(slot, walk);
 }
 
 }  // namespace

@@ -34,14 +34,24 @@ void handle_stop(ConnectionSlot& slot, const char* command_text);
 struct Command {
   const char* name;
   void (*handler)(ConnectionSlot& slot, const char* command_text);
+  bool may_block;  // waits on the kernel (link, scan)
 };
 constexpr Command kCommands[] = {
-    {"hello", handle_hello},
-    {"link", handle_link},
-    {"scan", [](ConnectionSlot& slot, const char*) { handle_scan(slot); }},
-    {"watch", handle_watch},
-    {"stop", handle_stop},
+    {"hello", handle_hello, false},
+    {"link", handle_link, true},
+    {"scan", [](ConnectionSlot& slot, const char*) { handle_scan(slot); }, true},
+    {"watch", handle_watch, false},
+    {"stop", handle_stop, false},
 };
+
+// The table entry named in `command_text`, or null for an unknown command; `name` gets the name.
+const Command* find_command(const char* command_text, char (&name)[24]) {
+  extract_command_name(command_text, name);
+  for (const Command& command : kCommands) {
+    if (std::strcmp(name, command.name) == 0) return &command;
+  }
+  return nullptr;
+}
 
 void handle_hello(ConnectionSlot& slot, const char*) {
   TextBuffer buffer{};
@@ -83,12 +93,16 @@ void handle_stop(ConnectionSlot& slot, const char*) {
 
 void dispatch_command(ConnectionSlot& slot, const char* command_text) {
   char name[24];
-  extract_command_name(command_text, name);
-  for (const Command& command : kCommands) {
-    if (std::strcmp(name, command.name) == 0) {
-      command.handler(slot, command_text);
-      return;
-    }
+  const Command* command = find_command(command_text, name);
+  if (command == nullptr) {
+    send_error_reply(slot, name, "unknown command; this helper only reads WiFi information");
+    return;
   }
-  send_error_reply(slot, name, "unknown command; this helper only reads WiFi information");
+  command->handler(slot, command_text);
+}
+
+bool command_may_block(const char* command_text) {
+  char name[24];
+  const Command* command = find_command(command_text, name);
+  return command != nullptr && command->may_block;
 }

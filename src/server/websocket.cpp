@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "base/settings.h"
 #include "server/send_all.h"
 
 namespace {
@@ -13,6 +14,7 @@ namespace {
 constexpr int kOpcodeClose = 8;
 constexpr int kOpcodePing = 9;
 constexpr int kOpcodePong = 10;
+constexpr uint64_t kLargestControlPayload = 125;
 
 // The unmasked payload of the frame being handled, NUL-terminated for the caller of ws_next_text;
 // also the source of a pong's payload.
@@ -25,6 +27,13 @@ void drop(ConnectionSlot& slot) {
 // Acts on one consumed frame that is not a whole text message: ping, pong and close are served,
 // anything else ends the connection. Returns false when the slot was closed.
 bool handle_other_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
+  // A control frame is never fragmented and carries at most 125 bytes; answering one that breaks
+  // that would send a pong the page's side has to reject.
+  const bool control = (first_byte & 0x08) != 0;
+  if (control && (length > kLargestControlPayload || (first_byte & 0x80) == 0)) {
+    drop(slot);
+    return false;
+  }
   switch (first_byte & 0x0F) {
     case kOpcodePing:
       send_frame(slot, kOpcodePong, command_text, length);
@@ -61,7 +70,7 @@ bool ws_receive(ConnectionSlot& slot) {
 }
 
 const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
-  while (slot.frames_len >= 2) {
+  while (slot.frames_len >= 2 && stop_flag == 0) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);
@@ -106,7 +115,7 @@ const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
   return nullptr;
 }
 
-void ws_end_walk(ConnectionSlot& slot, FrameWalk& walk) {
+void ws_uncork(ConnectionSlot& slot, FrameWalk& walk) {
   if (walk.corked && slot.fd != -1) set_cork(slot.fd, 0);
   walk.corked = false;
 }
