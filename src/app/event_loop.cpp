@@ -8,6 +8,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 #include "app/clock.h"
 #include "app/log.h"
 #include "app/settings.h"
@@ -78,6 +80,35 @@ void accept_one(int listen_fd) {
   free_slot->accepted_ms = monotonic_ms();
 }
 
+// The earliest instant at which a pass has work to do even if no socket becomes ready: a
+// handshake passing its limit, a stream's next sample, or an exit rule coming true. Each limit
+// holds once `now - since > limit`, so it falls due one millisecond after the limit itself.
+uint64_t next_due_ms(bool page_connected) {
+  uint64_t due = live_next_due_ms();
+  auto consider = [&due](uint64_t at) {
+    if (at < due) due = at;
+  };
+  for (const ConnectionSlot& slot : slots) {
+    if (slot.fd != -1 && slot.upgraded == 0) consider(slot.accepted_ms + kHandshakeLimitMs + 1);
+  }
+  if (page_seen == 0) consider(start_ms + kNoPageLimitMs + 1);
+  if (page_seen == 1 && !page_connected) consider(last_page_ms + kPageGoneLimitMs + 1);
+  consider(start_ms + kRunLimitMs + 1);
+  return due;
+}
+
+// The readiness wait until `due`, in whole milliseconds. `now` is truncated to the millisecond,
+// so the true time is at or past it and the wait, counted from there, never ends before `due`
+// (poll itself never returns early); no pass runs a millisecond early only to wait again.
+int wait_until_ms(uint64_t now, uint64_t due) {
+  if (due <= now) return 0;
+  uint64_t wait = due - now;
+  // Without the wake-up pipe a stop signal landing between the exit check and poll would go
+  // unseen until the wait ends; keep that wait short.
+  if (stop_wake_fd < 0 && wait > kUnwokenWaitMs) wait = kUnwokenWaitMs;
+  return wait > INT32_MAX ? INT32_MAX : static_cast<int>(wait);
+}
+
 }  // namespace
 
 int run_event_loop(int listen_fd) {
@@ -91,17 +122,20 @@ int run_event_loop(int listen_fd) {
     if (reason != nullptr) break;
 
     // poll has no descriptor-number ceiling, unlike a fixed select set.
-    pollfd watched[1 + kSlotCount];
+    pollfd watched[2 + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = 0;
     watched[count++] = {listen_fd, POLLIN, 0};
+    // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
+    // drained, as the next pass ends the loop.
+    watched[count++] = {stop_wake_fd, POLLIN, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
       if (slots[i].fd == -1) continue;
       slot_entry[i] = static_cast<int>(count);
       watched[count++] = {slots[i].fd, POLLIN, 0};
     }
-    if (poll(watched, count, live_wait_ms(now, kReadinessWaitMs)) < 0) continue;
+    if (poll(watched, count, wait_until_ms(now, next_due_ms(page_connected))) < 0) continue;
 
     if (watched[0].revents != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {

@@ -7,6 +7,7 @@
 extern int32_t listen_port;   // the bound port (during the bind loop: the port being tried)
 extern char dev_origin[256];  // extra allowed page origin; empty unless --dev-origin was given
 extern volatile sig_atomic_t stop_flag;  // signal number of SIGINT/SIGTERM once received, else 0
+extern int stop_wake_fd;  // readable once a stop signal arrived; -1 when the pipe is missing
 
 inline constexpr int32_t kFirstPort = 47800;
 inline constexpr int32_t kLastPort = 47809;

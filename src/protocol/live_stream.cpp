@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -86,12 +87,10 @@ void live_signal_tick() {
   }
 }
 
-int live_wait_ms(uint64_t now, int longest) {
-  uint64_t wait = static_cast<uint64_t>(longest);
+uint64_t live_next_due_ms() {
+  uint64_t due = UINT64_MAX;
   for (const ConnectionSlot& slot : slots) {
-    if (!streaming(slot)) continue;
-    uint64_t until = slot.watch_next_ms > now ? slot.watch_next_ms - now : 0;
-    if (until < wait) wait = until;
+    if (streaming(slot) && slot.watch_next_ms < due) due = slot.watch_next_ms;
   }
-  return static_cast<int>(wait);
+  return due;
 }
