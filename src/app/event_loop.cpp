@@ -136,6 +136,9 @@ int run_event_loop(int listen_fd) {
       watched[count++] = {slots[i].fd, POLLIN, 0};
     }
     if (poll(watched, count, wait_until_ms(now, next_due_ms(page_connected))) < 0) continue;
+    // The pages were connected all through the wait: a page that leaves now starts the page-gone
+    // rule from here, not from before the wait.
+    if (page_connected) last_page_ms = monotonic_ms();
 
     if (watched[0].revents != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {
