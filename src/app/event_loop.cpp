@@ -15,9 +15,11 @@
 #include "app/settings.h"
 #include "app/slots.h"
 #include "protocol/live_stream.h"
+#include "protocol/scan_command.h"
 #include "server/http_intake.h"
 #include "server/send_all.h"
 #include "server/websocket.h"
+#include "wifi/wifi.h"
 
 uint64_t start_ms = 0;
 int page_seen = 0;
@@ -81,10 +83,12 @@ void accept_one(int listen_fd) {
 }
 
 // The earliest instant at which a pass has work to do even if no socket becomes ready: a
-// handshake passing its limit, a stream's next sample, or an exit rule coming true. Each limit
+// handshake passing its limit, a stream's next sample, a scan's wait running out, or an exit rule
+// coming true. Each limit
 // holds once `now - since > limit`, so it falls due one millisecond after the limit itself.
 uint64_t next_due_ms(bool page_connected) {
   uint64_t due = live_next_due_ms();
+  if (scan_due_ms() < due) due = scan_due_ms();
   auto consider = [&due](uint64_t at) {
     if (at < due) due = at;
   };
@@ -122,16 +126,18 @@ int run_event_loop(int listen_fd) {
     if (reason != nullptr) break;
 
     // poll has no descriptor-number ceiling, unlike a fixed select set.
-    pollfd watched[2 + kSlotCount];
+    pollfd watched[3 + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = 0;
     watched[count++] = {listen_fd, POLLIN, 0};
     // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
     // drained, as the next pass ends the loop.
     watched[count++] = {stop_wake_fd, POLLIN, 0};
+    watched[count++] = {scan_event_socket(), POLLIN, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
-      if (slots[i].fd == -1) continue;
+      // A slot waiting for its scan is not read: its next commands wait behind the report.
+      if (slots[i].fd == -1 || slots[i].scan_waiting != 0) continue;
       slot_entry[i] = static_cast<int>(count);
       watched[count++] = {slots[i].fd, POLLIN, 0};
     }
@@ -153,6 +159,7 @@ int run_event_loop(int listen_fd) {
         ws_receive(slot);
       }
     }
+    scan_pass(watched[2].revents != 0);
     live_signal_tick();
   }
 

@@ -59,7 +59,8 @@ void set_cork(int fd, int on) {
 // socket is corked (*corked set), so the replies to pipelined commands leave together instead of
 // one segment and one wake-up of the page each.
 void serve_frames(ConnectionSlot& slot, bool* corked) {
-  while (slot.frames_len >= 2) {
+  // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
+  while (slot.frames_len >= 2 && slot.scan_waiting == 0) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);
@@ -110,6 +111,12 @@ void ws_receive(ConnectionSlot& slot) {
     return;
   }
   slot.frames_len += static_cast<size_t>(got);
+  bool corked = false;
+  serve_frames(slot, &corked);
+  if (corked && slot.fd != -1) set_cork(slot.fd, 0);
+}
+
+void ws_serve_held(ConnectionSlot& slot) {
   bool corked = false;
   serve_frames(slot, &corked);
   if (corked && slot.fd != -1) set_cork(slot.fd, 0);
