@@ -128,4 +128,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tamberline.com)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The postinst gives the binary its file capability with setcap, from libcap2-bin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/doc/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)

@@ -218,6 +218,14 @@ def netlink_seeds():
         # signal_sample (11).
         visit = b"".join(datagrams(scene, user, f"{n:02d}-") for n in (1, 2, 3, 4, 5, 9, 10, 11))
         write("netlink", tag + "-visit", b"\x05\x00" + visit)
+    # The multi-link recording (one flat folder): links in the interface dump, AP MLD addresses in
+    # the scan dump, the station of the AP MLD; the visit in the helper's order (link_query asks
+    # for the scan dump and the station by the AP MLD address).
+    write("netlink", "mlo-interfaces", b"\x01\x00" + datagrams("mlo", "", "02-"))
+    write("netlink", "mlo-scan", b"\x02\x60" + datagrams("mlo", "", "06-"))
+    write("netlink", "mlo-station", b"\x03\x00" + datagrams("mlo", "", "08-"))
+    visit = b"".join(datagrams("mlo", "", f"{n:02d}-") for n in (1, 2, 3, 6, 8, 5, 6, 8))
+    write("netlink", "mlo-visit", b"\x05\x00" + visit)
 
 
 if __name__ == "__main__":

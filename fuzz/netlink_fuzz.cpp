@@ -145,6 +145,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
   if (kind == 4) FUZZ_CHECK(messages_seen == 0);
   check_text(pick.ifname, sizeof pick.ifname);
   check_text(pick.ssid, sizeof pick.ssid);
+  FUZZ_CHECK(pick.link_count >= 0 && pick.link_count <= kMaxMloLinks);
   FUZZ_CHECK(collector.count >= 0 && collector.count <= capacity);
   for (int i = 0; i < collector.count; ++i) {
     check_text(entries[i].ssid, sizeof entries[i].ssid);
@@ -264,6 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wifi_ifindex = 5;
   std::memcpy(wifi_ifname, "wlan3", 6);
   assoc_known = 0;
+  assoc_has_mld = 0;
 
   int kind = (mode & 0x3F) % 6;
   if (kind == 5) {

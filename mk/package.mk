@@ -1,9 +1,12 @@
 # Installing and packaging for users. A build tree of its own (Release, no tests), so a fresh
 # machine needs nothing beyond the compiler and CMake for `make install`.
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   binary to bin/, manual page to share/man/man1/
+#   make install SETCAP=1                              also gives the binary cap_net_admin (setcap),
+#                                                      so fresh scans need no sudo
 #   make uninstall                                     removes what the last install put there
 #   make package                                       .deb and static release tarball in build/dist
 PREFIX ?= /usr/local
+SETCAP ?=
 PACKAGE_DIR ?= build/package
 DIST_DIR ?= build/dist
 
@@ -20,6 +23,11 @@ install: package-build
 install-files:
 	DESTDIR="$(DESTDIR)" cmake --install $(PACKAGE_DIR) --prefix "$(PREFIX)" --strip
 	sed 's|^|$(DESTDIR)|' $(PACKAGE_DIR)/install_manifest.txt > $(PACKAGE_DIR)/installed-files.txt
+	@if [ "$(SETCAP)" = 1 ]; then \
+	  command -v setcap >/dev/null || { echo "install: SETCAP=1 needs setcap (libcap2-bin)" >&2; exit 1; }; \
+	  echo "setcap cap_net_admin=ep $(DESTDIR)$(PREFIX)/bin/tamberline-tivel-helper"; \
+	  setcap cap_net_admin=ep "$(DESTDIR)$(PREFIX)/bin/tamberline-tivel-helper"; \
+	fi
 
 uninstall:
 	@test -f $(PACKAGE_DIR)/installed-files.txt || \

@@ -28,6 +28,7 @@ struct FakeKernel {
   int events_open_error = 0;
   int event_fd = -1;  // the timer standing in for the event socket
   Bytes event;        // the notification it hands out when it fires; empty: none
+  std::chrono::steady_clock::time_point event_due;
   bool keep_requests = true;
   FakeKernelLog log;
   int open_fd = -1;  // the socket of the exchange in progress
@@ -94,6 +95,8 @@ int kernel_send(int fd, const uint8_t* bytes, size_t length) {
   k.next_datagram = 0;
   if (k.reply.event_after_ms >= 0 && k.event_fd >= 0) {
     k.event = k.reply.event;
+    k.event_due =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(k.reply.event_after_ms);
     // A zero it_value would disarm the timer: "at once" is one nanosecond.
     long ns = k.reply.event_after_ms > 0 ? 0 : 1;
     itimerspec when{
@@ -142,10 +145,11 @@ int kernel_events_open(uint32_t group) {
 long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   FakeKernel& k = fake();
   if (fd != k.event_fd || fd < 0) return -EBADF;
-  uint64_t expirations = 0;
-  if (read(fd, &expirations, sizeof expirations) != sizeof expirations || k.event.empty()) {
-    return -EAGAIN;
-  }
+  if (k.event.empty() || std::chrono::steady_clock::now() < k.event_due) return -EAGAIN;
+  // Disarming clears the timer's readiness without a read, which the helper's system call
+  // filter does not allow.
+  itimerspec off{};
+  (void)timerfd_settime(fd, 0, &off, nullptr);
   size_t size = std::min(k.event.size(), capacity);
   std::memcpy(buffer, k.event.data(), size);
   k.event.clear();

@@ -429,6 +429,69 @@ void parse_station(Line& line, Scene* scene) {
   line.check_all_used();
 }
 
+// mlo-link: one link of the interface on the line before.
+void parse_mlo_link(Line& line, Scene* scene) {
+  if (scene->interfaces.empty()) {
+    line.fail("mlo-link needs an interface line before it");
+    return;
+  }
+  SceneInterface& iface = scene->interfaces.back();
+  SceneMloLink link;
+  take_number(line, "id", 0, 14, &link.id);
+  link.mac = {0x02,
+              0x00,
+              0x00,
+              0x00,
+              static_cast<uint8_t>(iface.wiphy),
+              static_cast<uint8_t>(0x10 + link.id)};
+  take_mac(line, "mac", &link.mac);
+  take_number(line, "freq", 0, UINT32_MAX, &link.freq);
+  take_number(line, "width", 0, UINT32_MAX, &link.width_code);
+  take_number(line, "cf1", 0, UINT32_MAX, &link.center_freq1);
+  line.check_all_used();
+  for (const SceneMloLink& other : iface.mlo_links) {
+    if (other.id == link.id) line.fail("mlo-link id=" + std::to_string(link.id) + " given twice");
+  }
+  if (!line.has_error()) iface.mlo_links.push_back(link);
+}
+
+// mlo-bss: the BSS on the line before is a link of an AP MLD.
+void parse_mlo_bss(Line& line, Scene* scene) {
+  if (scene->bss.empty()) {
+    line.fail("mlo-bss needs a bss line before it");
+    return;
+  }
+  SceneBss& bss = scene->bss.back();
+  take_number(line, "link", 0, 14, &bss.mlo_link_id);
+  Mac mld{};
+  std::optional<std::string> text = line.take("mld");
+  if (!text || !parse_mac(*text, &mld)) {
+    line.fail("mlo-bss needs mld=MAC");
+    return;
+  }
+  bss.mld_addr = mld;
+  line.check_all_used();
+}
+
+// mlo-station: the link in use, named by the station reply.
+void parse_mlo_station(Line& line, Scene* scene) {
+  take_number(line, "link", 0, 14, &scene->mlo_station.link_id);
+  line.check_all_used();
+}
+
+// mlo-station-link: station figures of one link.
+void parse_mlo_station_link(Line& line, Scene* scene) {
+  SceneStationLink link;
+  take_number(line, "id", 0, 14, &link.id);
+  link.mac = {0x02, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(0x10 + link.id)};
+  take_mac(line, "mac", &link.mac);
+  take_number(line, "signal", -128, 127, &link.signal_dbm);
+  link.tx = take_rate(line, "tx-");
+  link.rx = take_rate(line, "rx-");
+  line.check_all_used();
+  if (!line.has_error()) scene->mlo_station.links.push_back(link);
+}
+
 const char* const kRequestNames[] = {"family", "interfaces", "scan-trigger", "scan-dump",
                                      "station"};
 
@@ -544,6 +607,14 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_station(line, scene);
     } else if (d == "fault") {
       parse_fault(line, scene);
+    } else if (d == "mlo-link") {
+      parse_mlo_link(line, scene);
+    } else if (d == "mlo-bss") {
+      parse_mlo_bss(line, scene);
+    } else if (d == "mlo-station") {
+      parse_mlo_station(line, scene);
+    } else if (d == "mlo-station-link") {
+      parse_mlo_station_link(line, scene);
     } else {
       line.fail("unknown directive '" + d + "'");
     }

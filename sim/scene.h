@@ -24,6 +24,13 @@ struct SceneRate {
   bool short_gi = false;
 };
 
+// One link of a multi-link (Wi-Fi 7) interface, listed in NL80211_ATTR_MLO_LINKS.
+struct SceneMloLink {
+  uint8_t id = 0;                                          // link id, 0..14
+  Mac mac{};                                               // the link's own address
+  std::optional<uint32_t> freq, width_code, center_freq1;  // absent: a link without a channel
+};
+
 struct SceneInterface {
   std::optional<uint32_t> ifindex;  // absent for a wireless device without a netdev (P2P device)
   std::string name;
@@ -32,15 +39,18 @@ struct SceneInterface {
   Mac mac{};
   std::optional<uint32_t> freq, width_code, center_freq1;
   std::optional<Bytes> ssid;
+  std::vector<SceneMloLink> mlo_links;  // non-empty: a multi-link interface
 };
 
 struct SceneBss {
   std::optional<Mac> bssid;  // bssid=none leaves the attribute out
   std::optional<uint32_t> freq;
   std::optional<int32_t> signal_mbm;
-  std::optional<uint32_t> status;   // NL80211_BSS_STATUS_*
-  std::optional<Bytes> beacon_ies;  // NL80211_BSS_BEACON_IES
-  std::optional<Bytes> ies;         // NL80211_BSS_INFORMATION_ELEMENTS (probe response)
+  std::optional<uint32_t> status;      // NL80211_BSS_STATUS_*
+  std::optional<Bytes> beacon_ies;     // NL80211_BSS_BEACON_IES
+  std::optional<Bytes> ies;            // NL80211_BSS_INFORMATION_ELEMENTS (probe response)
+  std::optional<uint8_t> mlo_link_id;  // NL80211_BSS_MLO_LINK_ID of an associated link
+  std::optional<Mac> mld_addr;         // NL80211_BSS_MLD_ADDR: the AP MLD address
 };
 
 struct SceneStation {
@@ -50,6 +60,21 @@ struct SceneStation {
   int swing_db = 0;  // the signal moves by up to this much over `period_ms` (never through 0)
   int period_ms = 8000;
   std::optional<SceneRate> tx, rx;
+};
+
+// Station figures the kernel gives for one link of a multi-link association.
+struct SceneStationLink {
+  uint8_t id = 0;
+  Mac mac{};  // the AP link's address
+  std::optional<int> signal_dbm;
+  std::optional<SceneRate> tx, rx;
+};
+
+// The multi-link side of the station reply. A station whose address is an AP MLD address (that of
+// an associated BSS with `mld`) is a multi-link one: its reply names the link in use and the MLD.
+struct SceneMloStation {
+  std::optional<uint8_t> link_id;       // default: the lowest link id of the associated BSS records
+  std::vector<SceneStationLink> links;  // per-link figures; none: the reply has MLD figures only
 };
 
 // What a request of one kind meets instead of its normal answer.
@@ -72,6 +97,7 @@ struct Scene {
   std::vector<SceneInterface> interfaces;
   std::vector<SceneBss> bss;
   SceneStation station;
+  SceneMloStation mlo_station;
   std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
 };
 

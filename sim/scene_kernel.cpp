@@ -120,6 +120,25 @@ const SceneInterface* interface_by_index(const Scene& scene, std::optional<uint3
   return nullptr;
 }
 
+// A multi-link interface's links, as the kernel lists them instead of a top-level channel: one
+// nest per link, numbered link id + 1; the channel attributes only for a link that has one.
+void put_mlo_links(NlWriter& writer, const std::vector<SceneMloLink>& links) {
+  writer.begin_nest(NL80211_ATTR_MLO_LINKS, true);
+  for (const SceneMloLink& link : links) {
+    writer.begin_nest(static_cast<uint16_t>(link.id + 1), true);
+    writer.put_u8(NL80211_ATTR_MLO_LINK_ID, link.id);
+    writer.put(NL80211_ATTR_MAC, link.mac);
+    if (link.freq) {
+      writer.put_u32(NL80211_ATTR_WIPHY_FREQ, *link.freq);
+      writer.put_u32(NL80211_ATTR_WIPHY_FREQ_OFFSET, 0);
+    }
+    if (link.width_code) writer.put_u32(NL80211_ATTR_CHANNEL_WIDTH, *link.width_code);
+    if (link.center_freq1) writer.put_u32(NL80211_ATTR_CENTER_FREQ1, *link.center_freq1);
+    writer.end_nest();
+  }
+  writer.end_nest();
+}
+
 FakeReply interface_dump(const Scene& scene, const Request& request) {
   std::vector<Bytes> messages;
   uint64_t wdev = 1;
@@ -138,11 +157,12 @@ FakeReply interface_dump(const Scene& scene, const Request& request) {
     if (iface.ifindex) writer.put_u8(NL80211_ATTR_4ADDR, 0);
     if (iface.freq) {
       writer.put_u32(NL80211_ATTR_WIPHY_FREQ, *iface.freq);
-      writer.put_u32(NL80211_ATTR_WIPHY_FREQ_OFFSET, 0);  // a type above the helper's table
+      writer.put_u32(NL80211_ATTR_WIPHY_FREQ_OFFSET, 0);
     }
     if (iface.width_code) writer.put_u32(NL80211_ATTR_CHANNEL_WIDTH, *iface.width_code);
     if (iface.center_freq1) writer.put_u32(NL80211_ATTR_CENTER_FREQ1, *iface.center_freq1);
     if (iface.ssid) writer.put(NL80211_ATTR_SSID, *iface.ssid);
+    if (!iface.mlo_links.empty()) put_mlo_links(writer, iface.mlo_links);
     writer.end_message();
     messages.push_back(writer.bytes);
   }
@@ -171,6 +191,8 @@ FakeReply scan_dump(const Scene& scene, const Request& request, const Bytes& byt
     writer.put_u32(NL80211_BSS_SEEN_MS_AGO, 120);
     if (bss.signal_mbm) writer.put_s32(NL80211_BSS_SIGNAL_MBM, *bss.signal_mbm);
     if (bss.status) writer.put_u32(NL80211_BSS_STATUS, *bss.status);
+    if (bss.mlo_link_id) writer.put_u8(NL80211_BSS_MLO_LINK_ID, *bss.mlo_link_id);
+    if (bss.mld_addr) writer.put(NL80211_BSS_MLD_ADDR, *bss.mld_addr);
     writer.end_nest();
     writer.end_message();
     messages.push_back(writer.bytes);
@@ -217,12 +239,54 @@ void put_rate(NlWriter& writer, uint16_t type, const SceneRate& rate) {
   writer.end_nest();
 }
 
+// The kernel keeps the station of a multi-link association under the AP MLD address only.
 std::optional<Mac> station_mac(const Scene& scene) {
   if (scene.station.mac) return scene.station.mac;
   for (const SceneBss& bss : scene.bss) {
-    if (bss.status == NL80211_BSS_STATUS_ASSOCIATED && bss.bssid) return bss.bssid;
+    if (bss.status != NL80211_BSS_STATUS_ASSOCIATED) continue;
+    if (bss.mld_addr) return bss.mld_addr;
+    if (bss.bssid) return bss.bssid;
   }
   return std::nullopt;
+}
+
+// The link a multi-link station reply names: the scene's choice, else the lowest associated link
+// of the AP MLD `mld`. Empty when `mld` is no associated BSS's MLD address.
+std::optional<uint8_t> mlo_link_in_use(const Scene& scene, const Mac& mld) {
+  std::optional<uint8_t> lowest;
+  for (const SceneBss& bss : scene.bss) {
+    if (bss.status != NL80211_BSS_STATUS_ASSOCIATED || bss.mld_addr != mld) continue;
+    uint8_t id = bss.mlo_link_id.value_or(0);
+    if (!lowest || id < *lowest) lowest = id;
+  }
+  if (lowest && scene.mlo_station.link_id) return scene.mlo_station.link_id;
+  return lowest;
+}
+
+void put_signal(NlWriter& writer, int signal) {
+  writer.put_u8(NL80211_STA_INFO_SIGNAL, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+  writer.put_u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+}
+
+// After the MLD's figures: the link in use, the MLD address and, when the scene gives them, each
+// link's own figures.
+void put_mlo_station(NlWriter& writer, const Scene& scene, uint8_t link_id, const Mac& mld) {
+  writer.put_u8(NL80211_ATTR_MLO_LINK_ID, link_id);
+  writer.put(NL80211_ATTR_MLD_ADDR, mld);
+  if (scene.mlo_station.links.empty()) return;
+  writer.begin_nest(NL80211_ATTR_MLO_LINKS, true);
+  for (const SceneStationLink& link : scene.mlo_station.links) {
+    writer.begin_nest(static_cast<uint16_t>(link.id + 1), true);
+    writer.put_u8(NL80211_ATTR_MLO_LINK_ID, link.id);
+    writer.put(NL80211_ATTR_MAC, link.mac);
+    writer.begin_nest(NL80211_ATTR_STA_INFO);
+    if (link.signal_dbm) put_signal(writer, *link.signal_dbm);
+    if (link.tx) put_rate(writer, NL80211_STA_INFO_TX_BITRATE, *link.tx);
+    if (link.rx) put_rate(writer, NL80211_STA_INFO_RX_BITRATE, *link.rx);
+    writer.end_nest();
+    writer.end_nest();
+  }
+  writer.end_nest();
 }
 
 FakeReply station_reply(const Scene& scene, const Request& request, const Bytes& bytes,
@@ -241,14 +305,13 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
   writer.put_u32(NL80211_STA_INFO_INACTIVE_TIME, 40);
   writer.put_u64(NL80211_STA_INFO_RX_BYTES64, 123456);
   writer.put_u64(NL80211_STA_INFO_TX_BYTES64, 65432);
-  if (station.signal_dbm) {
-    int signal = station_signal_at(station, now_ms);
-    writer.put_u8(NL80211_STA_INFO_SIGNAL, static_cast<uint8_t>(static_cast<int8_t>(signal)));
-    writer.put_u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(static_cast<int8_t>(signal)));
-  }
+  if (station.signal_dbm) put_signal(writer, station_signal_at(station, now_ms));
   if (station.tx) put_rate(writer, NL80211_STA_INFO_TX_BITRATE, *station.tx);
   if (station.rx) put_rate(writer, NL80211_STA_INFO_RX_BITRATE, *station.rx);
   writer.end_nest();
+  if (std::optional<uint8_t> link_id = mlo_link_in_use(scene, *mac)) {
+    put_mlo_station(writer, scene, *link_id, *mac);
+  }
   writer.end_message();
   FakeReply reply;
   reply.datagrams.push_back(writer.bytes);

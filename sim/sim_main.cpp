@@ -31,13 +31,17 @@ int main(int argc, char** argv) {
   if (trace != nullptr && trace[0] != '\0') {
     // One line per request, "<netlink type> <generic command>", so tests outside the process can
     // count what reached the kernel (how many scans were triggered, for one).
-    respond = [respond, path = std::string(trace)](const Bytes& request) {
-      if (FILE* out = std::fopen(path.c_str(), "a")) {
-        unsigned type = request.size() >= 6 ? request[4] | request[5] << 8 : 0;
-        unsigned cmd = request.size() >= 17 ? request[16] : 0;
-        std::fprintf(out, "%u %u\n", type, cmd);
-        std::fclose(out);
-      }
+    // Opened now: once the helper's system call filter is in force, no file can be opened.
+    FILE* out = std::fopen(trace, "a");
+    if (out == nullptr) {
+      std::fprintf(stderr, "tamberline-tivel-helper-sim: cannot write the trace %s\n", trace);
+      return 3;
+    }
+    respond = [respond, out](const Bytes& request) {
+      unsigned type = request.size() >= 6 ? request[4] | request[5] << 8 : 0;
+      unsigned cmd = request.size() >= 17 ? request[16] : 0;
+      std::fprintf(out, "%u %u\n", type, cmd);
+      std::fflush(out);
       return respond(request);
     };
   }

@@ -13,8 +13,10 @@
 #include "app/cmdline.h"
 #include "app/event_loop.h"
 #include "app/log.h"
+#include "app/privileges.h"
 #include "app/settings.h"
 #include "app/slots.h"
+#include "app/syscall_filter.h"
 #include "wifi/wifi.h"
 
 int32_t listen_port = 0;
@@ -23,6 +25,12 @@ volatile sig_atomic_t stop_flag = 0;
 int stop_wake_fd = -1;
 
 namespace {
+
+#ifndef TIVEL_SYSCALL_FILTER
+#define TIVEL_SYSCALL_FILTER 1
+#endif
+// Builds whose runtime makes calls of its own (sanitizers, valgrind) leave the filter out.
+constexpr bool kSyscallFilter = TIVEL_SYSCALL_FILTER != 0;
 
 int stop_wake_write_fd = -1;
 
@@ -94,11 +102,23 @@ int helper_main(int argc, const char* const* argv) {
     return 1;
   }
 
+  // The port is bound and the WiFi source open: nothing from here on needs root, and only the
+  // scan request needs a right at all (the kernel checks it on each new netlink socket).
+  if (drop_privileges(reason, sizeof reason) != 0) {
+    log_format<260>("Could not give up root rights (%s). Exiting.", reason);
+    close(listen_fd);
+    return 1;
+  }
+
   for (ConnectionSlot& slot : slots) clear_slot(slot);
   bool dev = dev_origin[0] != '\0';
   log_format<300>(
       "Running on 127.0.0.1:%d. Go back to the Tamberline page; it connects by itself.%s%s",
       listen_port, dev ? " DEV origin allowed: " : "", dev ? dev_origin : "");
   install_signals();
+  // A kernel that refuses the filter (one built without it, or an emulator such as qemu-user,
+  // which cannot let a guest's filter block its own calls) is nothing the user can change, and
+  // the rights are already dropped: the helper then serves without the filter.
+  if (kSyscallFilter) (void)install_syscall_filter();
   return run_event_loop(listen_fd);
 }

@@ -33,6 +33,29 @@ bool choose_interface(InterfacePick* pick) {
   return result >= 0 && pick->ifindex >= 0;
 }
 
+// A multi-link interface names no network: the associated BSS's SSID element does.
+void take_associated_ssid(const ScanCollector& collector, LinkInfo* link) {
+  for (int32_t i = 0; i < collector.count; ++i) {
+    const ScanEntry& entry = collector.entries[i];
+    if (entry.associated != 0 && entry.has_bssid != 0 &&
+        std::memcmp(entry.bssid, assoc_bssid, sizeof assoc_bssid) == 0) {
+      (void)ssid_from_elements(entry.ies, static_cast<size_t>(entry.ie_len), link->ssid,
+                               sizeof link->ssid);
+      return;
+    }
+  }
+}
+
+// The station reply names the link the association uses; its channel replaces that of the
+// lowest link, which stood for it until then.
+void use_link_in_use(const InterfacePick& pick, int32_t link_id, LinkInfo* link) {
+  const MloLink* in_use = mlo_link_with_freq(pick.links, pick.link_count, link_id);
+  if (in_use == nullptr) return;
+  link->freq_mhz = static_cast<int32_t>(in_use->freq_mhz);
+  link->channel = channel_from_freq(link->freq_mhz);
+  link->width_mhz = width_from_code(in_use->width_code);
+}
+
 }  // namespace
 
 InterfacePick fresh_interface_pick() {
@@ -58,7 +81,12 @@ void on_interface(const NlAttr* const* table, int, void* user_data) {
   }
   uint32_t freq = 0;
   bool has_freq = attr_u32(table[nl::kAttrWiphyFreq], &freq);
-  if (pick->ifindex >= 0 && (pick->has_freq || !has_freq)) return;
+  // A multi-link station has no top-level channel: it reports one per link. Having links means
+  // it is associated (or associating), so it weighs like an interface with a frequency.
+  MloLink links[kMaxMloLinks];
+  int32_t link_count = has_freq ? 0 : read_mlo_links(table[nl::kAttrMloLinks], links);
+  bool weighs_connected = has_freq || link_count > 0;
+  if (pick->ifindex >= 0 && (pick->has_freq || pick->link_count > 0 || !weighs_connected)) return;
 
   pick->ifindex = static_cast<int32_t>(ifindex);
   pick->has_freq = has_freq ? 1 : 0;
@@ -68,6 +96,14 @@ void on_interface(const NlAttr* const* table, int, void* user_data) {
   pick->width_code =
       attr_u32(table[nl::kAttrChannelWidth], &width_code) ? static_cast<int32_t>(width_code) : -1;
   attr_text(table[nl::kAttrSsid], pick->ssid, sizeof pick->ssid);
+  pick->link_count = link_count;
+  std::memcpy(pick->links, links, sizeof(MloLink) * static_cast<size_t>(link_count));
+  // Until the station reply names the link in use, the lowest link with a channel stands for it.
+  if (const MloLink* link = lowest_mlo_link_with_freq(links, link_count)) {
+    pick->has_freq = 1;
+    pick->freq_mhz = link->freq_mhz;
+    pick->width_code = link->width_code;
+  }
 }
 
 int32_t width_from_code(int32_t code) {
@@ -117,10 +153,13 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   if (assoc_known == 0) return 0;
   std::memcpy(link->bssid, assoc_bssid, sizeof link->bssid);
   link->has_bssid = 1;
+  if (pick.link_count > 0 && link->ssid[0] == '\0') take_associated_ssid(collector, link);
 
   StationInfo station{};
-  build_station_request(&request, wifi_ifindex, assoc_bssid);
-  if (netlink_exchange(request, on_station, &station) < 0 || station.signal_dbm == 0) return 0;
+  build_station_request(&request, wifi_ifindex, assoc_station_address());
+  int32_t result = netlink_exchange(request, on_station, &station);
+  if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
+  if (result < 0 || station.signal_dbm == 0) return 0;
   link->rssi = station.signal_dbm;
   link->tx_mbps = station.tx_mbps;
   link->rx_mbps = station.rx_mbps;

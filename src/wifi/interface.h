@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "wifi/multi_link.h"
 #include "wifi/netlink.h"
 #include "wifi/wifi.h"
 
@@ -10,11 +11,14 @@
 // User data of an interface dump. Start from fresh_interface_pick().
 struct InterfacePick {
   int32_t ifindex;   // -1 while none is chosen
-  int32_t has_freq;  // 1 when the chosen interface reported NL80211_ATTR_WIPHY_FREQ
+  int32_t has_freq;  // 1 when the chosen interface reported NL80211_ATTR_WIPHY_FREQ, or one of
+                     // its links did (multi-link)
   char ifname[40];
-  uint32_t freq_mhz;   // 0 when absent
-  int32_t width_code;  // an NL80211_CHAN_WIDTH_* code; -1 when absent
+  uint32_t freq_mhz;   // 0 when absent; of a multi-link interface: of its lowest link with one
+  int32_t width_code;  // an NL80211_CHAN_WIDTH_* code; -1 when absent; per link like freq_mhz
   char ssid[33];       // empty when absent
+  int32_t link_count;  // links of a multi-link interface without a top-level frequency; else 0
+  MloLink links[kMaxMloLinks];
 };
 
 // ifindex -1, width_code -1, everything else zero.
@@ -24,7 +28,8 @@ InterfacePick fresh_interface_pick();
 void on_family(const NlAttr* const* table, int max_type, void* unused);
 
 // Callback for the interface dump; user data an InterfacePick. Considers station interfaces only:
-// the first one wins unless a later one reports a frequency when the chosen one did not.
+// the first one wins unless a later one reports a frequency (or multi-link links) when the chosen
+// one did not. The links are read only when the top-level frequency is absent.
 void on_interface(const NlAttr* const* table, int max_type, void* pick);
 
 // Width in MHz of an NL80211_CHAN_WIDTH_* code; 0 for codes without one and outside 0..13.

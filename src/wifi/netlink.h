@@ -24,7 +24,7 @@ struct NetlinkRequest {
 // with the functions below, which never look past nla_len.
 struct NlAttr;
 
-inline constexpr int kAttrTableMaxType = 200;
+inline constexpr int kAttrTableMaxType = 320;  // up to the multi-link attributes (312..314)
 inline constexpr int kReceiveTimeoutMs = 3000;
 inline constexpr size_t kReceiveBufferSize = 65536;
 

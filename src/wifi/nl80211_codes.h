@@ -42,6 +42,9 @@ inline constexpr uint16_t kAttrWiphyFreq = 38;
 inline constexpr uint16_t kAttrBss = 47;
 inline constexpr uint16_t kAttrSsid = 52;
 inline constexpr uint16_t kAttrChannelWidth = 159;
+inline constexpr uint16_t kAttrMloLinks = 312;   // per-link nests of a multi-link device
+inline constexpr uint16_t kAttrMloLinkId = 313;  // u8, 0..14
+inline constexpr uint16_t kAttrMldAddr = 314;
 
 inline constexpr uint32_t kIftypeStation = 2;
 
@@ -52,6 +55,8 @@ inline constexpr uint16_t kBssInformationElements = 6;
 inline constexpr uint16_t kBssSignalMbm = 7;
 inline constexpr uint16_t kBssStatus = 9;
 inline constexpr uint16_t kBssBeaconIes = 11;
+inline constexpr uint16_t kBssMloLinkId = 21;
+inline constexpr uint16_t kBssMldAddr = 22;  // the AP MLD address of an associated link
 inline constexpr uint32_t kBssStatusAssociated = 1;
 
 // Nested in NL80211_ATTR_STA_INFO.

@@ -11,10 +11,16 @@
 
 uint8_t assoc_known = 0;
 uint8_t assoc_bssid[6] = {};
+uint8_t assoc_has_mld = 0;
+uint8_t assoc_mld_addr[6] = {};
+
+const uint8_t* assoc_station_address() {
+  return assoc_has_mld == 1 ? assoc_mld_addr : assoc_bssid;
+}
 
 namespace {
 
-constexpr int kBssMaxType = 15;
+constexpr int kBssMaxType = nl::kBssMldAddr;
 constexpr size_t kMaxIes = sizeof ScanEntry::ies;
 constexpr uint8_t kSsidElement = 0;
 constexpr size_t kMaxSsid = 32;
@@ -69,6 +75,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     if (entry->has_bssid) {
       std::memcpy(assoc_bssid, entry->bssid, sizeof assoc_bssid);
       assoc_known = 1;
+      assoc_has_mld = attr_mac(bss[nl::kBssMldAddr], assoc_mld_addr) ? 1 : 0;
     }
   }
   // Beacon elements when the kernel has them, else those of the probe response.

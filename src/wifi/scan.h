@@ -18,10 +18,18 @@ struct ScanCollector {
 // cleared by link_query at the start of each association probe.
 extern uint8_t assoc_known;
 extern uint8_t assoc_bssid[6];
+// Whether that BSS named its AP MLD address (NL80211_BSS_MLD_ADDR: a multi-link association),
+// and the address. Written together with assoc_bssid.
+extern uint8_t assoc_has_mld;
+extern uint8_t assoc_mld_addr[6];
+
+// Whom station requests ask about: the AP MLD address of a multi-link association (the kernel
+// keeps no station under a link's BSSID), otherwise the BSSID.
+const uint8_t* assoc_station_address();
 
 // Callback for scan dumps; user data a ScanCollector. Turns each NL80211_ATTR_BSS message into
 // the next zero-filled record while count < capacity (ignoring it entirely otherwise) and notes
-// an associated BSS in the association memory.
+// an associated BSS (and its AP MLD address, if any) in the association memory.
 void on_bss(const NlAttr* const* table, int max_type, void* collector);
 
 // Channel number of a 2.4, 5 or 6 GHz centre frequency in MHz; 0 for anything else.

@@ -1,5 +1,6 @@
 #include "wifi/station.h"
 
+#include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/scan.h"
@@ -10,13 +11,10 @@ namespace {
 constexpr int kStaInfoMaxType = 39;
 constexpr int kRateInfoMaxType = 23;
 
-}  // namespace
-
-void on_station(const NlAttr* const* table, int, void* user_data) {
-  StationInfo* station = static_cast<StationInfo*>(user_data);
-  if (table[nl::kAttrStaInfo] == nullptr) return;
+// Reads the figures present in one NL80211_ATTR_STA_INFO nest, leaving the others as they are.
+void read_station_figures(const NlAttr* sta_info, StationInfo* station) {
   const NlAttr* info[kStaInfoMaxType + 1];
-  parse_nested(table[nl::kAttrStaInfo], info, kStaInfoMaxType);
+  parse_nested(sta_info, info, kStaInfoMaxType);
 
   uint8_t signal = 0;
   if (attr_u8(info[nl::kStaInfoSignal], &signal)) {
@@ -29,6 +27,20 @@ void on_station(const NlAttr* const* table, int, void* user_data) {
   if (info[nl::kStaInfoRxBitrate] != nullptr) {
     parse_rate_info(info[nl::kStaInfoRxBitrate], &station->rx_mbps, nullptr, nullptr);
   }
+}
+
+}  // namespace
+
+void on_station(const NlAttr* const* table, int, void* user_data) {
+  StationInfo* station = static_cast<StationInfo*>(user_data);
+  if (table[nl::kAttrStaInfo] == nullptr) return;
+  read_station_figures(table[nl::kAttrStaInfo], station);
+  uint8_t link_id = 0;
+  if (!attr_u8(table[nl::kAttrMloLinkId], &link_id)) return;
+  station->has_link_id = 1;
+  station->link_id = link_id;
+  const NlAttr* link_info = mlo_link_station_info(table[nl::kAttrMloLinks], link_id);
+  if (link_info != nullptr) read_station_figures(link_info, station);
 }
 
 void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out,
@@ -71,7 +83,7 @@ int signal_sample(int32_t* out) {
   if (assoc_known != 1) return -1;  // nothing to ask about: no socket is opened
   StationInfo station{};
   NetlinkRequest request;
-  build_station_request(&request, wifi_ifindex, assoc_bssid);
+  build_station_request(&request, wifi_ifindex, assoc_station_address());
   if (netlink_exchange(request, on_station, &station) < 0 || station.signal_dbm == 0) return -1;
   *out = station.signal_dbm;
   return 0;

@@ -11,12 +11,16 @@ struct StationInfo {
   int32_t signal_dbm;  // 0 means no value
   double tx_mbps;
   double rx_mbps;
-  int32_t nss;        // spatial streams of the transmit rate
-  int32_t width_mhz;  // width of the transmit rate
+  int32_t nss;          // spatial streams of the transmit rate
+  int32_t width_mhz;    // width of the transmit rate
+  int32_t has_link_id;  // 1 when the reply named the link a multi-link association uses
+  int32_t link_id;      // NL80211_ATTR_MLO_LINK_ID of the reply
 };
 
 // Callback for the station request; user data a StationInfo. Reads NL80211_ATTR_STA_INFO: the
-// signal, the transmit rate with its streams and width, and the receive rate.
+// signal, the transmit rate with its streams and width, and the receive rate. A multi-link reply
+// also names the link in use (NL80211_ATTR_MLO_LINK_ID); the figures that link has of its own in
+// NL80211_ATTR_MLO_LINKS replace the MLD's.
 void on_station(const NlAttr* const* table, int max_type, void* station_info);
 
 // Reads one nested rate-info attribute: the rate in Mbit/s into *rate_out (left alone when the

@@ -1,6 +1,9 @@
 // The exit rules that take minutes or hours, run on the real binary with its monotonic clock
 // sped up by libfaketime, and the log's time stamp with the wall clock pinned.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <semaphore.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,10 +17,43 @@ namespace {
 
 const char* kFakeTimeLibrary = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 
+// libfaketime keeps a semaphore and a shared counter; a process that creates them itself removes
+// them as it exits, a call the helper's system call filter rightly refuses (it would die by
+// SIGSYS at the end). Created here and handed over in FAKETIME_SHARED, they are the test's: a
+// fresh pair for each helper, removed when the test program ends.
+struct FakeTimeShared {
+  std::vector<std::string> names;
+  ~FakeTimeShared() {
+    for (size_t i = 0; i + 1 < names.size(); i += 2) {
+      sem_unlink(names[i].c_str());
+      shm_unlink(names[i + 1].c_str());
+    }
+  }
+};
+
+std::string fake_time_shared() {
+  static FakeTimeShared shared;
+  std::string stem =
+      "/tivel_faketime_" + std::to_string(getpid()) + "_" + std::to_string(shared.names.size() / 2);
+  std::string sem_name = stem + "_sem", shm_name = stem + "_shm";
+  sem_t* sem = sem_open(sem_name.c_str(), O_CREAT | O_EXCL, 0600, 1);
+  int shm = shm_open(shm_name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  EXPECT_NE(sem, SEM_FAILED);
+  EXPECT_GE(shm, 0);
+  shared.names.push_back(sem_name);
+  shared.names.push_back(shm_name);
+  if (sem != SEM_FAILED) sem_close(sem);
+  if (shm >= 0) {
+    EXPECT_EQ(ftruncate(shm, 4096), 0);  // libfaketime maps a record of a few dozen bytes
+    close(shm);
+  }
+  return "FAKETIME_SHARED=" + sem_name + " " + shm_name;
+}
+
 HelperOptions fast_clock(const std::string& speed) {
   HelperOptions options;
   options.env = {std::string("LD_PRELOAD=") + kFakeTimeLibrary, "FAKETIME=+0 x" + speed,
-                 "FAKETIME_NO_CACHE=1"};
+                 "FAKETIME_NO_CACHE=1", fake_time_shared()};
   return options;
 }
 
@@ -61,7 +97,7 @@ TEST(ExitRules, LogLineCarriesLocalTimeWithLeadingZeros) {
   require_faketime();
   HelperOptions options;
   options.env = {std::string("LD_PRELOAD=") + kFakeTimeLibrary, "FAKETIME=@2026-12-08 09:05:03",
-                 "TZ=UTC"};
+                 "TZ=UTC", fake_time_shared()};
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper, options));
   size_t line = helper.output.find("Running on");

@@ -449,7 +449,9 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
   const ms = probe.commands[0].doneMs;
 
   rows.push(["frame is UTF-8", frame.utf8, true]);
-  if (who === "root") {
+  // Root (which the helper leaves for nobody with the scan right) and nobody running the copy
+  // with the file capability are both granted the scan.
+  if (who === "root" || who === "filecap") {
     rows.push(["reply after (ms)", ms, `>= ${SCAN_WAIT_MS} (trigger accepted)`, ms >= SCAN_WAIT_MS]);
     rows.push(["scans started by it", "at least 1", `${started} (iw event)`, started >= 1]);
   } else {
@@ -563,6 +565,50 @@ function checkHelperLog(s, who, block, scanCount) {
   check(s, `helper log (${who})`, rows);
 }
 
+// ---- least privilege --------------------------------------------------------------------------------
+// The rights a serving helper holds, from /proc/PID/status: not root, the scan right
+// (CAP_NET_ADMIN, bit 12) alone, no_new_privs and the seccomp filter.
+const SCAN_RIGHT_ONLY = "0000000000001000";
+
+function statusFields(block) {
+  const fields = {};
+  for (const line of block ? block.lines : []) {
+    const m = line.match(/^(\w+):\s*(.*)$/);
+    if (m) fields[m[1]] = m[2].trim();
+  }
+  return fields;
+}
+
+function checkRights(s, who, block) {
+  const f = statusFields(block);
+  const uids = (f.Uid || "").split(/\s+/);
+  check(s, `rights while serving (${who})`, [
+    ["uid (real effective saved fs)", f.Uid || "none", "all non-zero", uids.length === 4 && uids.every((u) => u !== "0")],
+    ["CapEff", f.CapEff || "none", SCAN_RIGHT_ONLY],
+    ["CapPrm", f.CapPrm || "none", SCAN_RIGHT_ONLY],
+    ["CapInh", f.CapInh || "none", "0000000000000000"],
+    ["CapAmb", f.CapAmb || "none", "0000000000000000"],
+    ["NoNewPrivs", f.NoNewPrivs || "none", "1"],
+    ["Seccomp", f.Seccomp || "none", "2"],
+  ]);
+}
+
+function checkFilecapRun(s, info, associated, after) {
+  checkRights(s, "filecap", b(`${s}/filecap/rights`));
+  const scan = parseProbe(b(`${s}/filecap/probe-scan`));
+  checkScan(s, "filecap", scan, b(`${s}/filecap/iw-scan`), b(`${s}/filecap/iw-raw`),
+    b(`${s}/filecap/scan-events`), info.iface, associated, after);
+  // Still serving after the scan, and ended by SIGTERM the normal way (not by the filter).
+  const later = parseProbe(b(`${s}/filecap/probe-after`));
+  const text = b(`${s}/helper-filecap`) ? b(`${s}/helper-filecap`).lines.join("\n") : "";
+  check(s, "serving after the scan (filecap)", [
+    ["hello", frameOf(later, 0, "hello") ? "hello" : later.error || "none", "hello"],
+    ["link", frameOf(later, 1, "link") ? "link" : later.error || "none", "link"],
+    ["exit", (text.match(/^exit status (\d+)/m) || ["", "?"])[1], "0"],
+  ]);
+}
+// ---- end of least privilege ---------------------------------------------------------------------------
+
 // ---- main -------------------------------------------------------------------------------------------
 
 const { blocks, progress, tail } = readBlocks(process.argv[2]);
@@ -602,6 +648,7 @@ for (const { name: s, associated } of SCENES) {
   const signals = [`${s}/iw-station-before`, `${s}/iw-station-after`].map((n) => parseIwStationSignal(lines(n)));
   checkWatch(s, parseProbe(b(`${s}/probe-watch`)), signals, associated);
   checkHelperLog(s, "root", b(`${s}/helper-root`), rootScan.commands[0]?.frames[0]?.json?.nets?.length);
+  checkRights(s, "root", b(`${s}/root/rights`)); // least privilege
 
   const id = lines(`${s}/nobody/id`).join(" ");
   check(s, "runs as nobody", [["id", id.match(/uid=\d+/)?.[0] || id, "uid=65534"]]);
@@ -613,6 +660,7 @@ for (const { name: s, associated } of SCENES) {
     : [["reply", nobodyLink.error || "none", "link", false]]);
   checkScan(s, "nobody", parseProbe(b(`${s}/nobody/probe-scan`)), b(`${s}/nobody/iw-scan`),
     b(`${s}/nobody/iw-raw`), b(`${s}/nobody/scan-events`), info.iface, associated, after);
+  checkFilecapRun(s, info, associated, after); // least privilege
 }
 
 let failed = 0;

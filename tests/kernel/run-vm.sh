@@ -127,7 +127,8 @@ copy_with_libraries() {
     [ -e "$r$lib" ] || { mkdir -p "$r$(dirname "$lib")"; cp -L "$lib" "$r$lib"; }
   done
 }
-for tool in iw hostapd hostapd_cli wpa_supplicant wpa_cli; do
+# setcap gives the helper's copy its file capability in the least-privilege checks.
+for tool in iw hostapd hostapd_cli wpa_supplicant wpa_cli setcap; do
   path=$(PATH=/usr/sbin:/sbin:/usr/bin:/bin command -v "$tool") || { echo "run-vm: no $tool" >&2; exit 1; }
   copy_with_libraries "$path"
 done
@@ -155,7 +156,7 @@ log=$work/console.log
 accel=tcg
 note "booting $kver (accel=$accel)"
 set +e
-timeout 300 qemu-system-x86_64 -machine pc,accel=$accel -cpu max -m 1024 -smp 1 \
+timeout 420 qemu-system-x86_64 -machine pc,accel=$accel -cpu max -m 1024 -smp 1 \
   -display none -nodefaults -no-reboot -serial "file:$log" \
   -kernel "$kdir/boot/vmlinuz-$kver" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 quiet panic=-1"

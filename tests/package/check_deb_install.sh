@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The package installs with dpkg into a throwaway root, its binary runs from there, its version
+# The package installs with dpkg into a throwaway root, its postinst gives the binary its file
+# capability, its binary runs from there, its version
 # (control field, --version, manual page) is the one the build's binary reports, and removing it
 # leaves nothing behind.
 # Usage: check_deb_install.sh DEB_DIR HELPER
@@ -32,9 +33,17 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
-# The throwaway root has no libc6 registered; the host's libraries run the binary.
-dpkg=(dpkg --root="$root" --log=/dev/null --force-depends)
+# The throwaway root has no libc6 registered; the host's libraries run the binary. It has no
+# shell either, so the postinst runs outside it, told where the root is by DPKG_ROOT.
+dpkg=(dpkg --root="$root" --log=/dev/null --force-depends --force-script-chrootless)
 out=$("${dpkg[@]}" -i "$deb" 2>&1) || fail "dpkg -i: $out"
+# The postinst gave the binary the scan right, so fresh scans need no sudo.
+if command -v setcap >/dev/null; then
+  caps=$(getcap "$root/usr/bin/tamberline-tivel-helper")
+  [ "$caps" = "$root/usr/bin/tamberline-tivel-helper cap_net_admin=ep" ] ||
+    fail "postinst left the capabilities '$caps'"
+fi
+[ "$(dpkg-deb -f "$deb" Recommends)" = libcap2-bin ] || fail "does not recommend libcap2-bin"
 
 listed=$("${dpkg[@]}" -L tamberline-tivel-helper | sort)
 for path in /usr/bin/tamberline-tivel-helper /usr/share/man/man1/tamberline-tivel-helper.1.gz \

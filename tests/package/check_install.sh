@@ -35,6 +35,12 @@ if readelf -S "$binary" | grep -qE '\.symtab|\.comment'; then
   echo "FAIL: installed binary is not stripped"
   exit 1
 fi
+# SETCAP=1 gives the installed binary the scan right as a file capability (setting one needs root).
+if [ "$(id -u)" -eq 0 ] && command -v setcap >/dev/null; then
+  run_make install-files DESTDIR="$stage" SETCAP=1 >/dev/null
+  caps=$(getcap "$binary")
+  [ "$caps" = "$binary cap_net_admin=ep" ] || { echo "FAIL: SETCAP=1 left '$caps'"; exit 1; }
+fi
 page=$stage/usr/local/share/man/man1/tamberline-tivel-helper.1.gz
 gzip -t "$page"
 man -l "$page" 2>&1 | grep -q "tamberline-tivel-helper" || { echo "FAIL: installed page does not render"; exit 1; }

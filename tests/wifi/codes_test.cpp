@@ -25,12 +25,17 @@ static_assert(nl::kAttrIfindex == NL80211_ATTR_IFINDEX && nl::kAttrIfname == NL8
               nl::kAttrStaInfo == NL80211_ATTR_STA_INFO &&
               nl::kAttrWiphyFreq == NL80211_ATTR_WIPHY_FREQ && nl::kAttrBss == NL80211_ATTR_BSS &&
               nl::kAttrSsid == NL80211_ATTR_SSID &&
-              nl::kAttrChannelWidth == NL80211_ATTR_CHANNEL_WIDTH);
+              nl::kAttrChannelWidth == NL80211_ATTR_CHANNEL_WIDTH &&
+              nl::kAttrMloLinks == NL80211_ATTR_MLO_LINKS &&
+              nl::kAttrMloLinkId == NL80211_ATTR_MLO_LINK_ID &&
+              nl::kAttrMldAddr == NL80211_ATTR_MLD_ADDR);
 static_assert(nl::kIftypeStation == NL80211_IFTYPE_STATION);
 static_assert(nl::kBssBssid == NL80211_BSS_BSSID && nl::kBssFrequency == NL80211_BSS_FREQUENCY &&
               nl::kBssInformationElements == NL80211_BSS_INFORMATION_ELEMENTS &&
               nl::kBssSignalMbm == NL80211_BSS_SIGNAL_MBM && nl::kBssStatus == NL80211_BSS_STATUS &&
               nl::kBssBeaconIes == NL80211_BSS_BEACON_IES &&
+              nl::kBssMloLinkId == NL80211_BSS_MLO_LINK_ID &&
+              nl::kBssMldAddr == NL80211_BSS_MLD_ADDR &&
               nl::kBssStatusAssociated == NL80211_BSS_STATUS_ASSOCIATED);
 static_assert(nl::kStaInfoSignal == NL80211_STA_INFO_SIGNAL &&
               nl::kStaInfoTxBitrate == NL80211_STA_INFO_TX_BITRATE &&

@@ -308,10 +308,10 @@ TEST_F(WifiAttributes, BadLengthEndsTheWalkKeepingEarlierAttributes) {
 }
 
 TEST_F(WifiAttributes, TypesAboveTheTableAreSkippedAndFlagsIgnored) {
-  Bytes attributes = attribute(8, 201, {1, 0, 0, 0}) + attribute(8, 290, {1, 0, 0, 0}) +
-                     attribute(8, 200, {1, 0, 0, 0}) + attribute(12, 0x8000 | 47, Bytes(8, 0)) +
+  Bytes attributes = attribute(8, 321, {1, 0, 0, 0}) + attribute(8, 400, {1, 0, 0, 0}) +
+                     attribute(8, 320, {1, 0, 0, 0}) + attribute(12, 0x8000 | 47, Bytes(8, 0)) +
                      attribute(8, 0x4000 | 21, {1, 0, 0, 0});
-  EXPECT_EQ(walk(attributes), (std::vector<int>{21, 47, 200}));
+  EXPECT_EQ(walk(attributes), (std::vector<int>{21, 47, 320}));
 }
 
 TEST_F(WifiAttributes, LaterAttributeOfATypeReplacesTheEarlier) {

@@ -54,6 +54,29 @@ TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
   EXPECT_NE(sample.payload.find(R"(,"rssi":-51})"), std::string::npos) << sample.payload;
 }
 
+// The Wi-Fi 7 multi-link association of the recorded kernel: connected, on the link in use.
+TEST_F(SimCommands, MultiLinkAssociationIsConnectedOnItsLinkInUse) {
+  start(std::string(TIVEL_SIM_SCENES_DIR) + "/wifi7-mlo.scene");
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"),
+            R"({"type":"link","connected":true,"iface":"wlan1","ssid":"MLO-Home","rssi":-50,)"
+            R"("noise":0,"txMbps":0.0,"rxMbps":6.0,"channel":36,"freqMHz":5180,)"
+            R"("widthMHz":20,"nss":0,"phy":""})");
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"watch","hz":5,"secs":1})"),
+            R"({"type":"watching","hz":5,"secs":1})");
+  for (int i = 0; i < 2; ++i) {
+    ServerFrame sample;
+    ASSERT_TRUE(ws_read_frame(page_, sample));
+    EXPECT_NE(sample.payload.find(R"(,"rssi":-50})"), std::string::npos) << sample.payload;
+  }
+  std::string scan = ws_command(page_, R"({"cmd":"scan"})");
+  EXPECT_NE(scan.find(R"("link":{"connected":true,"iface":"wlan1","ssid":"MLO-Home","rssi":-50,)"),
+            std::string::npos)
+      << scan;
+  size_t mine = scan.find(R"("mine":true)");
+  EXPECT_NE(mine, std::string::npos) << scan;
+  EXPECT_EQ(scan.find(R"("mine":true)", mine + 1), std::string::npos) << scan;
+}
+
 TEST_F(SimCommands, BenchmarkSceneReportsNinetySixNetworksWithAllTheirElements) {
   start(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene");
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");

@@ -33,6 +33,8 @@ class WifiTest : public testing::Test {
     scan_event_fd = -1;  // the stand-in's reset closes the one it handed out
     assoc_known = 0;
     std::memset(assoc_bssid, 0, sizeof assoc_bssid);
+    assoc_has_mld = 0;
+    std::memset(assoc_mld_addr, 0, sizeof assoc_mld_addr);
     fake_kernel_reset();
     fake_kernel_set_silence_ms(20);  // only the time-out tests wait the full 3 seconds
   }

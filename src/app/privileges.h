@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Giving up every right the helper does not need once its port is bound and its WiFi source is
+// open. The scan request alone needs a right (CAP_NET_ADMIN); everything else the helper does any
+// user may do.
+
+// The user and group a helper started as root continues as: the kernel's overflow id ("nobody"
+// and "nogroup" on Debian), numeric so that no user database is read.
+inline constexpr uint32_t kUnprivilegedId = 65534;
+
+// A process started as root (real, effective or saved user id 0) becomes kUnprivilegedId with no
+// supplementary groups. Every process then keeps CAP_NET_ADMIN alone, and only when it held it:
+// in the permitted and effective sets, none inheritable or ambient; the bounding set is emptied
+// to match when the process may do so. Returns 0, or -1 with the reason in `reason` (cut to
+// `capacity` bytes) when a step failed; the process must then not go on.
+int drop_privileges(char* reason, size_t capacity);
+
+// The capability sets of this process as the kernel reports them (bit N is capability N).
+struct CapabilitySets {
+  uint64_t effective;
+  uint64_t permitted;
+  uint64_t inheritable;
+};
+
+// Reads the three sets through capget. Returns 0, or -1 when the kernel refused.
+int read_capabilities(CapabilitySets* sets);

@@ -1,0 +1,93 @@
+#include "wifi/multi_link.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "wifi/nl80211_codes.h"
+
+namespace {
+
+constexpr uint8_t kSsidElement = 0;
+constexpr size_t kMaxSsid = 32;
+
+// The kernel numbers the nests of NL80211_ATTR_MLO_LINKS link id + 1, so 1..15.
+constexpr int kLinkNestMaxType = kMaxMloLinks;
+
+// Attributes inside one link nest reach up to NL80211_ATTR_MLO_LINK_ID; over 2 KB of pointers,
+// so kept out of the stack. Single-threaded, like every exchange.
+const NlAttr* link_table[nl::kAttrMloLinkId + 1];
+
+bool link_id_of(const NlAttr* nest, int32_t* id) {
+  parse_nested(nest, link_table, nl::kAttrMloLinkId);
+  uint8_t value = 0;
+  if (!attr_u8(link_table[nl::kAttrMloLinkId], &value)) return false;
+  *id = value;
+  return true;
+}
+
+}  // namespace
+
+int32_t read_mlo_links(const NlAttr* mlo_links, MloLink* links) {
+  const NlAttr* nests[kLinkNestMaxType + 1];
+  parse_nested(mlo_links, nests, kLinkNestMaxType);
+  int32_t count = 0;
+  for (const NlAttr* nest : nests) {
+    MloLink link{0, 0, -1};
+    if (nest == nullptr || !link_id_of(nest, &link.id)) continue;
+    attr_u32(link_table[nl::kAttrWiphyFreq], &link.freq_mhz);
+    uint32_t width_code = 0;
+    if (attr_u32(link_table[nl::kAttrChannelWidth], &width_code)) {
+      link.width_code = static_cast<int32_t>(width_code);
+    }
+    links[count++] = link;
+  }
+  return count;
+}
+
+const MloLink* mlo_link_with_freq(const MloLink* links, int32_t count, int32_t id) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (links[i].id == id && links[i].freq_mhz != 0) return &links[i];
+  }
+  return nullptr;
+}
+
+const MloLink* lowest_mlo_link_with_freq(const MloLink* links, int32_t count) {
+  const MloLink* lowest = nullptr;
+  for (int32_t i = 0; i < count; ++i) {
+    if (links[i].freq_mhz != 0 && (lowest == nullptr || links[i].id < lowest->id)) {
+      lowest = &links[i];
+    }
+  }
+  return lowest;
+}
+
+const NlAttr* mlo_link_station_info(const NlAttr* mlo_links, int32_t id) {
+  const NlAttr* nests[kLinkNestMaxType + 1];
+  parse_nested(mlo_links, nests, kLinkNestMaxType);
+  for (const NlAttr* nest : nests) {
+    int32_t link_id = -1;
+    if (nest != nullptr && link_id_of(nest, &link_id) && link_id == id) {
+      return link_table[nl::kAttrStaInfo];
+    }
+  }
+  return nullptr;
+}
+
+bool ssid_from_elements(const uint8_t* ies, size_t length, char* out, size_t out_size) {
+  size_t at = 0;
+  while (at + 2 <= length) {
+    size_t body = ies[at + 1];
+    if (at + 2 + body > length) return false;
+    if (ies[at] == kSsidElement) {
+      const uint8_t* name = ies + at + 2;
+      size_t size = std::min({body, kMaxSsid, out_size - 1});
+      const void* zero = std::memchr(name, 0, size);
+      if (zero != nullptr) size = static_cast<size_t>(static_cast<const uint8_t*>(zero) - name);
+      std::memcpy(out, name, size);
+      out[size] = '\0';
+      return true;
+    }
+    at += 2 + body;
+  }
+  return false;
+}
