@@ -9,7 +9,8 @@ target_link_libraries(tivel_core INTERFACE tivel_kernel_linux)
 # whatever the order of the libraries: link it (together with tivel_core) instead of
 # tivel_kernel_linux.
 add_library(tivel_fake_kernel OBJECT
-  sim/fake_kernel.cpp sim/nl_writer.cpp sim/recordings.cpp sim/scene.cpp sim/scene_kernel.cpp)
+  sim/fake_kernel.cpp sim/nl_writer.cpp sim/recordings.cpp sim/scene.cpp sim/scene_kernel.cpp
+  sim/scene_width.cpp)
 target_include_directories(tivel_fake_kernel PUBLIC ${CMAKE_SOURCE_DIR}/sim)
 target_link_libraries(tivel_fake_kernel PUBLIC tivel_core)
 

@@ -304,6 +304,8 @@
   }
 
   const known = (value, unit) => (value ? `${value}${unit ? ` ${unit}` : ''}` : '—');
+  // Signal above the noise floor; 0 stands for "not known" in either figure.
+  const snr = (rssi, noise) => (rssi && noise ? `${rssi - noise} dB` : '—');
 
   function band(freq) {
     if (freq >= 2400 && freq < 2500) return '2.4 GHz';
@@ -407,6 +409,7 @@
       ['Channel width', known(link.widthMHz, 'MHz')],
       ['Spatial streams', known(link.nss)],
       ['Noise', known(link.noise, 'dBm')],
+      ['Signal to noise', snr(link.rssi, link.noise)],
       ['PHY', link.phy || '—'],
     ]);
   }

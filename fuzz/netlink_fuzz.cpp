@@ -105,6 +105,10 @@ void check_entries(const ScanEntry* entries, int count) {
     check_text(entry.ssid, sizeof entry.ssid);
     FUZZ_CHECK(entry.ie_len >= 0 && entry.ie_len <= static_cast<int>(sizeof entry.ies));
     FUZZ_CHECK(entry.channel == channel_from_freq(entry.freq_mhz));
+    // Announced widths only, and 0 exactly when the record has no elements.
+    FUZZ_CHECK((entry.width_mhz == 0) == (entry.ie_len == 0));
+    FUZZ_CHECK(entry.width_mhz == 0 || entry.width_mhz == 20 || entry.width_mhz == 40 ||
+               entry.width_mhz == 80 || entry.width_mhz == 160 || entry.width_mhz == 320);
     if (i > 0) FUZZ_CHECK(entries[i - 1].signal_dbm >= entry.signal_dbm);
   }
 }
@@ -175,6 +179,8 @@ void run_queries() {
     check_text(link.ssid, sizeof link.ssid);
     FUZZ_CHECK(link.connected == 0 || link.connected == 1);
     FUZZ_CHECK(link.channel == channel_from_freq(link.freq_mhz));
+    FUZZ_CHECK(link.noise >= -128 && link.noise <= 127);  // one signed byte, or 0
+    if (link.connected == 0) FUZZ_CHECK(link.noise == 0);
   } else {
     FUZZ_CHECK(linked == -1 && std::strcmp(msg, "no WiFi interface found") == 0);
   }

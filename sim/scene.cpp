@@ -9,6 +9,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "scene_width.h"
+
 namespace {
 
 // One scene line split into its directive, key=value fields and bare words. Handlers take what
@@ -250,10 +252,20 @@ std::optional<Bytes> padding_of(size_t size) {
 // ie-bytes the beacon's elements are padded to exactly that size (the probe response lacks the
 // TIM element, so it is 6 bytes shorter, as with real access points).
 void fill_ies(Line& line, SceneBss* bss, const Bytes& ssid, std::string_view security,
-              std::optional<uint32_t> ie_bytes) {
+              std::optional<uint32_t> ie_bytes, std::optional<uint32_t> width = std::nullopt) {
   uint32_t freq = bss->freq.value_or(2412);
   Bytes beacon = synthesized_ies(ssid, freq, security, true);
   Bytes probe = synthesized_ies(ssid, freq, security, false);
+  if (width) {
+    std::optional<Bytes> elements = width_elements(freq, static_cast<int>(*width));
+    if (!elements) {
+      line.fail("width=" + std::to_string(*width) + " does not exist at " + std::to_string(freq) +
+                " MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 GHz: 20 to 320)");
+      return;
+    }
+    beacon.insert(beacon.end(), elements->begin(), elements->end());
+    probe.insert(probe.end(), elements->begin(), elements->end());
+  }
   if (ie_bytes) {
     std::optional<Bytes> padding;
     if (*ie_bytes >= beacon.size()) padding = padding_of(*ie_bytes - beacon.size());
@@ -321,9 +333,19 @@ void parse_bss(Line& line, Scene* scene) {
   bool no_probe = false;
   take_ies(line, "beacon-ies", &bss.beacon_ies, &no_beacon);
   take_ies(line, "ies", &bss.ies, &no_probe);
+  std::optional<uint32_t> width;
+  take_number(line, "width", 20, 320, &width);
   line.check_all_used();
   if (line.has_error()) return;
-  if (!bss.beacon_ies || !bss.ies) fill_ies(line, &bss, ssid.value_or(Bytes{}), security, ie_bytes);
+  if (width && bss.beacon_ies && bss.ies) {
+    line.fail(
+        "width= adds elements to those built from the name; give the width's elements in "
+        "beacon-ies= / ies= instead");
+    return;
+  }
+  if (!bss.beacon_ies || !bss.ies) {
+    fill_ies(line, &bss, ssid.value_or(Bytes{}), security, ie_bytes, width);
+  }
   if (no_beacon) bss.beacon_ies.reset();
   if (no_probe) bss.ies.reset();
   scene->bss.push_back(bss);
@@ -492,15 +514,15 @@ void parse_mlo_station_link(Line& line, Scene* scene) {
   if (!line.has_error()) scene->mlo_station.links.push_back(link);
 }
 
-const char* const kRequestNames[] = {"family", "interfaces", "scan-trigger", "scan-dump",
-                                     "station"};
+const char* const kRequestNames[] = {"family",    "interfaces", "scan-trigger",
+                                     "scan-dump", "station",    "survey"};
 
 void parse_fault(Line& line, Scene* scene) {
   std::optional<std::string> request = line.take("request");
   bool known = false;
   for (const char* name : kRequestNames) known = known || (request && *request == name);
   if (!known) {
-    line.fail("fault needs request=family|interfaces|scan-trigger|scan-dump|station");
+    line.fail("fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
     return;
   }
   SceneFault fault;
@@ -509,6 +531,19 @@ void parse_fault(Line& line, Scene* scene) {
   if (fault.silent == (fault.error != 0)) line.fail("fault needs either silent or error=-N");
   line.check_all_used();
   if (!line.has_error()) scene->faults[*request] = fault;
+}
+
+// survey freq=MHz [noise=dBm] [in-use]: one channel of the survey dump.
+void parse_survey(Line& line, Scene* scene) {
+  SceneSurvey survey;
+  std::optional<uint32_t> freq;
+  take_number(line, "freq", 1, UINT32_MAX, &freq);
+  if (!freq) line.fail("survey needs freq=MHz");
+  survey.freq = freq.value_or(0);
+  take_number(line, "noise", -128, 127, &survey.noise_dbm);
+  survey.in_use = line.flag("in-use");
+  line.check_all_used();
+  if (!line.has_error()) scene->survey.push_back(survey);
 }
 
 void parse_family(Line& line, Scene* scene) {
@@ -615,6 +650,8 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_mlo_station(line, scene);
     } else if (d == "mlo-station-link") {
       parse_mlo_station_link(line, scene);
+    } else if (d == "survey") {
+      parse_survey(line, scene);
     } else {
       line.fail("unknown directive '" + d + "'");
     }
@@ -647,16 +684,23 @@ family id=32
 trigger accept
 interface type=p2p-device wiphy=0
 interface ifindex=3 name=wlan0 type=station wiphy=0 freq=5180 width=3 cf1=5210 ssid=Tamberline-Home
-bss bssid=3c:84:6a:12:34:56 freq=5180 signal=-5200 status=associated ssid=Tamberline-Home security=wpa3
-bss bssid=3c:84:6a:12:34:57 freq=2437 signal=-4700 ssid=Tamberline-Home security=wpa3
-bss bssid=f4:92:bf:01:02:03 freq=2412 signal=-6400 ssid=Nachbar_2G
+bss bssid=3c:84:6a:12:34:56 freq=5180 signal=-5200 status=associated ssid=Tamberline-Home security=wpa3 width=80
+bss bssid=3c:84:6a:12:34:57 freq=2437 signal=-4700 ssid=Tamberline-Home security=wpa3 width=20
+bss bssid=f4:92:bf:01:02:03 freq=2412 signal=-6400 ssid=Nachbar_2G width=40
 bss bssid=b0:be:76:aa:bb:cc freq=2462 signal=-7800 hidden
 bss bssid=b0:be:76:aa:bb:cd freq=2462 signal=-7800 ssid=Cafe-Guest security=open
-bss bssid=ac:84:c6:10:20:30 freq=5500 signal=-6900 ssid=Nachbar-5G
-bss bssid=ac:84:c6:10:20:31 freq=5745 signal=-8100 ssid=Praxis_Dr.Weiss
-bss bssid=9c:53:22:40:50:60 freq=5975 signal=-6600 ssid=Loft-6E security=wpa3
+bss bssid=ac:84:c6:10:20:30 freq=5500 signal=-6900 ssid=Nachbar-5G width=160
+bss bssid=ac:84:c6:10:20:31 freq=5745 signal=-8100 ssid=Praxis_Dr.Weiss width=80
+bss bssid=9c:53:22:40:50:60 freq=5975 signal=-6600 ssid=Loft-6E security=wpa3 width=320
 # Say "hi" \ then the bytes ff fe, which are not UTF-8.
 bss bssid=00:11:22:33:44:55 freq=2422 signal=-8300 ssid-hex=5361792022686922205cfffe
+# The channel survey: the noise floor the radio measured on each channel it visited.
+survey freq=2412 noise=-96
+survey freq=2437 noise=-95
+survey freq=2462 noise=-94
+survey freq=5180 noise=-91 in-use
+survey freq=5500 noise=-93
+survey freq=5745 noise=-92
 station signal=-52 swing=6 tx-bitrate=8667 tx-vht-mcs=9 tx-vht-nss=2 tx-width=80 tx-sgi rx-bitrate=7800 rx-vht-mcs=8 rx-vht-nss=2 rx-width=80
 )";
 }

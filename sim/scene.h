@@ -62,6 +62,13 @@ struct SceneStation {
   std::optional<SceneRate> tx, rx;
 };
 
+// One channel of the survey dump (NL80211_CMD_GET_SURVEY), in dump order.
+struct SceneSurvey {
+  uint32_t freq = 0;
+  std::optional<int> noise_dbm;  // absent: the entry carries no noise figure
+  bool in_use = false;           // the channel the radio is on
+};
+
 // Station figures the kernel gives for one link of a multi-link association.
 struct SceneStationLink {
   uint8_t id = 0;
@@ -97,6 +104,7 @@ struct Scene {
   std::vector<SceneInterface> interfaces;
   std::vector<SceneBss> bss;
   SceneStation station;
+  std::vector<SceneSurvey> survey;
   SceneMloStation mlo_station;
   std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
 };

@@ -200,6 +200,31 @@ FakeReply scan_dump(const Scene& scene, const Request& request, const Bytes& byt
   return dump_reply(messages, request.seq);
 }
 
+// One message per surveyed channel, as nl80211 sends them: the interface, then the nest with the
+// frequency, the noise (when the driver measured one), the in-use flag and the channel times.
+FakeReply survey_dump(const Scene& scene, const Request& request, const Bytes& bytes) {
+  if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+  std::vector<Bytes> messages;
+  for (const SceneSurvey& survey : scene.survey) {
+    NlWriter writer;
+    writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_SURVEY_RESULTS);
+    writer.put_u32(NL80211_ATTR_IFINDEX, *request.ifindex);
+    writer.begin_nest(NL80211_ATTR_SURVEY_INFO);
+    writer.put_u32(NL80211_SURVEY_INFO_FREQUENCY, survey.freq);
+    if (survey.noise_dbm) {
+      writer.put_u8(NL80211_SURVEY_INFO_NOISE,
+                    static_cast<uint8_t>(static_cast<int8_t>(*survey.noise_dbm)));
+    }
+    if (survey.in_use) writer.put_flag(NL80211_SURVEY_INFO_IN_USE);
+    writer.put_u64(NL80211_SURVEY_INFO_TIME, 1600);
+    writer.put_u64(NL80211_SURVEY_INFO_TIME_BUSY, 200);
+    writer.end_nest();
+    writer.end_message();
+    messages.push_back(writer.bytes);
+  }
+  return dump_reply(messages, request.seq);
+}
+
 void put_rate(NlWriter& writer, uint16_t type, const SceneRate& rate) {
   writer.begin_nest(type);
   if (rate.bitrate) {
@@ -329,6 +354,8 @@ const char* request_name(const Request& request) {
       return "scan-dump";
     case NL80211_CMD_GET_STATION:
       return "station";
+    case NL80211_CMD_GET_SURVEY:
+      return "survey";
     default:
       return "";
   }
@@ -397,6 +424,10 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
       }
     case NL80211_CMD_GET_STATION:
       return station_reply(scene, request, bytes, now_ms);
+    case NL80211_CMD_GET_SURVEY:
+      // Survey results exist only as a dump.
+      if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
+      return survey_dump(scene, request, bytes);
     default:
       return error_reply(-EOPNOTSUPP, bytes);
   }

@@ -8,6 +8,7 @@
 #include "wifi/scan.h"
 #include "wifi/scan_events.h"
 #include "wifi/station.h"
+#include "wifi/survey.h"
 
 namespace {
 
@@ -143,6 +144,7 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   link->channel = channel_from_freq(link->freq_mhz);
   link->width_mhz = width_from_code(pick.width_code);
   if (!link->connected) return 0;
+  link->noise = link_noise(wifi_ifindex, link->freq_mhz);
 
   // Association probe: the scan dump marks the BSS the computer is associated with.
   assoc_known = 0;

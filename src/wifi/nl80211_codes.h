@@ -31,6 +31,7 @@ inline constexpr uint8_t kCmdGetScan = 32;
 inline constexpr uint8_t kCmdTriggerScan = 33;
 inline constexpr uint8_t kCmdNewScanResults = 34;  // notification: a scan ended with results
 inline constexpr uint8_t kCmdScanAborted = 35;     // notification: a scan was aborted
+inline constexpr uint8_t kCmdGetSurvey = 50;
 
 // nl80211 message attributes.
 inline constexpr uint16_t kAttrIfindex = 3;
@@ -41,6 +42,7 @@ inline constexpr uint16_t kAttrStaInfo = 21;
 inline constexpr uint16_t kAttrWiphyFreq = 38;
 inline constexpr uint16_t kAttrBss = 47;
 inline constexpr uint16_t kAttrSsid = 52;
+inline constexpr uint16_t kAttrSurveyInfo = 84;
 inline constexpr uint16_t kAttrChannelWidth = 159;
 inline constexpr uint16_t kAttrMloLinks = 312;   // per-link nests of a multi-link device
 inline constexpr uint16_t kAttrMloLinkId = 313;  // u8, 0..14
@@ -58,6 +60,11 @@ inline constexpr uint16_t kBssBeaconIes = 11;
 inline constexpr uint16_t kBssMloLinkId = 21;
 inline constexpr uint16_t kBssMldAddr = 22;  // the AP MLD address of an associated link
 inline constexpr uint32_t kBssStatusAssociated = 1;
+
+// Nested in NL80211_ATTR_SURVEY_INFO.
+inline constexpr uint16_t kSurveyInfoFrequency = 1;
+inline constexpr uint16_t kSurveyInfoNoise = 2;
+inline constexpr uint16_t kSurveyInfoInUse = 3;
 
 // Nested in NL80211_ATTR_STA_INFO.
 inline constexpr uint16_t kStaInfoSignal = 7;

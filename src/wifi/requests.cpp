@@ -64,3 +64,8 @@ void build_station_request(NetlinkRequest* request, int32_t ifindex, const uint8
   add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
   add_attribute(request, nl::kAttrMac, mac, 6);
 }
+
+void build_survey_dump_request(NetlinkRequest* request, int32_t ifindex) {
+  start_request(request, family_type(), nl::kFlagRequest | nl::kFlagDump, nl::kCmdGetSurvey);
+  add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
+}

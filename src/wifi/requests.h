@@ -4,7 +4,7 @@
 
 #include "wifi/netlink.h"
 
-// The five requests the helper ever sends. Each zero-fills `request`, takes nl_seq (and advances
+// The six requests the helper ever sends. Each zero-fills `request`, takes nl_seq (and advances
 // it), sets nlmsg_len to the exact length and uses generic-netlink version 1. All but the family
 // request go to nl80211_family_id.
 
@@ -22,3 +22,6 @@ void build_scan_dump_request(NetlinkRequest* request, int32_t ifindex);
 
 // NL80211_CMD_GET_STATION for the station `mac` on `ifindex`; 40 bytes.
 void build_station_request(NetlinkRequest* request, int32_t ifindex, const uint8_t mac[6]);
+
+// NL80211_CMD_GET_SURVEY on `ifindex` as a dump (the noise floor of each channel); 28 bytes.
+void build_survey_dump_request(NetlinkRequest* request, int32_t ifindex);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wifi/ie_width.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/scan_events.h"
@@ -86,6 +87,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   if (copied > 0) std::memcpy(entry->ies, attr_payload(ies), copied);
   entry->ie_len = static_cast<int32_t>(copied);
   take_ssid(entry);
+  entry->width_mhz = width_from_ies(entry->ies, copied);
 }
 
 int32_t channel_from_freq(int32_t f) {

@@ -13,7 +13,7 @@ struct LinkInfo {
   char iface[40];
   char ssid[33];
   int32_t rssi;   // dBm; 0 when unknown
-  int32_t noise;  // never filled; always 0
+  int32_t noise;  // dBm, from the channel survey; 0 when unknown
   double tx_mbps;
   double rx_mbps;
   int32_t channel;    // 0 when unknown
@@ -31,7 +31,7 @@ struct ScanEntry {
   int32_t signal_dbm;
   int32_t channel;
   int32_t freq_mhz;
-  int32_t width_mhz;  // never filled by a scan; 0
+  int32_t width_mhz;  // widest the elements announce; 0 without elements
   int32_t associated;
   uint8_t bssid[6];
   int32_t has_bssid;
@@ -46,7 +46,8 @@ using ScanTable = ScanEntry[kScanCapacity];
 // NUL-terminated reason in `msg` (cut to msg_size) otherwise, e.g. "nl80211 not available (...)".
 int wifi_open(char* msg, size_t msg_size);
 
-// Chooses the interface afresh and reads the association, its station statistics and width.
+// Chooses the interface afresh and reads the association, its station statistics, width and
+// (for a connected interface) the noise floor of its channel.
 // 0 with `link` filled as far as known; -1 with "no WiFi interface found" in `msg`.
 int link_query(LinkInfo* link, char* msg, size_t msg_size);
 

@@ -94,6 +94,7 @@ describe('the developer page in Chromium', () => {
         badge: row.querySelector('.badge') ? row.querySelector('.badge').textContent : '',
         signal: row.querySelector('.signal').textContent,
         channel: row.cells[3].textContent,
+        width: row.cells[6].textContent,
       })),
     );
 
@@ -120,6 +121,9 @@ describe('the developer page in Chromium', () => {
     const linkFacts = await page.textContent('#link-facts');
     assert.match(linkFacts, new RegExp(`Channel${s.link.channel}`));
     assert.match(linkFacts, new RegExp(`Frequency${s.link.freqMHz} MHz`));
+    assert.equal(s.link.noise, -91, 'the demo survey has the link channel in use at -91 dBm');
+    assert.match(linkFacts, /Noise-91 dBm/);
+    assert.match(linkFacts, new RegExp(`Signal to noise${s.link.rssi - s.link.noise} dB`));
 
     await scan(page);
     s = await pageState(page);
@@ -134,6 +138,7 @@ describe('the developer page in Chromium', () => {
       assert.equal(row.signal.trim(), `${nets[i].rssi} dBm`, `row ${i}`);
       assert.equal(row.mine, nets[i].mine, `row ${i}`);
       if (nets[i].ssid === '') assert.equal(row.name, 'hidden network');
+      assert.equal(row.width, nets[i].widthMHz ? `${nets[i].widthMHz} MHz` : '—', `row ${i} width`);
       if (i > 0) assert.ok(nets[i - 1].rssi >= nets[i].rssi, 'sorted strongest first');
     });
     assert.equal(rows.filter((r) => r.mine).length, 1, 'exactly one network is this computer\'s');
@@ -141,6 +146,8 @@ describe('the developer page in Chromium', () => {
     assert.equal(mine.badge, s.scan.mineGuess ? 'this computer (guess)' : 'this computer');
     assert.ok(nets.some((n) => n.ssid === ''), 'the demo scene has a hidden network');
     assert.ok(nets.some((n) => n.freqMHz > 5925), 'the demo scene has a 6 GHz network');
+    assert.deepEqual([...new Set(nets.map((n) => n.widthMHz))].sort((a, b) => a - b), [20, 40, 80, 160, 320],
+      'the demo networks announce every width');
     assert.match(await page.textContent('#scan-summary'), new RegExp(`^${nets.length} networks`));
 
     // Information elements on demand, as a hex dump of exactly the bytes received.

@@ -358,6 +358,61 @@ function expectedIeText(e, iwElement) {
   }
 }
 
+// ---- noise floor and channel widths ---------------------------------------------------------------
+
+// `iw dev X survey dump`: per channel its frequency, whether it is in use and its noise (null when
+// the driver reported none).
+function parseIwSurvey(lines) {
+  const list = [];
+  for (const line of lines) {
+    let m;
+    if ((m = line.match(/^\tfrequency:\s+(\d+) MHz( \[in use\])?/)))
+      list.push({ freq: Number(m[1]), inUse: !!m[2], noise: null });
+    else if ((m = line.match(/^\tnoise:\s+(-?\d+) dBm/)) && list.length) list[list.length - 1].noise = Number(m[1]);
+  }
+  return list;
+}
+
+// The noise iw shows for the link: the entry in use (on the link's frequency first), else the one
+// on the link's frequency; only entries with a noise figure; 0 when none.
+function surveyNoise(survey, freq) {
+  const rank = (e) => (e.inUse ? 2 : 0) + (e.freq === freq ? 1 : 0);
+  let best = null;
+  for (const e of survey) if (e.noise !== null && rank(e) > 0 && (!best || rank(e) > rank(best))) best = e;
+  return best ? best.noise : 0;
+}
+
+// The width a BSS announces, as iw prints its HT and VHT operation elements.
+function iwWidth(section) {
+  const find = (name) => (section ? section.elements.find((e) => e.name === name) : null);
+  const ht = find("HT operation");
+  const vht = find("VHT operation");
+  const more = (e, key) => (e ? (e.more.find((l) => l.startsWith(`* ${key}:`)) || "").replace(/^[^:]*: /, "") : "");
+  const vhtWidth = Number((more(vht, "channel width").match(/^\d+/) || ["0"])[0]);
+  if (vhtWidth === 1) return Number(more(vht, "center freq segment 2") || 0) !== 0 ? 160 : 80;
+  if (vhtWidth === 2 || vhtWidth === 3) return 160;
+  const secondary = /^(above|below)$/.test(more(ht, "secondary channel offset"));
+  return secondary && more(ht, "STA channel width") === "any" ? 40 : 20;
+}
+
+// What a survey dump costs: the messages libnl received (iw --debug), their bytes added up.
+function surveyCost(lines) {
+  let messages = 0;
+  let bytes = 0;
+  let inReceived = false;
+  for (const line of lines) {
+    let m;
+    if (line.startsWith("-- Debug: Received Message:")) inReceived = true;
+    else if (line.startsWith("-- Debug: Sent Message:")) inReceived = false;
+    else if (inReceived && (m = line.match(/^\s+\.nlmsg_len = (\d+)/))) {
+      messages++;
+      bytes += Number(m[1]);
+      inReceived = false;
+    }
+  }
+  return { messages, bytes };
+}
+
 // ---- checks ---------------------------------------------------------------------------------------
 
 const results = [];
@@ -387,7 +442,7 @@ function checkHello(s, probe, port) {
   check(s, "hello", [["reply", frame ? frame.text : probe.error || "none", want]]);
 }
 
-function linkRows(link, linkRaw, info, before, after, associated) {
+function linkRows(link, linkRaw, info, before, after, associated, survey) {
   const rows = [];
   if (!link) return [["link object", "missing", "present", false]];
   rows.push(["connected", link.connected, associated]);
@@ -413,18 +468,20 @@ function linkRows(link, linkRaw, info, before, after, associated) {
     for (const key of ["rssi", "txMbps", "rxMbps", "channel", "freqMHz", "widthMHz", "nss"])
       rows.push([key, link[key], 0]);
   }
-  rows.push(["noise", link.noise, 0]);
+  rows.push(["noise", link.noise,
+    associated ? `${surveyNoise(survey, info.freq)} (iw survey dump, ${survey.length} channels)` : "0",
+    link.noise === (associated ? surveyNoise(survey, info.freq) : 0)]);
   rows.push(["phy", JSON.stringify(link.phy), '""']);
   return rows;
 }
 
-function checkLink(s, probe, info, before, after, associated) {
+function checkLink(s, probe, info, before, after, associated, survey) {
   const frame = frameOf(probe, 1, "link");
   if (!frame) {
     check(s, "link", [["reply", probe.commands[1]?.frames[0]?.text || probe.error || "none", "link", false]]);
     return;
   }
-  const rows = linkRows(frame.json, rawSsids(frame.text)[0], info, before, after, associated);
+  const rows = linkRows(frame.json, rawSsids(frame.text)[0], info, before, after, associated, survey);
   const rates = frame.text.match(/"txMbps":(-?\d+\.\d),"rxMbps":(-?\d+\.\d),/);
   rows.push(["rates as written", rates ? `${rates[1]} / ${rates[2]}` : frame.text, "one decimal each", !!rates]);
   rows.push(["frame is UTF-8", frame.utf8, true]);
@@ -499,7 +556,6 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
       raw === helperJsonLiteral(match.ssid)]);
     rows.push([`${name} rssi`, net.rssi, match.signal]);
     rows.push([`${name} channel`, net.channel, channelOf(match.freq)]);
-    rows.push([`${name} widthMHz`, net.widthMHz, 0]);
     rows.push([`${name} mine`, net.mine, match.associated]);
     // Elements: the helper reports the beacon's when the kernel has them. A beacon can arrive
     // between the two dumps, so the set whose element list matches is the one to compare with.
@@ -520,6 +576,8 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
     const section = ordered.find((x) => namesOf(x) === helperNames) || ordered[0];
     rows.push([`${name} ie elements (${section ? section.from : "none"})`, helperNames,
       section ? namesOf(section) : ""]);
+    rows.push([`${name} widthMHz`, net.widthMHz, `${iwWidth(section)} (iw HT/VHT operation)`,
+      net.widthMHz === iwWidth(section)]);
     if (section && helperNames === namesOf(section)) {
       named.forEach((e, j) => {
         const cmp = expectedIeText(e, section.elements[j]);
@@ -641,8 +699,12 @@ for (const { name: s, associated } of SCENES) {
   const after = parseIwLink(lines(`${s}/iw-link-after`));
   const port = (lines(`${s}/helper-root`).join("\n").match(/Running on 127\.0\.0\.1:(\d+)\./) || [])[1];
   const linkProbe = parseProbe(b(`${s}/probe-link`));
+  const survey = parseIwSurvey(lines(`${s}/iw-survey`));
   checkHello(s, linkProbe, port);
-  checkLink(s, linkProbe, info, before, after, associated);
+  checkLink(s, linkProbe, info, before, after, associated, survey);
+  const cost = surveyCost(lines(`${s}/iw-survey-raw`));
+  console.log(`  info: ${s}: survey dump of ${info.iface}: ${survey.length} channels, ` +
+    `${cost.messages} messages, ${cost.bytes} bytes`);
 
   const rootScan = parseProbe(b(`${s}/root/probe-scan`));
   checkScan(s, "root", rootScan, b(`${s}/root/iw-scan`), b(`${s}/root/iw-raw`), b(`${s}/root/scan-events`), info.iface,
@@ -658,8 +720,8 @@ for (const { name: s, associated } of SCENES) {
   const nobodyLink = parseProbe(b(`${s}/nobody/probe-link`));
   const nl = frameOf(nobodyLink, 0, "link");
   check(s, "link as nobody", nl
-    ? linkRows(nl.json, rawSsids(nl.text)[0], info, before, after, associated).filter(([f]) =>
-        ["connected", "iface", "ssid (JSON literal)", "channel", "widthMHz"].includes(f))
+    ? linkRows(nl.json, rawSsids(nl.text)[0], info, before, after, associated, survey).filter(([f]) =>
+        ["connected", "iface", "ssid (JSON literal)", "channel", "widthMHz", "noise"].includes(f))
     : [["reply", nobodyLink.error || "none", "link", false]]);
   checkScan(s, "nobody", parseProbe(b(`${s}/nobody/probe-scan`)), b(`${s}/nobody/iw-scan`),
     b(`${s}/nobody/iw-raw`), b(`${s}/nobody/scan-events`), info.iface, associated, after);

@@ -108,12 +108,12 @@ TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
       "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{\"connected\":true,"
       "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
       "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"},"
-      "\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":0,"
+      "\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":20,"
       "\"mine\":true,\"ie\":\"0004486f6d65\"},"
       "{\"ssid\":\"\\\"!\\\\\\\"\\u00ff\\u00fe\\u00ed\\u00a0\\u0080\",\"rssi\":-50,"
-      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":0,\"mine\":false,\"ie\":\"000922215c22fffeed"
+      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"mine\":false,\"ie\":\"000922215c22fffeed"
       "a08001088c129824b048606c05040001000030140100000fac040100000fac040100000fac020000\"},"
-      "{\"ssid\":\"Cafe\",\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":0,"
+      "{\"ssid\":\"Cafe\",\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":20,"
       "\"mine\":false,\"ie\":\"0004436166650301ab\"}]}")
       << reply;
   ASSERT_TRUE(wait_for_output(helper_, "Sent 3 nearby networks to the page.\n", 2000));

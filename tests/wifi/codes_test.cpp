@@ -19,7 +19,8 @@ static_assert(nl::kCmdGetInterface == NL80211_CMD_GET_INTERFACE &&
               nl::kCmdGetScan == NL80211_CMD_GET_SCAN &&
               nl::kCmdTriggerScan == NL80211_CMD_TRIGGER_SCAN &&
               nl::kCmdNewScanResults == NL80211_CMD_NEW_SCAN_RESULTS &&
-              nl::kCmdScanAborted == NL80211_CMD_SCAN_ABORTED);
+              nl::kCmdScanAborted == NL80211_CMD_SCAN_ABORTED &&
+              nl::kCmdGetSurvey == NL80211_CMD_GET_SURVEY);
 static_assert(nl::kAttrIfindex == NL80211_ATTR_IFINDEX && nl::kAttrIfname == NL80211_ATTR_IFNAME &&
               nl::kAttrIftype == NL80211_ATTR_IFTYPE && nl::kAttrMac == NL80211_ATTR_MAC &&
               nl::kAttrStaInfo == NL80211_ATTR_STA_INFO &&
@@ -37,6 +38,10 @@ static_assert(nl::kBssBssid == NL80211_BSS_BSSID && nl::kBssFrequency == NL80211
               nl::kBssMloLinkId == NL80211_BSS_MLO_LINK_ID &&
               nl::kBssMldAddr == NL80211_BSS_MLD_ADDR &&
               nl::kBssStatusAssociated == NL80211_BSS_STATUS_ASSOCIATED);
+static_assert(nl::kAttrSurveyInfo == NL80211_ATTR_SURVEY_INFO &&
+              nl::kSurveyInfoFrequency == NL80211_SURVEY_INFO_FREQUENCY &&
+              nl::kSurveyInfoNoise == NL80211_SURVEY_INFO_NOISE &&
+              nl::kSurveyInfoInUse == NL80211_SURVEY_INFO_IN_USE);
 static_assert(nl::kStaInfoSignal == NL80211_STA_INFO_SIGNAL &&
               nl::kStaInfoTxBitrate == NL80211_STA_INFO_TX_BITRATE &&
               nl::kStaInfoRxBitrate == NL80211_STA_INFO_RX_BITRATE);

@@ -91,6 +91,24 @@ TEST_F(WifiRequests, AllFiveFormsMatchTheRecordedRequestsByteForByte) {
   }
 }
 
+// The survey dump is laid out like the scan dump (dump flags, the interface index), with
+// NL80211_CMD_GET_SURVEY (50) as its command.
+TEST_F(WifiRequests, SurveyDumpIsLaidOutLikeTheOtherDumpsByteForByte) {
+  nl_seq = 6;
+  nl80211_family_id = kFamily;
+  NetlinkRequest request;
+  build_survey_dump_request(&request, 5);
+  EXPECT_EQ(nl_seq, 7u);
+  EXPECT_EQ(hex_of(reinterpret_cast<uint8_t*>(&request), request.nlmsg_len),
+            "1c000000"
+            "2000"
+            "0103"
+            "06000000"
+            "00000000"
+            "32010000"
+            "0800030005000000");
+}
+
 TEST_F(WifiRequests, ExchangeSendsExactlyTheRequestOnAFreshSocketWithAThreeSecondTimeout) {
   serve_script({reply_of({error_message(0)})});
   nl80211_family_id = kFamily;

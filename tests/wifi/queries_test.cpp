@@ -38,6 +38,9 @@ std::vector<std::string> request_kinds() {
       case 33:
         kinds.push_back("scan-trigger");
         break;
+      case 50:
+        kinds.push_back("survey");
+        break;
       default:
         kinds.push_back("?");
         break;
@@ -225,11 +228,12 @@ TEST_F(WifiQueries, LinkReportsTheAssociationWithItsStationStatistics) {
   EXPECT_STREQ(info.phy, "");
   EXPECT_EQ(info.has_bssid, 1);
   EXPECT_EQ(mac_text(info.bssid), "02:00:00:00:00:00");
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "scan-dump", "station"}));
+  EXPECT_EQ(request_kinds(),
+            (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump", "station"}));
   // The station request names the remembered BSSID on the chosen interface.
   const Bytes& station = fake_kernel_log().requests.back();
   EXPECT_EQ(hex_of(station),
-            "280000002000010005000000000000001101000008000300050000000a000600"
+            "280000002000010006000000000000001101000008000300050000000a000600"
             "0200000000000000");
 }
 
@@ -263,7 +267,7 @@ bss bssid=none freq=2412 signal=-5000 ssid=Home status=associated
   EXPECT_EQ(info.width_mhz, 20);
   EXPECT_EQ(info.has_bssid, 0);
   EXPECT_EQ(info.rssi, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "scan-dump"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump"}));
 }
 
 TEST_F(WifiQueries, FailedOrEmptyStationReplyLeavesSignalAndRatesAtZero) {
@@ -305,6 +309,64 @@ TEST_F(WifiQueries, WidthComesFromTheCodeElseFromTheTransmitRate) {
               "station signal=-50 " + c.station + "\n");
     EXPECT_EQ(link().width_mhz, c.width);
   }
+}
+
+// The noise floor: the survey entry in use, else the one on the link's frequency; entries
+// without a noise figure do not count; 0 when none fits or the dump fails.
+TEST_F(WifiQueries, NoiseComesFromTheSurveyEntryInUseElseFromTheLinksFrequency) {
+  struct Case {
+    const char* survey;
+    int noise;
+  } cases[] = {
+      {"survey freq=5180 noise=-91\nsurvey freq=5200 noise=-95 in-use\n", -95},
+      {"survey freq=5200 noise=-95 in-use\nsurvey freq=5180 noise=-91 in-use\n", -91},
+      {"survey freq=2412 noise=-97\nsurvey freq=5180 noise=-91\n", -91},
+      {"survey freq=5180 in-use\nsurvey freq=5180 noise=-90\n", -90},
+      {"survey freq=2412 noise=-97\nsurvey freq=5200 noise=-95\n", 0},
+      {"", 0},
+      {"survey freq=5180 noise=-91 in-use\nfault request=survey error=-95\n", 0},
+      {"survey freq=5180 noise=-91 in-use\nfault request=survey silent\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.survey);
+    SetUp();
+    open_with(std::string(kHome) + c.survey);
+    LinkInfo info = link();
+    EXPECT_EQ(info.noise, c.noise);
+    EXPECT_EQ(info.rssi, -52);  // the link reply goes on whatever the survey said
+  }
+  // Not connected: no survey is asked for.
+  SetUp();
+  open_with("interface ifindex=5 name=wlan3 type=station\nsurvey freq=5180 noise=-91 in-use\n");
+  EXPECT_EQ(link().noise, 0);
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces"}));
+}
+
+// The survey dump goes to the chosen interface, laid out like the scan dump.
+TEST_F(WifiQueries, SurveyDumpNamesTheChosenInterface) {
+  open_with(std::string(kHome) + "survey freq=5180 noise=-91 in-use\n");
+  link();
+  EXPECT_EQ(hex_of(fake_kernel_log().requests[3]),
+            "1c000000200001030400000000000000320100000800030005000000");
+}
+
+TEST_F(WifiQueries, ScanReportsEachNetworksWidthFromItsElements) {
+  open_with(R"(
+interface ifindex=5 name=wlan3 type=station freq=5180 ssid=Home
+bss freq=2412 signal=-4000 ssid=a width=40
+bss freq=5180 signal=-4100 ssid=b width=80
+bss freq=5500 signal=-4200 ssid=c width=160
+bss freq=5975 signal=-4300 ssid=d width=320
+bss freq=6135 signal=-4400 ssid=e width=80
+bss freq=2437 signal=-4500 ssid=f
+bss freq=2462 signal=-4600 beacon-ies= ies=none
+bss freq=2462 signal=-4700 beacon-ies=none ies=none
+)");
+  ASSERT_EQ(scan(table_), 8);
+  int widths[8] = {};
+  for (int i = 0; i < 8; ++i) widths[i] = table_[i].width_mhz;
+  EXPECT_EQ(std::vector<int>(widths, widths + 8),
+            (std::vector<int>{40, 80, 160, 320, 80, 20, 0, 0}));
 }
 
 TEST_F(WifiQueries, AssociationBeyondTheFirst96RecordsIsNotSeen) {
@@ -353,7 +415,8 @@ TEST_F(WifiQueries, ScanListsRecordsStrongestFirstKeepingTheKernelsOrderForEqual
   EXPECT_EQ(table_[5].freq_mhz, 7200);
   EXPECT_EQ(table_[6].signal_dbm, -45);
   EXPECT_EQ(table_[6].channel, 14);
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(table_[i].width_mhz, 0);
+  // Elements that announce no wider channel: 20 MHz.
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(table_[i].width_mhz, 20);
   EXPECT_EQ(last_msg_, "");
 }
 

@@ -7,6 +7,7 @@
 #include "expected_json.h"
 #include "recordings.h"
 #include "wifi/interface.h"
+#include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/station.h"
 #include "wifi/wifi.h"
@@ -20,26 +21,64 @@ class Replay : public WifiTest, public testing::WithParamInterface<const char*> 
     WifiTest::SetUp();
     folder_ = kFixtures + "/" + GetParam();
     expected_ = load_expected(folder_);
+    widths_ = iw_widths(folder_.substr(0, folder_.rfind('/')));
     std::string error;
-    FakeResponder responder = recordings_responder(folder_, &error);
-    ASSERT_TRUE(responder) << error;
-    fake_kernel_respond(responder);
+    recordings_ = recordings_responder(folder_, &error);
+    ASSERT_TRUE(recordings_) << error;
+    fake_kernel_respond(recordings_);
+  }
+
+  static bool is_survey(const Bytes& request) {
+    return request.size() > 16 && request[16] == nl::kCmdGetSurvey;
+  }
+  static uint32_t seq_of(const Bytes& request) {
+    uint32_t seq = 0;
+    std::memcpy(&seq, request.data() + 8, 4);
+    return seq;
+  }
+
+  // The recorder sent the other five requests only, so the recordings hold no survey dump: the
+  // helper's survey requests meet an empty dump (no noise figure), and every other request is
+  // answered from the recording with the number it would have had without them.
+  void answer_surveys_with_an_empty_dump() {
+    auto surveys = std::make_shared<uint32_t>(0);
+    fake_kernel_respond([recordings = recordings_, surveys](const Bytes& request) {
+      if (is_survey(request)) {
+        ++*surveys;
+        FakeReply reply;
+        reply.datagrams.push_back(done_datagram(seq_of(request)));
+        return reply;
+      }
+      Bytes renumbered = request;
+      uint32_t seq = seq_of(request) - *surveys;
+      std::memcpy(renumbered.data() + 8, &seq, 4);
+      return recordings(renumbered);
+    });
   }
 
   const Json& exchange(int nn) const { return expected_["exchanges"][static_cast<size_t>(nn - 1)]; }
 
-  // Each request the helper sent equals the recorded NN-*-req.bin of its sequence number.
+  // Each request the helper sent equals the recorded NN-*-req.bin of its sequence number (less
+  // the survey requests before it, which the recorder did not send).
   void expect_requests_as_recorded() const {
+    uint32_t surveys = 0;
     for (const Bytes& request : fake_kernel_log().requests) {
-      uint32_t seq = 0;
-      std::memcpy(&seq, request.data() + 8, 4);
-      EXPECT_EQ(hex_of(request), hex_of(recorded_request(folder_, static_cast<int>(seq))))
+      if (is_survey(request)) {
+        ++surveys;
+        continue;
+      }
+      Bytes renumbered = request;
+      uint32_t seq = seq_of(request) - surveys;
+      std::memcpy(renumbered.data() + 8, &seq, 4);
+      EXPECT_EQ(hex_of(renumbered), hex_of(recorded_request(folder_, static_cast<int>(seq))))
           << "request " << seq;
     }
   }
 
   std::string folder_;
   Json expected_;
+  FakeResponder recordings_;
+  std::map<std::string, int> widths_;
 };
 
 // Each exchange on its own: request NN sent with sequence number NN, its datagrams walked by the
@@ -77,7 +116,7 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
       result = netlink_exchange(request, on_bss, &collector);
       const Json& entries = want["entries_dump_order"];
       ASSERT_EQ(static_cast<size_t>(collector.count), entries.items.size());
-      for (size_t i = 0; i < entries.items.size(); ++i) expect_entry(table[i], entries[i]);
+      for (size_t i = 0; i < entries.items.size(); ++i) expect_entry(table[i], entries[i], widths_);
       EXPECT_EQ(assoc_known, 1);
       EXPECT_EQ(mac_text(assoc_bssid), want["assoc_bssid"].text);
     } else if (name == "station") {
@@ -106,6 +145,7 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
 
 // The helper's own sequence: start-up, a link command, a scan command, one live sample.
 TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
+  answer_surveys_with_an_empty_dump();
   char msg[200] = {};
   ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   EXPECT_EQ(nl80211_family_id, 32);
@@ -131,13 +171,14 @@ TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
   ASSERT_EQ(count, expected_["scan_count"].as_int()) << msg;
   const Json& scan = expected_["scan"];
   ASSERT_EQ(scan.items.size(), static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) expect_entry(table[i], scan[static_cast<size_t>(i)]);
+  for (int i = 0; i < count; ++i) expect_entry(table[i], scan[static_cast<size_t>(i)], widths_);
 
   int32_t sample = 0;
   ASSERT_EQ(signal_sample(&sample), 0);
   EXPECT_EQ(sample, expected_["live_sample_dbm"].as_int());
 
-  EXPECT_EQ(fake_kernel_log().requests.size(), 11u);
+  // The recorded eleven, and a survey dump in each of the two link queries.
+  EXPECT_EQ(fake_kernel_log().requests.size(), 13u);
   expect_requests_as_recorded();
 }
 

@@ -30,11 +30,49 @@ TEST(WifiScene, ErrorsNameTheLineAndWhatIsWrong) {
             "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)");
   EXPECT_EQ(parse_error("fault request=station"), "line 1: fault needs either silent or error=-N");
   EXPECT_EQ(parse_error("fault request=link silent"),
-            "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station");
+            "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
   EXPECT_EQ(parse_error("scan-wait-ms soon"),
             "line 1: scan-wait-ms needs a number of milliseconds");
   EXPECT_NE(parse_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
             std::string::npos);
+  EXPECT_EQ(parse_error("survey noise=-90"), "line 1: survey needs freq=MHz");
+  EXPECT_EQ(parse_error("survey freq=2412 noise=-200"),
+            "line 1: bad noise '-200' (expected -128..127)");
+  EXPECT_EQ(parse_error("survey freq=2412 busy"), "line 1: unknown field 'busy' for survey");
+  EXPECT_EQ(parse_error("bss freq=2412 width=80"),
+            "line 1: width=80 does not exist at 2412 MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 "
+            "GHz: 20 to 320)");
+  EXPECT_EQ(parse_error("bss freq=5180 width=30").substr(0, 21), "line 1: width=30 does");
+  EXPECT_NE(parse_error("bss width=40 beacon-ies=00 ies=00").find("give the width's elements"),
+            std::string::npos);
+}
+
+TEST(WifiScene, WidthAddsTheOperationElementsToBothBuiltSets) {
+  Scene scene;
+  std::string error;
+  ASSERT_TRUE(
+      parse_scene("bss freq=5180 ssid=a width=80\nbss freq=5180 ssid=a\n"
+                  "survey freq=5180 noise=-91 in-use\nsurvey freq=5200\n",
+                  &scene, &error))
+      << error;
+  ASSERT_EQ(scene.bss.size(), 2u);
+  // HT operation (primary 36, secondary above, any width), then VHT operation (80, centre 42).
+  std::string ht =
+      "3d16"
+      "2405" +
+      std::string(40, '0');
+  std::string vht =
+      "c005"
+      "012a00fcff";
+  std::string plain_beacon = hex_of(*scene.bss[1].beacon_ies);
+  std::string plain_probe = hex_of(*scene.bss[1].ies);
+  EXPECT_EQ(hex_of(*scene.bss[0].beacon_ies), plain_beacon + ht + vht);
+  EXPECT_EQ(hex_of(*scene.bss[0].ies), plain_probe + ht + vht);
+  ASSERT_EQ(scene.survey.size(), 2u);
+  EXPECT_EQ(scene.survey[0].noise_dbm, -91);
+  EXPECT_TRUE(scene.survey[0].in_use);
+  EXPECT_FALSE(scene.survey[1].noise_dbm.has_value());
+  EXPECT_FALSE(scene.survey[1].in_use);
 }
 
 TEST(WifiScene, DemoSceneHasTheAdvertisedNetworks) {
@@ -111,7 +149,7 @@ interface ifindex=5 name=wlan3 type=station wiphy=3 freq=5180 width=3 cf1=5210 s
 interface ifindex=4 name=wlan2 type=ap wiphy=2 freq=2462 width=1 cf1=2462 ssid=LabHidden
 interface ifindex=3 name=wlan1 type=ap wiphy=1 freq=2437 width=1 ssid-hex=4f646420225353494422205c20636166c3a9
 interface ifindex=2 name=wlan0 type=ap wiphy=0 freq=5180 width=3 cf1=5210 ssid=LabNet
-bss bssid=02:00:00:00:00:00 freq=5180 signal=-2700 status=associated ssid=LabNet ie-bytes=180
+bss bssid=02:00:00:00:00:00 freq=5180 signal=-2700 status=associated ssid=LabNet width=80 ie-bytes=180
 bss bssid=02:00:00:00:01:00 freq=2437 signal=-3000 ssid-hex=4f646420225353494422205c20636166c3a9 ie-bytes=140
 bss bssid=02:00:00:00:02:00 freq=2462 signal=-3000 hidden ie-bytes=144
 station signal=-27 tx-bitrate=60 rx-bitrate=60
@@ -126,11 +164,42 @@ trigger accept
   static ScanTable table;
   EXPECT_EQ(scan_trigger(), kScanAwaitEvent);
   ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 3);
-  for (size_t i = 0; i < 3; ++i) expect_entry(table[i], expected["scan"][i]);
+  std::map<std::string, int> widths = iw_widths(kFixtures + "/default");
+  for (size_t i = 0; i < 3; ++i) expect_entry(table[i], expected["scan"][i], widths);
   int32_t sample = 0;
   EXPECT_EQ(signal_sample(&sample), 0);
   EXPECT_EQ(sample, expected["live_sample_dbm"].as_int());
   EXPECT_EQ(fake_kernel_log().event_groups, std::vector<uint32_t>{10});
+}
+
+// One survey entry as the stand-in sends it, against the payload that iw --debug showed for the
+// same request in the real-kernel test (Debian's 6.1 kernel, mac80211_hwsim on 5180 MHz): the
+// interface, then the nest of frequency, noise and the two channel times, whose values differ.
+TEST_F(WifiSceneKernel, SurveyEntryIsLaidOutAsTheKernelSendsIt) {
+  Scene scene;
+  std::string error;
+  ASSERT_TRUE(parse_scene("interface ifindex=5 name=wlan3 freq=5180\nsurvey freq=5180 noise=-92\n",
+                          &scene, &error))
+      << error;
+  nl80211_family_id = 32;
+  NetlinkRequest request;
+  build_survey_dump_request(&request, 5);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&request);
+  FakeReply reply = answer_from_scene(scene, Bytes(bytes, bytes + request.nlmsg_len), 0);
+  ASSERT_EQ(reply.datagrams.size(), 2u);  // the entry, then NLMSG_DONE on its own
+  Bytes message = reply.datagrams[0];
+  ASSERT_EQ(message.size(), 72u);
+  EXPECT_EQ(message[16], 51);  // NL80211_CMD_NEW_SURVEY_RESULTS
+  std::string payload = hex_of(Bytes(message.begin() + 20, message.end()));
+  payload.replace(64, 16, 16, 'x');  // channel time
+  payload.replace(88, 16, 16, 'x');  // channel busy time
+  EXPECT_EQ(payload,
+            "0800030005000000"
+            "2c005400"
+            "080001003c140000"
+            "05000200a4000000"
+            "0c000400xxxxxxxxxxxxxxxx"
+            "0c000500xxxxxxxxxxxxxxxx");
 }
 
 TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {

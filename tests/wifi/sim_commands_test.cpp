@@ -38,10 +38,10 @@ TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
 
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");
   EXPECT_NE(scan.find(R"("nets":[{"ssid":"Home","rssi":-50,"channel":36,"freqMHz":5180,)"
-                      R"("widthMHz":0,"mine":true,"ie":"0004486f6d65"},{"ssid":)"),
+                      R"("widthMHz":20,"mine":true,"ie":"0004486f6d65"},{"ssid":)"),
             std::string::npos)
       << scan;
-  EXPECT_NE(scan.find(R"("rssi":-70,"channel":6,"freqMHz":2437,"widthMHz":0,"mine":false,)"
+  EXPECT_NE(scan.find(R"("rssi":-70,"channel":6,"freqMHz":2437,"widthMHz":20,"mine":false,)"
                       R"("ie":"000322fffe"}]})"),
             std::string::npos)
       << scan;
@@ -52,6 +52,42 @@ TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
   ServerFrame sample;
   ASSERT_TRUE(ws_read_frame(page_, sample));
   EXPECT_NE(sample.payload.find(R"(,"rssi":-51})"), std::string::npos) << sample.payload;
+}
+
+// The noise floor reaches the page in the link reply and in the scan report's link object.
+TEST_F(SimCommands, LinkAndScanCarryTheNoiseOfTheSurveyEntryInUse) {
+  SceneFile scene(std::string(kScene) +
+                  "survey freq=5180 noise=-90\nsurvey freq=5180 noise=-93 in-use\n"
+                  "survey freq=2437 noise=-97\n");
+  start(scene.path);
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"),
+            R"({"type":"link","connected":true,"iface":"wlan0","ssid":"Home","rssi":-51,)"
+            R"("noise":-93,"txMbps":866.7,"rxMbps":780.0,"channel":36,"freqMHz":5180,)"
+            R"("widthMHz":80,"nss":2,"phy":""})");
+  std::string scan = ws_command(page_, R"({"cmd":"scan"})");
+  EXPECT_NE(scan.find(R"("rssi":-51,"noise":-93,"txMbps":866.7,)"), std::string::npos) << scan;
+}
+
+// Each network's width, from the operation elements its access point sends, reaches the page.
+TEST_F(SimCommands, ScanCarriesEachNetworksWidthFromItsElements) {
+  SceneFile scene(R"(trigger refuse
+interface ifindex=3 name=wlan0 type=station freq=5180 width=5
+bss freq=5180 signal=-4000 ssid=Wide width=160
+bss freq=5975 signal=-4100 ssid=Seven width=320
+bss freq=2412 signal=-4200 ssid=Forty width=40
+bss freq=2437 signal=-4300 ssid=Plain
+bss freq=2462 signal=-4400 beacon-ies= ies=none
+)");
+  start(scene.path);
+  std::string scan = ws_command(page_, R"({"cmd":"scan"})");
+  const char* const kWant[] = {
+      R"({"ssid":"Wide","rssi":-40,"channel":36,"freqMHz":5180,"widthMHz":160,)",
+      R"({"ssid":"Seven","rssi":-41,"channel":5,"freqMHz":5975,"widthMHz":320,)",
+      R"({"ssid":"Forty","rssi":-42,"channel":1,"freqMHz":2412,"widthMHz":40,)",
+      R"({"ssid":"Plain","rssi":-43,"channel":6,"freqMHz":2437,"widthMHz":20,)",
+      R"({"ssid":"","rssi":-44,"channel":11,"freqMHz":2462,"widthMHz":0,"mine":false,"ie":""})",
+  };
+  for (const char* want : kWant) EXPECT_NE(scan.find(want), std::string::npos) << want << scan;
 }
 
 // The Wi-Fi 7 multi-link association of the recorded kernel: connected, on the link in use.
