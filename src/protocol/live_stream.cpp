@@ -73,9 +73,10 @@ void live_signal_tick() {
       send_stopped(slot);
       continue;
     }
-    // Counting from the due instant keeps the average rate; never earlier than now avoids bursts.
+    // Counting from the due instant keeps the average rate; a late sample puts the next one at
+    // least a millisecond later, so there is no burst and no two samples share a time stamp.
     uint64_t next = slot.watch_next_ms + 1000u / static_cast<uint64_t>(slot.watch_hz);
-    slot.watch_next_ms = next > now ? next : now;
+    slot.watch_next_ms = next > now ? next : now + 1;
     unsigned long long t = now - start_ms;
     TextBuffer buffer{};
     if (ok) {
