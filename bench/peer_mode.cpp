@@ -62,9 +62,9 @@ std::string record_upgrade_head(int port) {
   if (fd < 0) return "";
   Reader reader;
   reader_reset(reader, fd);
-  std::string request = upgrade_request(port, kOrigin);
+  std::string request = page_request(port, kOrigin);
   std::string head;
-  if (!write_all(fd, request.data(), request.size()) || !read_http_head(reader, &head)) {
+  if (!send_bytes(fd, request) || !read_http_head(reader, &head)) {
     head.clear();
   }
   ws_close(fd, reader);
@@ -151,7 +151,7 @@ bool start_everything(const Options& o, Fleet& fleet, Setup& s) {
     echo_argv.push_back(text_of("%zu=%s/scan.frame", std::strlen(kScanCommand), s.work.c_str()));
   }
   pid_t echo = fleet.start("tcp echo", echo_argv, o.cpu, s.work + "/echo.log");
-  if (echo < 0 || !wait_until_listening(echo_port, 5000)) {
+  if (echo < 0 || !wait_listening(echo_port, 5000)) {
     std::fprintf(stderr, "bench: the TCP echo did not start (see %s/echo.log)\n", s.work.c_str());
     return false;
   }
@@ -170,7 +170,7 @@ bool start_everything(const Options& o, Fleet& fleet, Setup& s) {
                                    s.work + "/hello.json"};
   if (s.have_scan) argv.push_back(s.work + "/scan.json");
   pid_t ws = fleet.start("ws peer", argv, o.cpu, s.work + "/ws.log");
-  if (ws < 0 || !wait_until_listening(ws_port, 10000)) {
+  if (ws < 0 || !wait_listening(ws_port, 10000)) {
     std::fprintf(stderr, "bench: the ws peer did not start (see %s/ws.log)\n", s.work.c_str());
     return false;
   }
@@ -234,16 +234,16 @@ bool run_round(const Options& o, const Setup& s, int round, std::vector<Measure>
     record(m[kCpuHello], kPeers[peer], f.cpu_us_per_message);
   }
   for (int peer : order) {
-    BurstFigures f = measure_burst(s.hello[peer], o.burst_size, o.bursts);
+    RateFigures f = measure_burst(s.hello[peer], o.burst_size, o.bursts);
     if (!check(f.ok, peer, "burst")) continue;
     record(m[kBurstRate], kPeers[peer], f.per_second);
-    record(m[kCpuBurst], kPeers[peer], f.cpu_us_per_message);
+    record(m[kCpuBurst], kPeers[peer], f.cpu_us_per_unit);
   }
   for (int peer : order) {
-    HandshakeFigures f = measure_handshakes(s.handshake[peer], o.handshakes);
+    RateFigures f = measure_handshakes(s.handshake[peer], o.handshakes);
     if (!check(f.ok, peer, "handshakes")) continue;
     record(m[kHandshakeRate], kPeers[peer], f.per_second);
-    record(m[kCpuHandshake], kPeers[peer], f.cpu_us_per_handshake);
+    record(m[kCpuHandshake], kPeers[peer], f.cpu_us_per_unit);
   }
   if (s.have_scan) {
     for (int peer : order) {

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/helper_process.h"
+
 namespace {
 
 std::string read_text(const std::string& path) {
@@ -66,23 +68,11 @@ bool start_pinned(Child& child, const std::string& name, const std::vector<std::
   full.insert(full.end(), argv.begin(), argv.end());
   int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (log_fd < 0) return false;
-  pid_t pid = fork();
-  if (pid < 0) {
-    close(log_fd);
-    return false;
-  }
-  if (pid == 0) {
-    int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(log_fd, STDOUT_FILENO);
-    dup2(log_fd, STDERR_FILENO);
-    std::vector<char*> args;
-    for (std::string& text : full) args.push_back(text.data());
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
+  int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  pid_t pid = spawn_process(full, {}, log_fd, null_fd);
   close(log_fd);
+  if (null_fd >= 0) close(null_fd);
+  if (pid < 0) return false;
   child.pid = pid;
   child.name = name;
   return true;

@@ -43,31 +43,24 @@ void fill_scene() {
   sample_link.freq_mhz = 2412;
 }
 
-// The same report, written the way a first draft would: every element byte through snprintf.
+// The hex of the elements written the way a first draft would: every byte through snprintf. The
+// report around it is the helper's own, so the two writers differ only where the measure looks.
+void append_hex_naive(TextBuffer& buffer, const uint8_t* bytes, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+    text_append(buffer, pair, 2);
+  }
+}
+
 void write_scan_report_naive(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries,
                              int n, MineChoice mine) {
-  text_append_format(buffer, "{\"type\":\"scan\",\"ieHidden\":%s,\"mineGuess\":%s,\"link\":{",
-                     "false", mine.guess ? "true" : "false");
-  write_link_object(buffer, link);
-  text_append(buffer, "},\"nets\":[", 10);
-  for (int k = 0; k < n; ++k) {
-    const ScanEntry& entry = entries[k];
-    if (k > 0) text_append(buffer, ",", 1);
-    text_append(buffer, "{\"ssid\":", 8);
-    text_append_json_string(buffer, entry.ssid);
-    text_append_format(buffer,
-                       ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"mine\":%s,"
-                       "\"ie\":\"",
-                       entry.signal_dbm, entry.channel, entry.freq_mhz, entry.width_mhz,
-                       k == mine.index ? "true" : "false");
-    for (int i = 0; i < entry.ie_len; ++i) {
-      char pair[3];
-      std::snprintf(pair, sizeof pair, "%02x", entry.ies[i]);
-      text_append(buffer, pair, 2);
-    }
-    text_append(buffer, "\"}", 2);
-  }
-  text_append(buffer, "]}", 2);
+  write_scan_report(buffer, link, entries, n, mine, append_hex_naive);
+}
+
+void write_scan_report_fast(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries,
+                            int n, MineChoice mine) {
+  write_scan_report(buffer, link, entries, n, mine);
 }
 
 using Writer = void (*)(TextBuffer&, const LinkInfo&, const ScanEntry*, int, MineChoice);
@@ -87,7 +80,7 @@ void run_writer(benchmark::State& state, Writer writer) {
 }
 
 void BM_WriteScanReport(benchmark::State& state) {
-  run_writer(state, write_scan_report);
+  run_writer(state, write_scan_report_fast);
 }
 void BM_NaiveSnprintfWriter(benchmark::State& state) {
   run_writer(state, write_scan_report_naive);

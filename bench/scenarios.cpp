@@ -55,13 +55,35 @@ struct CpuMeter {
 };
 
 const std::string& hello_frame() {
-  static const std::string frame = client_frame(1, R"({"cmd":"hello"})");
+  static const std::string frame = text_frame(R"({"cmd":"hello"})");
   return frame;
+}
+
+// Runs `step` `warmup` times, then `count` times with the clock and the server's CPU time
+// running, each run counting `units_per_step` units. Not ok when any run failed.
+template <typename Step>
+RateFigures timed_rate(pid_t pid, int warmup, int count, int units_per_step, Step step) {
+  RateFigures figures;
+  for (int i = 0; i < warmup; ++i) {
+    if (!step()) return figures;
+  }
+  CpuMeter cpu(pid);
+  Clock::time_point start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    if (!step()) return figures;
+  }
+  double total_us = micros_since(start);
+  double cpu_us = cpu.elapsed_us();
+  double units = static_cast<double>(units_per_step) * count;
+  figures.ok = true;
+  figures.per_second = units / (total_us / 1e6);
+  if (cpu_us >= 0) figures.cpu_us_per_unit = cpu_us / units;
+  return figures;
 }
 
 // Sends one command frame and reads one text reply (payload length only).
 bool round_trip(Session& session, const std::string& frame, uint64_t* length) {
-  if (!write_all(session.fd, frame.data(), frame.size())) return false;
+  if (!send_bytes(session.fd, frame)) return false;
   int opcode = 0;
   return skip_frame(session.reader, &opcode, length) && opcode == 1;
 }
@@ -132,11 +154,11 @@ int open_idle_page(const Target& target) {
 std::string fetch_reply(const Target& target, const std::string& command) {
   Session session;
   if (!open_session(target, session)) return "";
-  std::string frame = client_frame(1, command);
+  std::string frame = text_frame(command);
   std::string payload;
   int opcode = 0;
-  if (!write_all(session.fd, frame.data(), frame.size()) ||
-      !read_frame(session.reader, &opcode, &payload) || opcode != 1) {
+  if (!send_bytes(session.fd, frame) || !read_frame(session.reader, &opcode, &payload) ||
+      opcode != 1) {
     payload.clear();
   }
   close_session(session);
@@ -171,73 +193,42 @@ HelloFigures measure_hello(const Target& target, int count) {
   return figures;
 }
 
-BurstFigures measure_burst(const Target& target, int burst_size, int bursts) {
-  BurstFigures figures;
+RateFigures measure_burst(const Target& target, int burst_size, int bursts) {
   Session session;
-  if (!open_session(target, session)) return figures;
+  if (!open_session(target, session)) return {};
   std::string burst;
   for (int i = 0; i < burst_size; ++i) burst += hello_frame();
-  auto one_burst = [&] {
-    if (!write_all(session.fd, burst.data(), burst.size())) return false;
+  RateFigures figures = timed_rate(target.pid, 3, bursts, burst_size, [&] {
+    if (!send_bytes(session.fd, burst)) return false;
     for (int i = 0; i < burst_size; ++i) {
       int opcode = 0;
       uint64_t length = 0;
       if (!skip_frame(session.reader, &opcode, &length) || opcode != 1) return false;
     }
     return true;
-  };
-  for (int i = 0; i < 3; ++i) {
-    if (!one_burst()) return close_session(session), figures;
-  }
-  CpuMeter cpu(target.pid);
-  Clock::time_point start = Clock::now();
-  for (int b = 0; b < bursts; ++b) {
-    if (!one_burst()) return close_session(session), figures;
-  }
-  double total_us = micros_since(start);
-  double cpu_us = cpu.elapsed_us();
+  });
   close_session(session);
-  double messages = static_cast<double>(burst_size) * bursts;
-  figures.ok = true;
-  figures.per_second = messages / (total_us / 1e6);
-  if (cpu_us >= 0) figures.cpu_us_per_message = cpu_us / messages;
   return figures;
 }
 
-HandshakeFigures measure_handshakes(const Target& target, int count) {
-  HandshakeFigures figures;
-  auto one = [&] {
+RateFigures measure_handshakes(const Target& target, int count) {
+  return timed_rate(target.pid, 20, count, 1, [&] {
     Session session;
     if (!open_session(target, session)) return false;
     close_session(session);
     return true;
-  };
-  for (int i = 0; i < 20; ++i) {
-    if (!one()) return figures;
-  }
-  CpuMeter cpu(target.pid);
-  Clock::time_point start = Clock::now();
-  for (int i = 0; i < count; ++i) {
-    if (!one()) return figures;
-  }
-  double total_us = micros_since(start);
-  double cpu_us = cpu.elapsed_us();
-  figures.ok = true;
-  figures.per_second = count / (total_us / 1e6);
-  if (cpu_us >= 0) figures.cpu_us_per_handshake = cpu_us / count;
-  return figures;
+  });
 }
 
 ScanFigures measure_scan(const Target& target, int count, int nets) {
   ScanFigures figures;
   Session session;
   if (!open_session(target, session)) return figures;
-  std::string frame = client_frame(1, R"({"cmd":"scan"})");
+  std::string frame = text_frame(R"({"cmd":"scan"})");
   std::string first;
   int opcode = 0;
-  if (!write_all(session.fd, frame.data(), frame.size()) ||
-      !read_frame(session.reader, &opcode, &first) || opcode != 1 ||
-      first.compare(0, 15, R"({"type":"scan",)") != 0 ||
+  if (!send_bytes(session.fd, frame) || !read_frame(session.reader, &opcode, &first) ||
+      opcode != 1 || first.compare(0, 15, R"({"type":"scan",)") != 0 ||
       count_of(first, R"({"ssid":)") != static_cast<size_t>(nets)) {
     return close_session(session), figures;
   }
@@ -267,8 +258,8 @@ LiveFigures measure_live(const Target& target, int hz, int secs) {
   if (!open_session(target, session)) return figures;
   std::string command =
       R"({"cmd":"watch","hz":)" + std::to_string(hz) + R"(,"secs":)" + std::to_string(secs) + "}";
-  std::string frame = client_frame(1, command);
-  if (!write_all(session.fd, frame.data(), frame.size())) return close_session(session), figures;
+  std::string frame = text_frame(command);
+  if (!send_bytes(session.fd, frame)) return close_session(session), figures;
   std::vector<double> t_ms, arrival_ms;
   Clock::time_point start = Clock::now();
   std::string payload;

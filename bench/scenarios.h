@@ -25,21 +25,18 @@ struct HelloFigures {
 };
 HelloFigures measure_hello(const Target& target, int count);
 
-// `bursts` times: `burst_size` hello commands in one write, then all their replies.
-struct BurstFigures {
+// A rate of units (messages, handshakes) and the server's CPU time per unit.
+struct RateFigures {
   bool ok = false;
   double per_second = 0;
-  double cpu_us_per_message = -1;
+  double cpu_us_per_unit = -1;
 };
-BurstFigures measure_burst(const Target& target, int burst_size, int bursts);
 
-// `count` times: connect, upgrade, close frame, close.
-struct HandshakeFigures {
-  bool ok = false;
-  double per_second = 0;
-  double cpu_us_per_handshake = -1;
-};
-HandshakeFigures measure_handshakes(const Target& target, int count);
+// `bursts` times: `burst_size` hello commands in one write, then all their replies; per message.
+RateFigures measure_burst(const Target& target, int burst_size, int bursts);
+
+// `count` times: connect, upgrade, close frame, close; per handshake.
+RateFigures measure_handshakes(const Target& target, int count);
 
 // One scan after another on one connection; each reply must be a scan report of `nets` entries.
 struct ScanFigures {

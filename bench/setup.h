@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "procs.h"
+#include "support/sockets.h"
 
 // Chores shared by the modes: the work folder, files, ports and the started processes.
 
@@ -16,9 +17,6 @@ std::string read_file(const std::string& path);
 
 // Waits until the file at `path` holds `needle`; false after `timeout_ms`.
 bool wait_for_log(const std::string& path, const char* needle, int timeout_ms);
-
-// A TCP port on 127.0.0.1 that was free a moment ago; -1 on failure.
-int free_port();
 
 // "YYYY-MM-DD HH:MM" in local time.
 std::string now_text();

@@ -22,22 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "support/sockets.h"
+
 namespace {
 
 std::string upgrade_reply, close_reply;
 std::map<size_t, std::string> replies;  // by the request's payload length
-
-bool send_all(int fd, const std::string& bytes) {
-  const char* next = bytes.data();
-  size_t length = bytes.size();
-  while (length > 0) {
-    ssize_t sent = send(fd, next, length, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    next += sent;
-    length -= static_cast<size_t>(sent);
-  }
-  return true;
-}
 
 // Answers what `in[0, held)` holds; returns the bytes used, or -1 to end the connection.
 long answer(int fd, const char* in, size_t held, bool* upgraded) {
@@ -47,7 +37,7 @@ long answer(int fd, const char* in, size_t held, bool* upgraded) {
     if (end == nullptr) return 0;
     *upgraded = true;
     used = static_cast<size_t>(end - in) + 4;
-    if (!send_all(fd, upgrade_reply)) return -1;
+    if (!send_bytes(fd, upgrade_reply)) return -1;
   }
   while (held - used >= 2) {
     size_t payload = static_cast<unsigned char>(in[used + 1]) & 0x7F;
@@ -57,11 +47,11 @@ long answer(int fd, const char* in, size_t held, bool* upgraded) {
     int opcode = in[used] & 0x0F;
     used += frame;
     if (opcode == 8) {
-      send_all(fd, close_reply);
+      send_bytes(fd, close_reply);
       return -1;
     }
     auto found = replies.find(payload);
-    if (found == replies.end() || !send_all(fd, found->second)) return -1;
+    if (found == replies.end() || !send_bytes(fd, found->second)) return -1;
   }
   return static_cast<long>(used);
 }

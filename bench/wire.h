@@ -5,18 +5,16 @@
 #include <string>
 #include <string_view>
 
-// The benchmark's side of the wire: blocking loopback sockets, the WebSocket upgrade request and
-// the client half of RFC 6455 framing (masked text frames out, unmasked frames in). Nothing here
-// allocates per message once a reader has grown to the largest reply.
+#include "support/sockets.h"
+#include "support/ws_client.h"
+
+// The benchmark's side of the wire: the test kit's upgrade request, client frames and frame-head
+// decoding, over a receive buffer of its own so that a measured exchange costs as few reads and
+// copies as the kernel allows. Nothing here allocates per message once a reader has grown to the
+// largest reply.
 
 // Connects to 127.0.0.1:port with TCP_NODELAY and a 20 s receive limit; -1 on failure.
 int tcp_connect(int port);
-
-// Retries tcp_connect until it succeeds or `timeout_ms` passes; the socket is closed again.
-bool wait_until_listening(int port, int timeout_ms);
-
-// Writes all `length` bytes; false on any failure.
-bool write_all(int fd, const void* bytes, size_t length);
 
 // A receive buffer over one socket, so replies are taken in as few reads as the kernel allows.
 struct Reader {
@@ -36,14 +34,8 @@ bool read_exact(Reader& reader, size_t length, std::string* out = nullptr);
 // head passes 16 KiB.
 bool read_http_head(Reader& reader, std::string* head);
 
-// The upgrade request a page sends, with the Host and Origin given.
-std::string upgrade_request(int port, std::string_view origin);
-
-// Sends the upgrade request and reads the reply head; true only for a 101 reply.
+// Sends the kit's upgrade request and reads the reply head; true only for a 101 reply.
 bool ws_upgrade(int fd, Reader& reader, int port, std::string_view origin);
-
-// One masked client frame (FIN set) with `payload`, in the 7- or 16-bit length form.
-std::string client_frame(int opcode, std::string_view payload);
 
 // Reads one server frame; its opcode and payload. False on close or a malformed header.
 bool read_frame(Reader& reader, int* opcode, std::string* payload);

@@ -2,6 +2,7 @@
 # `make bench` and `make bench-idle` run them; only the smoke test in tests/bench is part of
 # `make test`.
 add_executable(tivel_tcp_echo bench/tcp_echo.cpp)
+target_link_libraries(tivel_tcp_echo PRIVATE tivel_test_kit)
 add_executable(tivel_idle_wait bench/idle_wait.cpp)
 
 add_executable(tivel_bench
@@ -16,7 +17,7 @@ target_compile_definitions(tivel_bench PRIVATE
   # The simulator serves the scan and the live stream; until it exists they are left out.
   "TIVEL_BENCH_SIM=\"$<$<TARGET_EXISTS:tamberline-tivel-helper-sim>:$<TARGET_FILE:tamberline-tivel-helper-sim>>\"")
 find_package(Threads REQUIRED)
-target_link_libraries(tivel_bench PRIVATE Threads::Threads)
+target_link_libraries(tivel_bench PRIVATE tivel_test_kit Threads::Threads)
 add_dependencies(tivel_bench tamberline-tivel-helper tivel_tcp_echo tivel_idle_wait)
 # The simulator's fragment may come later in the include order, so look for it at the end.
 function(tivel_bench_use_sim)

@@ -29,7 +29,10 @@ if(TIVEL_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_custom_target(fuzzers)
   foreach(source IN LISTS TIVEL_FUZZ_SOURCES)
     get_filename_component(name ${source} NAME_WE)
-    add_executable(${name} ${source})
+    # The kit's JSON reader and socket writes, built with the fuzzers' own flags.
+    add_executable(${name} ${source} ${CMAKE_SOURCE_DIR}/tests/support/json_reader.cpp
+                           ${CMAKE_SOURCE_DIR}/tests/support/sockets.cpp)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     # The harness itself (its reference checks) gets no coverage instrumentation: only the
     # helper's code should steer the fuzzer, and the checks run faster without it.
     target_compile_options(${name} PRIVATE ${TIVEL_FUZZ_SANITIZERS})

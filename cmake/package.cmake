@@ -18,16 +18,50 @@ add_custom_command(
 add_custom_target(tivel_man_page ALL DEPENDS ${TIVEL_MAN_PAGE}.gz)
 
 # The usual Debian hardening for the code that ships: stack protector, fortified libc calls (they
-# need optimisation) and a read-only GOT. Sanitizer builds keep their own instrumentation.
+# need optimisation) and a read-only GOT, for the dynamic and the static binary alike. Sanitizer
+# builds keep their own instrumentation.
+set(TIVEL_SHIPPED_BINARIES tamberline-tivel-helper ${TIVEL_STATIC_TARGET})
+list(REMOVE_DUPLICATES TIVEL_SHIPPED_BINARIES)
 if(NOT TIVEL_SANITIZE)
-  foreach(target tivel_core tivel_kernel_linux tamberline-tivel-helper)
+  foreach(target tivel_core tivel_kernel_linux ${TIVEL_SHIPPED_BINARIES})
     target_compile_options(
       ${target}
       PRIVATE -fstack-protector-strong
               $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2>)
   endforeach()
-  target_link_options(tamberline-tivel-helper PRIVATE -Wl,-z,relro -Wl,-z,now)
+  foreach(target ${TIVEL_SHIPPED_BINARIES})
+    target_link_options(${target} PRIVATE -Wl,-z,relro -Wl,-z,now)
+  endforeach()
 endif()
+
+# Reproducible artifacts: the same commit gives the same bytes wherever it is built. Compiled-in
+# paths (__FILE__, debug information) name files relative to the source and build folders, and
+# every time stamp inside the tarball and the .deb is the last commit's time: SOURCE_DATE_EPOCH
+# when the caller sets it, else asked from git, else 0 (a source tree without its history).
+foreach(target tivel_core tivel_kernel_linux ${TIVEL_SHIPPED_BINARIES})
+  target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
+                                           -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+endforeach()
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(TIVEL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+elseif(NOT DEFINED TIVEL_SOURCE_DATE_EPOCH)
+  execute_process(
+    COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
+    OUTPUT_VARIABLE TIVEL_SOURCE_DATE_EPOCH
+    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT TIVEL_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  message(WARNING "No SOURCE_DATE_EPOCH and no git history: artifact time stamps are 0")
+  set(TIVEL_SOURCE_DATE_EPOCH 0)
+endif()
+# Rewritten only when the time changes, so the artifacts that depend on it are made again then.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/source-date-epoch CONTENT "${TIVEL_SOURCE_DATE_EPOCH}\n")
+# CPack reads this file on every run; its DEB generator takes its time stamps from the variable.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake
+     CONTENT "set(ENV{SOURCE_DATE_EPOCH} ${TIVEL_SOURCE_DATE_EPOCH})\n")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
+# The package's file modes do not follow the builder's umask.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack/normalize_modes.cmake)
 
 # `make install` installs exactly these two files (and keeps a list of them for `make uninstall`).
 install(TARGETS tamberline-tivel-helper RUNTIME DESTINATION bin)
@@ -64,8 +98,18 @@ set(TIVEL_DEBIAN_DOC ${CMAKE_BINARY_DIR}/debian-doc)
 set(TIVEL_DEBIAN_DOC_DIR ${TIVEL_DEBIAN_DOC}/share/doc/${PROJECT_NAME})
 file(MAKE_DIRECTORY ${TIVEL_DEBIAN_DOC_DIR})
 configure_file(${CMAKE_SOURCE_DIR}/doc/debian/copyright ${TIVEL_DEBIAN_DOC_DIR}/copyright COPYONLY)
-configure_file(${CMAKE_SOURCE_DIR}/doc/debian/lintian-overrides
-               ${TIVEL_DEBIAN_DOC}/share/lintian/overrides/${PROJECT_NAME} COPYONLY)
+# A static build's package (the arm64 one) holds the static release binary on purpose: the same
+# bytes as the tarball's, for any Debian or derivative of that architecture.
+file(READ ${CMAKE_SOURCE_DIR}/doc/debian/lintian-overrides TIVEL_LINTIAN_OVERRIDES)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                                       ${CMAKE_SOURCE_DIR}/doc/debian/lintian-overrides)
+if(TIVEL_STATIC)
+  string(APPEND TIVEL_LINTIAN_OVERRIDES
+         "# The release binary is linked fully static on purpose, the tarball's own bytes.\n"
+         "${PROJECT_NAME}: statically-linked-binary [usr/bin/${PROJECT_NAME}]\n")
+endif()
+file(CONFIGURE OUTPUT ${TIVEL_DEBIAN_DOC}/share/lintian/overrides/${PROJECT_NAME}
+     CONTENT "${TIVEL_LINTIAN_OVERRIDES}" @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/doc/debian/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
 add_custom_command(
   OUTPUT ${TIVEL_DEBIAN_DOC_DIR}/changelog.gz
@@ -88,10 +132,12 @@ if(NOT TIVEL_SANITIZE)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TIVEL_TARBALL_STAGE}
     COMMAND ${CMAKE_COMMAND} -E copy ${TIVEL_STATIC_BINARY} ${TIVEL_MAN_PAGE}
             ${CMAKE_SOURCE_DIR}/README.md ${TIVEL_TARBALL_STAGE}/
-    COMMAND tar --sort=name --owner=0 --group=0 --numeric-owner
+    COMMAND tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
+            --mtime=@${TIVEL_SOURCE_DATE_EPOCH} --mode=u=rwX,go=rX
             "--use-compress-program=gzip -9 -n" -cf ${TIVEL_TARBALL} -C ${CMAKE_BINARY_DIR}/tarball
             ${PROJECT_NAME}-${PROJECT_VERSION}
     DEPENDS ${TIVEL_STATIC_TARGET} ${TIVEL_MAN_PAGE} ${CMAKE_SOURCE_DIR}/README.md
+            ${CMAKE_BINARY_DIR}/source-date-epoch
     COMMENT "Packing ${TIVEL_TARBALL_STEM}.tar.gz"
     VERBATIM)
   add_custom_target(release_tarball ALL DEPENDS ${TIVEL_TARBALL})
@@ -132,4 +178,19 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/doc/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# A cross build packages for its own architecture, not the build machine's (dpkg's names).
+if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  else()
+    message(FATAL_ERROR "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+endif()
 include(CPack)
+
+# What a release needs built, and nothing else (a cross build makes just this).
+add_custom_target(tivel_release)
+add_dependencies(tivel_release tamberline-tivel-helper tivel_man_page tivel_debian_doc)
+if(TARGET release_tarball)
+  add_dependencies(tivel_release release_tarball)
+endif()

@@ -18,6 +18,10 @@ target_link_libraries(tivel_fake_kernel PUBLIC tivel_core)
 # built-in demo scene). Built for tests, demos and benchmarks; not installed.
 add_executable(tamberline-tivel-helper-sim sim/sim_main.cpp)
 target_link_libraries(tamberline-tivel-helper-sim PRIVATE tivel_fake_kernel tivel_core)
+# Static like the helper in a static build, so an emulator runs it without a foreign sysroot.
+if(TIVEL_STATIC)
+  target_link_options(tamberline-tivel-helper-sim PRIVATE -static)
+endif()
 
 # Link this to learn where the simulator and its scene files are:
 # TIVEL_SIM_PATH (the executable) and TIVEL_SIM_SCENES_DIR (sim/scenes in the source tree).

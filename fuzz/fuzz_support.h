@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/sockets.h"
+
 // Stops the run with a message; libFuzzer saves the input that got here as a crash.
 #define FUZZ_CHECK(condition)                                                            \
   do {                                                                                   \
@@ -101,13 +103,7 @@ inline bool drain(int page_fd, std::string& out) {
 // Writes `length` bytes for the helper to read; the socket buffers of a pair hold far more than
 // one fuzz input, so this never blocks. False when the helper's end is already closed.
 inline bool feed(int page_fd, const uint8_t* bytes, size_t length) {
-  while (length > 0) {
-    ssize_t sent = send(page_fd, bytes, length, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    bytes += sent;
-    length -= static_cast<size_t>(sent);
-  }
-  return true;
+  return write_all(page_fd, bytes, length);
 }
 
 // The helper logs to standard output; a fuzz run would drown in it.

@@ -48,7 +48,7 @@ MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n) {
 }
 
 void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
-                       MineChoice mine) {
+                       MineChoice mine, HexAppender append_hex) {
   bool ie_hidden = n > 0;
   for (int k = 0; k < n && ie_hidden; ++k) ie_hidden = entries[k].ie_len == 0;
 
@@ -69,7 +69,7 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
     if (entry.ie_len > 0) {
       size_t length = static_cast<size_t>(entry.ie_len);
       if (length > sizeof entry.ies) length = sizeof entry.ies;
-      text_append_hex(buffer, entry.ies, length);
+      append_hex(buffer, entry.ies, length);
     }
     text_append(buffer, "\"}", 2);
   }

@@ -18,6 +18,10 @@ inline constexpr int MINE_GUESS_MAX_DB = 7;
 // same-channel entry whose signal is nearest the link's and under MINE_GUESS_MAX_DB away.
 MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n);
 
+// Writes an entry's information elements as hex text: text_append_hex in the helper; the
+// benchmark hands in a naive writer to measure the report against.
+using HexAppender = void (*)(TextBuffer& buffer, const uint8_t* bytes, size_t length);
+
 // Appends the whole scan report for entries[0..n) with `link` and the mine choice.
 void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
-                       MineChoice mine);
+                       MineChoice mine, HexAppender append_hex = text_append_hex);

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "support/helper_process.h"
+#include "support/ws_client.h"
 
 namespace {
 
-const char* kFakeTimeLibrary = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+// Found when the build was configured, on whichever architecture this is; empty when absent.
+const char* kFakeTimeLibrary = TIVEL_FAKETIME_LIBRARY;
 
 // libfaketime keeps a semaphore and a shared counter; a process that creates them itself removes
 // them as it exits, a call the helper's system call filter rightly refuses (it would die by
@@ -57,20 +59,15 @@ HelperOptions fast_clock(const std::string& speed) {
   return options;
 }
 
-// Sends a complete upgrade request from an allowed page and waits for the 101 response.
-int connect_page(int port) {
-  int fd = connect_loopback(port);
-  send_bytes(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                     "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nOrigin: "
-                     "https://tamberline.com\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                     "Sec-WebSocket-Version: 13\r\n\r\n");
-  std::string reply = recv_for(fd, 2000, 129);
-  EXPECT_EQ(reply.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << reply;
-  return fd;
+// Upgrades from an allowed page and expects the 101 response.
+void connect_page(WsClient& page, int port) {
+  ws_connect(page, port, kPageOrigin, 2000);
+  EXPECT_EQ(page.handshake.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << page.handshake;
 }
 
 void require_faketime() {
-  if (access(kFakeTimeLibrary, R_OK) != 0) GTEST_SKIP() << "libfaketime is not installed";
+  if (kFakeTimeLibrary[0] == '\0' || access(kFakeTimeLibrary, R_OK) != 0)
+    GTEST_SKIP() << "libfaketime is not installed";
 }
 
 }  // namespace
@@ -110,31 +107,32 @@ TEST(ExitRules, FourHoursWithAPageConnectedThroughout) {
   require_faketime();
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper, fast_clock("1000")));  // 4 hours in 14.4 s
-  int page = connect_page(helper.port);
+  WsClient page;
+  connect_page(page, helper.port);
   EXPECT_EQ(wait_exit(helper, 40000), 0);
   std::vector<std::string> log = log_messages(helper);
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[log.size() - 3], "Connected to https://tamberline.com.");
   EXPECT_EQ(log[log.size() - 2], "Ran for 4 hours. Exiting; run it again any time.");
   EXPECT_EQ(log[log.size() - 1], "Page disconnected (exit).");
-  close(page);
 }
 
 TEST(ExitRules, PageGoneRuleStartsWhenTheLastPageLeaves) {
   require_faketime();
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper, fast_clock("20")));  // 30 s in 1.5 s
-  int first = connect_page(helper.port);
-  int second = connect_page(helper.port);
-  close(first);
+  WsClient first, second, returning;
+  connect_page(first, helper.port);
+  connect_page(second, helper.port);
+  ws_disconnect(first);
   // One page left: the helper stays well past the 30 seconds.
   EXPECT_FALSE(wait_for_output(helper, "The page closed.", 2500));
-  close(second);
+  ws_disconnect(second);
   // Back within 30 s: the helper keeps running.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  int returning = connect_page(helper.port);
+  connect_page(returning, helper.port);
   EXPECT_FALSE(wait_for_output(helper, "The page closed.", 2500));
-  close(returning);
+  ws_disconnect(returning);
   EXPECT_EQ(wait_exit(helper, 10000), 0);
   std::vector<std::string> log = log_messages(helper);
   ASSERT_GE(log.size(), 2u);

@@ -152,16 +152,13 @@ class Soak : public testing::Test {
                        plain_reply("403 Forbidden", "origin not allowed\n"));
         break;
       case 6: {
-        auto headers = page_headers(port);
-        set_header(headers, "Sec-WebSocket-Version", "8");
-        plain_exchange(http_request(headers),
+        plain_exchange(http_request(page_headers_with(port, "Sec-WebSocket-Version", "8")),
                        plain_reply("400 Bad Request", "bad websocket request\n"));
         break;
       }
       case 7: {
-        auto headers = page_headers(port);
-        set_header(headers, "Host", "example.com");
-        plain_exchange(http_request(headers), plain_reply("403 Forbidden", "wrong host\n"));
+        plain_exchange(http_request(page_headers_with(port, "Host", "example.com")),
+                       plain_reply("403 Forbidden", "wrong host\n"));
         break;
       }
       case 8: {  // connect and leave at once

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The package installs with dpkg into a throwaway root, its postinst gives the binary its file
-# capability, its binary runs from there, its version
-# (control field, --version, manual page) is the one the build's binary reports, and removing it
-# leaves nothing behind.
+# capability, its binary runs from there, its version (control field, --version, manual page) is
+# the one the build's binary reports, its architecture and dependencies are the binary's, and
+# removing it leaves nothing behind. A package for another architecture installs with dpkg's
+# consent and its binary runs through TIVEL_EMULATOR.
 # Usage: check_deb_install.sh DEB_DIR HELPER
 set -euo pipefail
 debs=("$1"/*.deb)
@@ -18,15 +19,28 @@ fail() {
   exit 1
 }
 
-expected=$("$helper" --version)
+run() { ${TIVEL_EMULATOR:+"$TIVEL_EMULATOR"} "$@"; }
+expected=$(run "$helper" --version)
 version=${expected#tamberline-tivel-helper }
 
 [ "$(dpkg-deb -f "$deb" Package)" = tamberline-tivel-helper ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "control Version $(dpkg-deb -f "$deb" Version) is not $version"
+# Dependencies are computed from the binary: the C library for a dynamic one, nothing for a
+# static one.
 depends=$(dpkg-deb -f "$deb" Depends)
-grep -q 'libc6 (>= ' <<<"$depends" || fail "Depends '$depends' was not computed from the binary"
+if readelf -lW "$helper" | grep -qE '^\s+INTERP\s'; then
+  grep -q 'libc6 (>= ' <<<"$depends" || fail "Depends '$depends' was not computed from the binary"
+else
+  [ -z "$depends" ] || fail "a static binary's package depends on '$depends'"
+fi
+case $(readelf -hW "$helper" | sed -n 's/^ *Machine: *//p') in
+  "Advanced Micro Devices X86-64") arch=amd64 ;;
+  AArch64) arch=arm64 ;;
+  *) fail "no Debian architecture known for $helper" ;;
+esac
+[ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "control Architecture $(dpkg-deb -f "$deb" Architecture) is not $arch"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
-[ "$(basename "$deb")" = "tamberline-tivel-helper_${version}_$(dpkg --print-architecture).deb" ] ||
+[ "$(basename "$deb")" = "tamberline-tivel-helper_${version}_${arch}.deb" ] ||
   fail "file name $(basename "$deb")"
 
 root=$(mktemp -d)
@@ -36,6 +50,7 @@ touch "$root/var/lib/dpkg/status"
 # The throwaway root has no libc6 registered; the host's libraries run the binary. It has no
 # shell either, so the postinst runs outside it, told where the root is by DPKG_ROOT.
 dpkg=(dpkg --root="$root" --log=/dev/null --force-depends --force-script-chrootless)
+[ "$arch" = "$(dpkg --print-architecture)" ] || dpkg+=(--force-architecture)
 out=$("${dpkg[@]}" -i "$deb" 2>&1) || fail "dpkg -i: $out"
 # The postinst gave the binary the scan right, so fresh scans need no sudo.
 if command -v setcap >/dev/null; then
@@ -53,7 +68,7 @@ for path in /usr/bin/tamberline-tivel-helper /usr/share/man/man1/tamberline-tive
 done
 [ "$("${dpkg[@]}" -s tamberline-tivel-helper | sed -n 's/^Version: //p')" = "$version" ] || fail "installed version"
 
-installed=$("$root/usr/bin/tamberline-tivel-helper" --version)
+installed=$(run "$root/usr/bin/tamberline-tivel-helper" --version)
 [ "$installed" = "$expected" ] || fail "installed binary says '$installed', build says '$expected'"
 page_version=$(zcat "$root/usr/share/man/man1/tamberline-tivel-helper.1.gz" |
   sed -n 's/^\.TH [^ ]* [^ ]* "[^"]*" "\([^"]*\)".*/\1/p')

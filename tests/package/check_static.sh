@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release tarball holds one folder with the static binary, the manual page and the README;
-# the binary is fully static and stripped, reports the build's version, and serves a page from
-# an empty chroot that holds nothing but itself.
+# the binary is fully static and stripped, built for the architecture the tarball's name says,
+# reports the build's version, and serves a page from an empty chroot that holds nothing but
+# itself (and the emulator, for another architecture's binary: TIVEL_EMULATOR runs the binaries).
 # Usage: check_static.sh TARBALL HELPER MAN_PAGE CHROOT_CLIENT
 set -euo pipefail
 tarball=$1
@@ -13,10 +14,19 @@ fail() {
   exit 1
 }
 
-expected=$("$helper" --version)
+run() { ${TIVEL_EMULATOR:+"$TIVEL_EMULATOR"} "$@"; }
+
+expected=$(run "$helper" --version)
 version=${expected#tamberline-tivel-helper }
 folder=tamberline-tivel-helper-$version
 [[ $(basename "$tarball") == "$folder"-linux-*-static.tar.gz ]] || fail "tarball name $(basename "$tarball")"
+arch=${tarball##*-linux-}
+arch=${arch%-static.tar.gz}
+case $arch in
+  x86_64) machine="Advanced Micro Devices X86-64" ;;
+  aarch64) machine=AArch64 ;;
+  *) fail "unknown architecture $arch in the tarball's name" ;;
+esac
 
 listing=$(tar tzf "$tarball" | sort)
 wanted="$folder/"$'\n'"$folder/README.md"$'\n'"$folder/tamberline-tivel-helper"$'\n'"$folder/tamberline-tivel-helper.1"
@@ -34,9 +44,10 @@ grep -q "not a dynamic executable" <<<"$ldd_out" || fail "ldd says: $ldd_out"
 program_headers=$(readelf -lW "$binary")
 grep -qE '^\s+(INTERP|DYNAMIC)\s' <<<"$program_headers" && fail "binary has INTERP or DYNAMIC segments"
 readelf -SW "$binary" | grep -q '\.symtab' && fail "binary is not stripped"
+readelf -hW "$binary" | grep -qE "^\s+Machine:\s+$machine\$" || fail "binary is not built for $arch"
 
-[ "$("$binary" --version)" = "$expected" ] || fail "static --version says '$("$binary" --version)'"
-echo "static binary: $(stat -c %s "$binary") bytes, not dynamic, stripped, $expected"
+[ "$(run "$binary" --version)" = "$expected" ] || fail "static --version says '$(run "$binary" --version)'"
+echo "static binary: $(stat -c %s "$binary") bytes, $arch, not dynamic, stripped, $expected"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP: the chroot check needs root"

@@ -1,6 +1,8 @@
 // Starts the static helper in an empty chroot that holds nothing but the binary, then talks to it
 // from outside over 127.0.0.1 as the page would: WebSocket upgrade with the page's Host and Origin,
 // a masked {"cmd":"hello"} text frame, the hello reply, a close; finally SIGTERM and exit code 0.
+// A binary for another architecture runs through the (static) emulator that TIVEL_EMULATOR names,
+// copied into the chroot beside it.
 // Usage: node chroot_hello.js STATIC_BINARY VERSION
 'use strict';
 const { spawn } = require('child_process');
@@ -15,6 +17,7 @@ const NAME = 'tamberline-tivel-helper';
 // chroot lives in /usr/sbin, which a non-login root shell may not have on its PATH.
 const CHROOT = fs.existsSync('/usr/sbin/chroot') ? '/usr/sbin/chroot' : 'chroot';
 const ORIGIN = 'https://tamberline.com';
+const EMULATOR = process.env.TIVEL_EMULATOR || '';
 
 function freePort() {
   return new Promise((resolve, reject) => {
@@ -38,7 +41,8 @@ function withTimeout(promise, ms, what) {
 // Starts the helper; resolves once its "Running on" line is out, or with null when the port was
 // taken meanwhile (exit code 1), so the caller can try another.
 function startHelper(root, port) {
-  const child = spawn(CHROOT, [root, `/${NAME}`, '--port', String(port)], {
+  const inside = EMULATOR ? ['/emulator', `/${NAME}`] : [`/${NAME}`];
+  const child = spawn(CHROOT, [root, ...inside, '--port', String(port)], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   child.out = '';
@@ -157,8 +161,12 @@ async function main() {
   try {
     fs.copyFileSync(binary, path.join(root, NAME));
     fs.chmodSync(path.join(root, NAME), 0o755);
-    const held = fs.readdirSync(root);
-    if (held.length !== 1 || held[0] !== NAME) throw new Error(`chroot holds ${held}`);
+    if (EMULATOR) {
+      fs.copyFileSync(EMULATOR, path.join(root, 'emulator'));
+      fs.chmodSync(path.join(root, 'emulator'), 0o755);
+    }
+    const held = fs.readdirSync(root).sort().join(',');
+    if (held !== (EMULATOR ? `emulator,${NAME}` : NAME)) throw new Error(`chroot holds ${held}`);
 
     let port = 0;
     for (let attempt = 0; attempt < 5 && !child; attempt++) {

@@ -26,6 +26,14 @@ LinkInfo connected_link(int channel, int rssi) {
   return link;
 }
 
+// A connected link whose station reported the BSSID 02:00:00:00:00:01.
+LinkInfo link_with_bssid(int channel, int rssi) {
+  LinkInfo link = connected_link(channel, rssi);
+  link.has_bssid = 1;
+  std::memcpy(link.bssid, "\x02\0\0\0\0\x01", 6);
+  return link;
+}
+
 std::string report(const LinkInfo& link, const std::vector<ScanEntry>& entries) {
   TextBuffer buffer{};
   int n = static_cast<int>(entries.size());
@@ -38,9 +46,7 @@ std::string report(const LinkInfo& link, const std::vector<ScanEntry>& entries) 
 }  // namespace
 
 TEST(ChooseMine, FlagStageWinsOverBssidAndTakesTheLastFlagged) {
-  LinkInfo link = connected_link(36, -52);
-  link.has_bssid = 1;
-  std::memcpy(link.bssid, "\x02\0\0\0\0\x01", 6);
+  LinkInfo link = link_with_bssid(36, -52);
   std::vector<ScanEntry> entries{entry("a", -40, 36, 5180), entry("b", -50, 36, 5180),
                                  entry("c", -60, 6, 2437)};
   entries[0].has_bssid = 1;
@@ -53,9 +59,7 @@ TEST(ChooseMine, FlagStageWinsOverBssidAndTakesTheLastFlagged) {
 }
 
 TEST(ChooseMine, BssidStageTakesTheFirstMatch) {
-  LinkInfo link = connected_link(36, -52);
-  link.has_bssid = 1;
-  std::memcpy(link.bssid, "\x02\0\0\0\0\x01", 6);
+  LinkInfo link = link_with_bssid(36, -52);
   std::vector<ScanEntry> entries{entry("a", -40, 36, 5180), entry("b", -52, 36, 5180),
                                  entry("c", -52, 36, 5180)};
   for (int k : {1, 2}) {

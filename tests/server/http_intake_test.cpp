@@ -144,13 +144,9 @@ TEST_F(HttpIntake, PlainRequestGetsTheTextPage) {
 
 TEST_F(HttpIntake, UpgradeMustBeExactlyWebsocket) {
   for (const char* value : {"h2c", "websocket, foo", "foo, websocket", "websocket2", ""}) {
-    std::vector<HttpHeader> headers = page_headers(port);
-    set_header(headers, "Upgrade", value);
-    EXPECT_EQ(exchange(headers), kPlainReply) << value;
+    EXPECT_EQ(exchange(page_headers_with(port, "Upgrade", value)), kPlainReply) << value;
   }
-  std::vector<HttpHeader> headers = page_headers(port);
-  remove_header(headers, "Upgrade");
-  EXPECT_EQ(exchange(headers), kPlainReply);
+  EXPECT_EQ(exchange(page_headers_without(port, "Upgrade")), kPlainReply);
   EXPECT_TRUE(later_messages().empty());
 }
 
@@ -162,13 +158,9 @@ TEST_F(HttpIntake, HostMustNameThisHelperWithItsPort) {
       "127.0.0.1:" + other,    "[::1]:" + p,   "127.0.0.2:" + p, "127.0.0.1:" + p + "/",
       "127.0.0.1:0" + p,       std::string("")};
   for (const std::string& host : hosts) {
-    std::vector<HttpHeader> headers = page_headers(port);
-    set_header(headers, "Host", host);
-    EXPECT_EQ(exchange(headers), kWrongHost) << host;
+    EXPECT_EQ(exchange(page_headers_with(port, "Host", host)), kWrongHost) << host;
   }
-  std::vector<HttpHeader> headers = page_headers(port);
-  remove_header(headers, "Host");
-  EXPECT_EQ(exchange(headers), kWrongHost);
+  EXPECT_EQ(exchange(page_headers_without(port, "Host")), kWrongHost);
   EXPECT_TRUE(later_messages().empty());
 }
 
@@ -231,8 +223,7 @@ TEST_F(HttpIntake, NearMissOriginsAreRefusedAndLogged) {
 }
 
 TEST_F(HttpIntake, MissingOriginIsAnUnknownPage) {
-  std::vector<HttpHeader> headers = page_headers(port);
-  remove_header(headers, "Origin");
+  std::vector<HttpHeader> headers = page_headers_without(port, "Origin");
   EXPECT_EQ(exchange(headers), kOriginNotAllowed);
   // A space before the colon makes it another header name.
   std::string spaced = http_request(headers);
@@ -296,14 +287,11 @@ TEST_F(HttpIntake, DevOriginLongerThan159CharactersNeverMatches) {
 
 TEST_F(HttpIntake, KeyAndVersionAreRequired) {
   for (const char* version : {"8", "13, 8", "8, 13", "130", "1 3", ""}) {
-    std::vector<HttpHeader> headers = page_headers(port);
-    set_header(headers, "Sec-WebSocket-Version", version);
-    EXPECT_EQ(exchange(headers), kBadWebSocket) << version;
+    EXPECT_EQ(exchange(page_headers_with(port, "Sec-WebSocket-Version", version)), kBadWebSocket)
+        << version;
   }
   for (const char* missing : {"Sec-WebSocket-Version", "Sec-WebSocket-Key"}) {
-    std::vector<HttpHeader> headers = page_headers(port);
-    remove_header(headers, missing);
-    EXPECT_EQ(exchange(headers), kBadWebSocket) << missing;
+    EXPECT_EQ(exchange(page_headers_without(port, missing)), kBadWebSocket) << missing;
   }
   EXPECT_TRUE(later_messages().empty());
 }

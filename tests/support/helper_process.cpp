@@ -1,14 +1,12 @@
 #include "support/helper_process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -54,22 +52,42 @@ HelperProcess::~HelperProcess() {
   if (out_fd >= 0) close(out_fd);
 }
 
+pid_t spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    int out_fd, int in_fd) {
+  // Everything the child needs is built before fork, so the child only copies pointers.
+  std::vector<std::string> argv_text = argv;
+  std::vector<std::string> env_text = env;
+  std::vector<char*> args;
+  for (std::string& text : argv_text) args.push_back(text.data());
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (in_fd >= 0) dup2(in_fd, STDIN_FILENO);
+  dup2(out_fd, STDOUT_FILENO);
+  dup2(out_fd, STDERR_FILENO);
+  for (std::string& entry : env_text) putenv(entry.data());
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+std::string binary_path(const char* name, const char* built) {
+  const char* value = getenv(name);
+  return value != nullptr && value[0] != '\0' ? value : built;
+}
+
 bool start_helper(HelperProcess& helper, const HelperOptions& options) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> argv_text{options.path};
-  argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    dup2(pipe_fds[1], STDOUT_FILENO);
-    dup2(pipe_fds[1], STDERR_FILENO);
-    for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> argv;
-    for (std::string& text : argv_text) argv.push_back(text.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+  std::vector<std::string> argv;
+  std::string emulator = binary_path("TIVEL_EMULATOR", "");
+  if (!emulator.empty()) argv.push_back(emulator);
+  argv.push_back(options.path);
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  pid_t pid = spawn_process(argv, options.env, pipe_fds[1]);
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return false;
   }
   close(pipe_fds[1]);
   helper.pid = pid;
@@ -143,73 +161,4 @@ std::vector<std::string> log_messages(const HelperProcess& helper) {
       messages.push_back(line.substr(10));
   }
   return messages;
-}
-
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-int connect_loopback(int port, const char* source) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, source, &local.sin_addr);
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(static_cast<uint16_t>(port));
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool send_bytes(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    done += static_cast<size_t>(sent);
-  }
-  return true;
-}
-
-std::string recv_for(int fd, int timeout_ms, size_t want, bool* closed) {
-  std::string bytes;
-  if (closed != nullptr) *closed = false;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    if (want > 0 && bytes.size() >= want) break;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, remaining_ms(deadline)) <= 0) break;
-    char chunk[65536];
-    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
-    if (got <= 0) {
-      if (closed != nullptr) *closed = true;
-      break;
-    }
-    bytes.append(chunk, static_cast<size_t>(got));
-  }
-  return bytes;
-}
-
-std::string recv_until_closed(int fd, int timeout_ms, bool* closed) {
-  return recv_for(fd, timeout_ms, 0, closed);
-}
-
-bool closed_within(int fd, int timeout_ms) {
-  bool closed = false;
-  std::string bytes = recv_for(fd, timeout_ms, 0, &closed);
-  return closed && bytes.empty();
 }

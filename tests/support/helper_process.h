@@ -7,8 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include "support/sockets.h"
+
 // Test support: runs the real helper binary as a child process, reads its standard output, and
 // talks to it over real loopback sockets.
+//
+// The same suites can run against another build of the binaries (another architecture's, say):
+// TIVEL_HELPER and TIVEL_SIM name the helper and the simulator to run instead of the build's own,
+// and TIVEL_EMULATOR a program that runs them (qemu-user), started as `EMULATOR BINARY ARGS...`.
+// The end-to-end suites (tests/e2e/lib/helper.js) read the same three variables.
 
 struct HelperProcess {
   pid_t pid = -1;
@@ -23,10 +30,13 @@ struct HelperProcess {
   ~HelperProcess();  // kills and reaps a child still running
 };
 
+// The path in the environment variable `name` when it is set and not empty, else `built`.
+std::string binary_path(const char* name, const char* built);
+
 struct HelperOptions {
   std::vector<std::string> args;
   std::vector<std::string> env;  // extra NAME=value entries
-  std::string path = TIVEL_HELPER_PATH;
+  std::string path = binary_path("TIVEL_HELPER", TIVEL_HELPER_PATH);
 };
 
 // Options with just these arguments.
@@ -36,7 +46,13 @@ inline HelperOptions with_args(std::vector<std::string> args) {
   return options;
 }
 
-// Starts the binary. Returns false when fork/exec failed.
+// Starts `argv` (argv[0] looked up on the PATH when it holds no slash) with the NAME=value
+// entries of `env` added, standard output and error on `out_fd`, and standard input on `in_fd`
+// (-1: inherited). The child's pid, or -1 when fork failed; exit status 127 when exec failed.
+pid_t spawn_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    int out_fd, int in_fd = -1);
+
+// Starts the binary (through TIVEL_EMULATOR when that is set). Returns false when fork/exec failed.
 bool start_helper(HelperProcess& helper, const HelperOptions& options);
 
 // Waits for the "Running on" line, then a moment more: the stop signals are handled only from
@@ -61,23 +77,3 @@ int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout
 
 // The log messages seen so far: lines of the form "HH:MM:SS  message", without the time stamp.
 std::vector<std::string> log_messages(const HelperProcess& helper);
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int free_port();
-
-// Connects to 127.0.0.1:port from `source` (another 127.x address to test the peer check).
-// Returns the socket or -1.
-int connect_loopback(int port, const char* source = "127.0.0.1");
-
-// Writes all bytes; false on failure.
-bool send_bytes(int fd, const std::string& bytes);
-
-// Reads whatever arrives within timeout_ms (stops early after a read once `want` bytes are held,
-// when want > 0). Returns the bytes read; sets *closed when the peer closed or reset.
-std::string recv_for(int fd, int timeout_ms, size_t want = 0, bool* closed = nullptr);
-
-// Reads until the peer closes (or timeout_ms passes); returns everything read.
-std::string recv_until_closed(int fd, int timeout_ms, bool* closed = nullptr);
-
-// True when the peer closes or resets the connection within timeout_ms, with nothing read.
-bool closed_within(int fd, int timeout_ms);

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-// Hands every text to a real JSON parser (Node's JSON.parse after a fatal UTF-8 decode, the same
-// checks a browser applies to a text frame) in one run. Returns "" when all are valid JSON in
-// valid UTF-8, else a description of the first that is not. Requires node on the PATH.
+// Checks every text the way a browser treats a text frame it hands to JSON.parse: valid UTF-8,
+// then exactly one valid JSON value (the kit's strict reader). Returns "" when all pass, else a
+// description of the first that does not.
 std::string check_json_texts(const std::vector<std::string>& texts);

@@ -28,10 +28,11 @@ struct SceneFile {
   SceneFile& operator=(const SceneFile&) = delete;
 };
 
-// Options that start the simulator serving the scene file at `scene_path` (empty: the demo).
+// Options that start the simulator (TIVEL_SIM when set) serving the scene file at `scene_path`
+// (empty: the demo).
 inline HelperOptions sim_options(const std::string& scene_path) {
   HelperOptions options;
-  options.path = TIVEL_SIM_PATH;
+  options.path = binary_path("TIVEL_SIM", TIVEL_SIM_PATH);
   options.env.push_back("TIVEL_SIM_SCENE=" + scene_path);
   return options;
 }

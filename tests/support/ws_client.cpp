@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "support/helper_process.h"
+#include "support/sockets.h"
 
 namespace {
 
@@ -69,10 +69,27 @@ void remove_header(std::vector<HttpHeader>& headers, const std::string& name) {
   std::erase_if(headers, [&](const HttpHeader& header) { return header.name == name; });
 }
 
+std::vector<HttpHeader> page_headers_with(int port, const std::string& name,
+                                          const std::string& value) {
+  std::vector<HttpHeader> headers = page_headers(port);
+  set_header(headers, name, value);
+  return headers;
+}
+
+std::vector<HttpHeader> page_headers_without(int port, const std::string& name) {
+  std::vector<HttpHeader> headers = page_headers(port);
+  remove_header(headers, name);
+  return headers;
+}
+
 std::string http_request(const std::vector<HttpHeader>& headers, const std::string& request_line) {
   std::string text = request_line + "\r\n";
   for (const HttpHeader& header : headers) text += header.name + ": " + header.value + "\r\n";
   return text + "\r\n";
+}
+
+std::string page_request(int port, const std::string& origin) {
+  return http_request(page_headers(port, origin));
 }
 
 bool ws_open(WsClient& client, int port) {
@@ -100,8 +117,7 @@ bool ws_handshake(WsClient& client, const std::string& request, int timeout_ms) 
 }
 
 bool ws_connect(WsClient& client, int port, const std::string& origin, int timeout_ms) {
-  return ws_open(client, port) &&
-         ws_handshake(client, http_request(page_headers(port, origin)), timeout_ms);
+  return ws_open(client, port) && ws_handshake(client, page_request(port, origin), timeout_ms);
 }
 
 void ws_disconnect(WsClient& client) {
@@ -149,7 +165,7 @@ std::string close_frame(int status, std::string_view reason) {
 }
 
 bool ws_send(WsClient& client, std::string_view bytes) {
-  return client.fd >= 0 && send_bytes(client.fd, std::string(bytes));
+  return client.fd >= 0 && send_bytes(client.fd, bytes);
 }
 
 bool ws_send_split(WsClient& client, std::string_view bytes, const std::vector<size_t>& sizes,
@@ -163,28 +179,35 @@ bool ws_send_split(WsClient& client, std::string_view bytes, const std::vector<s
   return bytes.empty() || ws_send(client, bytes);
 }
 
-bool parse_server_frame(std::string& bytes, ServerFrame& frame) {
-  if (bytes.size() < 2) return false;
+size_t parse_frame_head(const char* bytes, size_t size, FrameHead& head) {
+  if (size < 2) return 0;
   auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
-  bool masked = (byte(1) & 0x80) != 0;
-  uint64_t length = byte(1) & 0x7F;
-  size_t header = 2;
-  if (length >= 126) {
-    size_t count = length == 126 ? 2 : 8;
-    if (bytes.size() < 2 + count) return false;
-    length = 0;
-    for (size_t i = 0; i < count; ++i) length = length << 8 | byte(2 + i);
-    header += count;
+  head.first_byte = byte(0);
+  head.masked = (byte(1) & 0x80) != 0;
+  head.length = byte(1) & 0x7F;
+  head.header_size = 2;
+  if (head.length >= 126) {
+    size_t count = head.length == 126 ? 2 : 8;
+    if (size < 2 + count) return 0;
+    head.length = 0;
+    for (size_t i = 0; i < count; ++i) head.length = head.length << 8 | byte(2 + i);
+    head.header_size += count;
   }
-  size_t key_size = masked ? 4 : 0;
-  if (bytes.size() < header + key_size || bytes.size() - header - key_size < length) return false;
-  frame.first_byte = byte(0);
-  frame.masked = masked;
-  frame.header_size = header;
-  frame.payload = bytes.substr(header + key_size, length);
-  for (size_t i = 0; masked && i < frame.payload.size(); ++i)
-    frame.payload[i] = static_cast<char>(frame.payload[i] ^ bytes[header + i % 4]);
-  frame.raw = bytes.substr(0, header + key_size + length);
+  size_t taken = head.header_size + (head.masked ? 4 : 0);
+  return size < taken ? 0 : taken;
+}
+
+bool parse_server_frame(std::string& bytes, ServerFrame& frame) {
+  FrameHead head;
+  size_t taken = parse_frame_head(bytes.data(), bytes.size(), head);
+  if (taken == 0 || bytes.size() - taken < head.length) return false;
+  frame.first_byte = head.first_byte;
+  frame.masked = head.masked;
+  frame.header_size = head.header_size;
+  frame.payload = bytes.substr(taken, head.length);
+  for (size_t i = 0; head.masked && i < frame.payload.size(); ++i)
+    frame.payload[i] = static_cast<char>(frame.payload[i] ^ bytes[head.header_size + i % 4]);
+  frame.raw = bytes.substr(0, taken + head.length);
   bytes.erase(0, frame.raw.size());
   return true;
 }

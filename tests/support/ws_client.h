@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-// Test support: a small WebSocket client over real loopback sockets, for talking to the real
-// helper byte by byte. It builds upgrade requests with chosen headers, connects and upgrades,
-// sends client frames of any shape (opcode, flag bits, masking, length form, declared length,
-// split across writes), and reads and parses the helper's frames or its raw bytes. It checks
-// nothing about the helper's answers; the tests do that.
+// Test kit: the one WebSocket client of the tests, the benchmark and the kernel probe, over real
+// loopback sockets, for talking to the real helper byte by byte. It builds upgrade requests with
+// chosen headers, connects and upgrades, sends client frames of any shape (opcode, flag bits,
+// masking, length form, declared length, split across writes), and reads and parses the helper's
+// frames or its raw bytes. It checks nothing about the helper's answers; the tests do that.
 //
 // Typical use:
 //   WsClient page;
@@ -46,9 +46,19 @@ void set_header(std::vector<HttpHeader>& headers, const std::string& name,
 // Removes every header whose name equals `name` exactly.
 void remove_header(std::vector<HttpHeader>& headers, const std::string& name);
 
+// page_headers(port) with header `name` set to `value` (appended when absent).
+std::vector<HttpHeader> page_headers_with(int port, const std::string& name,
+                                          const std::string& value);
+
+// page_headers(port) without header `name`.
+std::vector<HttpHeader> page_headers_without(int port, const std::string& name);
+
 // `request_line` CR LF, then "name: value" CR LF for each header in order, then CR LF.
 std::string http_request(const std::vector<HttpHeader>& headers,
                          const std::string& request_line = "GET / HTTP/1.1");
+
+// The whole upgrade request of a browser page: http_request(page_headers(port, origin)).
+std::string page_request(int port, const std::string& origin = kPageOrigin);
 
 // ---- Connection ----
 
@@ -127,6 +137,18 @@ struct ServerFrame {
   int opcode() const { return first_byte & 0x0F; }
   bool fin() const { return (first_byte & 0x80) != 0; }
 };
+
+// The head of a server frame: what comes before its payload.
+struct FrameHead {
+  uint8_t first_byte = 0;  // FIN, RSV1-3, opcode
+  bool masked = false;
+  size_t header_size = 0;  // 2, 4 or 10 bytes (the masking key not counted)
+  uint64_t length = 0;     // payload bytes that follow the head
+};
+
+// Decodes the frame head at the start of bytes[0, size). Returns the bytes it takes (header plus
+// masking key), or 0 when the head is not complete yet.
+size_t parse_frame_head(const char* bytes, size_t size, FrameHead& head);
 
 // Parses one complete frame at the start of `bytes` and removes it from there. Returns false and
 // leaves `bytes` untouched when the frame is not complete yet.

@@ -5,18 +5,18 @@
 #include <sstream>
 #include <string>
 
-#include "mini_json.h"
+#include "support/json_reader.h"
 #include "wifi/wifi.h"
 #include "wifi_test_support.h"
 
 // Checks against the values of a recordings folder's expected.json.
 
-inline Json load_expected(const std::string& folder) {
+inline JsonValue load_expected(const std::string& folder) {
   std::ifstream in(folder + "/expected.json");
   std::stringstream text;
   text << in.rdbuf();
-  Json json;
-  EXPECT_TRUE(parse_json(text.str(), &json)) << folder;
+  JsonValue json;
+  EXPECT_TRUE(read_json(text.str(), json)) << folder;
   return json;
 }
 
@@ -68,7 +68,7 @@ inline std::map<std::string, int> iw_widths(const std::string& scene_folder) {
 
 // A scan record against one entry of "scan" or "entries_dump_order", and its width against iw's
 // view (`widths`, from iw_widths).
-inline void expect_entry(const ScanEntry& entry, const Json& want,
+inline void expect_entry(const ScanEntry& entry, const JsonValue& want,
                          const std::map<std::string, int>& widths) {
   SCOPED_TRACE(want["bssid"].text);
   EXPECT_EQ(mac_text(entry.bssid), want["bssid"].text);
@@ -85,7 +85,7 @@ inline void expect_entry(const ScanEntry& entry, const Json& want,
 }
 
 // A link against "link"; the BSSID is the station's in every recording.
-inline void expect_link(const LinkInfo& link, const Json& want) {
+inline void expect_link(const LinkInfo& link, const JsonValue& want) {
   EXPECT_EQ(link.connected, want["connected"].boolean ? 1 : 0);
   EXPECT_STREQ(link.iface, want["iface"].text.c_str());
   EXPECT_EQ(hex_of_text(link.ssid), want["ssid_hex"].text);

@@ -56,7 +56,9 @@ class Replay : public WifiTest, public testing::WithParamInterface<const char*> 
     });
   }
 
-  const Json& exchange(int nn) const { return expected_["exchanges"][static_cast<size_t>(nn - 1)]; }
+  const JsonValue& exchange(int nn) const {
+    return expected_["exchanges"][static_cast<size_t>(nn - 1)];
+  }
 
   // Each request the helper sent equals the recorded NN-*-req.bin of its sequence number (less
   // the survey requests before it, which the recorder did not send).
@@ -76,7 +78,7 @@ class Replay : public WifiTest, public testing::WithParamInterface<const char*> 
   }
 
   std::string folder_;
-  Json expected_;
+  JsonValue expected_;
   FakeResponder recordings_;
   std::map<std::string, int> widths_;
 };
@@ -84,7 +86,7 @@ class Replay : public WifiTest, public testing::WithParamInterface<const char*> 
 // Each exchange on its own: request NN sent with sequence number NN, its datagrams walked by the
 // callback the helper uses for it.
 TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
-  for (const Json& want : expected_["exchanges"].items) {
+  for (const JsonValue& want : expected_["exchanges"].items) {
     int nn = want["nn"].as_int();
     const std::string& name = want["name"].text;
     SCOPED_TRACE(std::to_string(nn) + " " + name);
@@ -101,7 +103,7 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
       build_interface_dump_request(&request);
       InterfacePick pick = fresh_interface_pick();
       result = netlink_exchange(request, on_interface, &pick);
-      const Json& chosen = want["pick"];
+      const JsonValue& chosen = want["pick"];
       EXPECT_EQ(pick.ifindex, chosen["ifindex"].as_int());
       EXPECT_STREQ(pick.ifname, chosen["ifname"].text.c_str());
       EXPECT_EQ(pick.has_freq, 1);
@@ -114,7 +116,7 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
       ScanCollector collector{table, kScanCapacity, 0};
       assoc_known = 0;
       result = netlink_exchange(request, on_bss, &collector);
-      const Json& entries = want["entries_dump_order"];
+      const JsonValue& entries = want["entries_dump_order"];
       ASSERT_EQ(static_cast<size_t>(collector.count), entries.items.size());
       for (size_t i = 0; i < entries.items.size(); ++i) expect_entry(table[i], entries[i], widths_);
       EXPECT_EQ(assoc_known, 1);
@@ -124,7 +126,7 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
       build_station_request(&request, 5, bssid);
       StationInfo station{};
       result = netlink_exchange(request, on_station, &station);
-      const Json& sta = want["station"];
+      const JsonValue& sta = want["station"];
       EXPECT_EQ(station.signal_dbm, sta["signal_dbm"].as_int());
       EXPECT_DOUBLE_EQ(station.tx_mbps, sta["tx"]["mbps"].number);
       EXPECT_DOUBLE_EQ(station.rx_mbps, sta["rx"]["mbps"].number);
@@ -169,7 +171,7 @@ TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
             expected_["trigger_result"].as_int() == 0 ? kScanAwaitEvent : kScanDumpNow);
   int count = scan_dump(table, kScanCapacity, msg, sizeof msg);
   ASSERT_EQ(count, expected_["scan_count"].as_int()) << msg;
-  const Json& scan = expected_["scan"];
+  const JsonValue& scan = expected_["scan"];
   ASSERT_EQ(scan.items.size(), static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) expect_entry(table[i], scan[static_cast<size_t>(i)], widths_);
 

@@ -155,7 +155,7 @@ bss bssid=02:00:00:00:02:00 freq=2462 signal=-3000 hidden ie-bytes=144
 station signal=-27 tx-bitrate=60 rx-bitrate=60
 trigger accept
 )");
-  Json expected = load_expected(kFixtures + "/default/root");
+  JsonValue expected = load_expected(kFixtures + "/default/root");
   char msg[200] = {};
   ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   LinkInfo link{};

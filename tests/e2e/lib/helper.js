@@ -22,6 +22,13 @@ function binary(name) {
   return process.env[name] || '';
 }
 
+// TIVEL_EMULATOR, when set, runs the binaries (qemu-user for another architecture's build), as in
+// the C++ test kit: `EMULATOR BINARY ARGS...`.
+function command(path, args) {
+  const emulator = process.env.TIVEL_EMULATOR;
+  return emulator ? [emulator, [path, ...args]] : [path, args];
+}
+
 class Helper {
   constructor(child, port) {
     this.child = child;
@@ -103,7 +110,7 @@ async function startHelper(path, { args = [], env = {}, port } = {}) {
   for (let attempt = 0; attempt < 3; attempt++) {
     const chosen = port ?? (await freePort());
     const portArgs = chosen === 0 ? [] : ['--port', String(chosen)];
-    const child = spawn(path, [...portArgs, ...args], {
+    const child = spawn(...command(path, [...portArgs, ...args]), {
       env: { ...process.env, ...env },
       stdio: ['ignore', 'pipe', 'pipe'],
     });

@@ -1,0 +1,115 @@
+#include "support/sockets.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remaining_ms(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+sockaddr_in loopback_address(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address = loopback_address(0);
+  socklen_t length = sizeof address;
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+int connect_loopback(int port, const char* source) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &local.sin_addr);
+  sockaddr_in remote = loopback_address(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool wait_listening(int port, int timeout_ms) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    int fd = connect_loopback(port);
+    if (fd >= 0) {
+      close(fd);
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+bool write_all(int fd, const void* bytes, size_t length) {
+  const char* next = static_cast<const char*>(bytes);
+  while (length > 0) {
+    ssize_t sent = send(fd, next, length, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    next += sent;
+    length -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool send_bytes(int fd, std::string_view bytes) {
+  return write_all(fd, bytes.data(), bytes.size());
+}
+
+std::string recv_for(int fd, int timeout_ms, size_t want, bool* closed) {
+  std::string bytes;
+  if (closed != nullptr) *closed = false;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (want > 0 && bytes.size() >= want) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, remaining_ms(deadline)) <= 0) break;
+    char chunk[65536];
+    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    if (got <= 0) {
+      if (closed != nullptr) *closed = true;
+      break;
+    }
+    bytes.append(chunk, static_cast<size_t>(got));
+  }
+  return bytes;
+}
+
+std::string recv_until_closed(int fd, int timeout_ms, bool* closed) {
+  return recv_for(fd, timeout_ms, 0, closed);
+}
+
+bool closed_within(int fd, int timeout_ms) {
+  bool closed = false;
+  std::string bytes = recv_for(fd, timeout_ms, 0, &closed);
+  return closed && bytes.empty();
+}
