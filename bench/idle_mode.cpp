@@ -27,12 +27,12 @@ struct IdlePage {
 };
 
 bool open_page(IdlePage& page, int port, bool watch) {
-  if (!wait_until_listening(port, 5000)) return false;
+  if (!wait_listening(port, 5000)) return false;
   page.fd = tcp_connect(port);
   reader_reset(page.reader, page.fd);
   if (page.fd < 0 || !ws_upgrade(page.fd, page.reader, port, kOrigin)) return false;
   if (!watch) return true;
-  std::string frame = client_frame(1, R"({"cmd":"watch","hz":20,"secs":600})");
+  std::string frame = text_frame(R"({"cmd":"watch","hz":20,"secs":600})");
   if (!write_all(page.fd, frame.data(), frame.size())) return false;
   page.drain = std::thread([&page] {
     int opcode = 0;
