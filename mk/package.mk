@@ -54,8 +54,9 @@ package: package-build package-build-aarch64
 	@command -v dpkg-shlibdeps >/dev/null || \
 	  { echo "package: dpkg-shlibdeps is missing (apt-get install dpkg-dev)" >&2; exit 1; }
 	rm -rf $(PACKAGE_DIR)/deb $(PACKAGE_AARCH64_DIR)/deb
-	cd $(PACKAGE_DIR) && cpack -G DEB -B deb >/dev/null
-	cd $(PACKAGE_AARCH64_DIR) && cpack -G DEB -B deb >/dev/null
+	# CPack gives the .deb's own members (control.tar.gz, data.tar.gz) the modes the umask makes.
+	cd $(PACKAGE_DIR) && umask 022 && cpack -G DEB -B deb >/dev/null
+	cd $(PACKAGE_AARCH64_DIR) && umask 022 && cpack -G DEB -B deb >/dev/null
 	bash scripts/make-dist.sh $(DIST_DIR) $(PACKAGE_DIR)/deb/*.deb $(PACKAGE_DIR)/*-static.tar.gz \
 	  $(PACKAGE_AARCH64_DIR)/deb/*.deb $(PACKAGE_AARCH64_DIR)/*-static.tar.gz
 	@ls -l $(DIST_DIR)

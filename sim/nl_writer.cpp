@@ -100,11 +100,10 @@ void NlWriter::raw(std::span<const uint8_t> data) {
   append(bytes, data.data(), data.size());
 }
 
-Bytes done_datagram(uint32_t seq) {
+Bytes done_datagram(uint32_t seq, int32_t code) {
   NlWriter writer;
   writer.begin_message(NLMSG_DONE, NLM_F_MULTI, seq, 0, false);
-  int32_t zero = 0;
-  writer.raw({reinterpret_cast<const uint8_t*>(&zero), sizeof zero});
+  writer.raw({reinterpret_cast<const uint8_t*>(&code), sizeof code});
   writer.end_message();
   return writer.bytes;
 }

@@ -39,8 +39,9 @@ struct NlWriter {
   std::vector<size_t> open_;  // offsets of the open message and nests, innermost last
 };
 
-// An NLMSG_DONE message (flags NLM_F_MULTI, payload the s32 0) as its own datagram.
-Bytes done_datagram(uint32_t seq);
+// An NLMSG_DONE message (flags NLM_F_MULTI, payload the s32 `code`) as its own datagram. The
+// kernel ends a dump that failed part-way with the negated errno here; 0 for a complete dump.
+Bytes done_datagram(uint32_t seq, int32_t code = 0);
 
 // The kernel's NLMSG_ERROR reply to `request`: code 0 (an acknowledgement) echoes only the
 // request's header and carries NLM_F_CAPPED; any other code echoes the whole request.

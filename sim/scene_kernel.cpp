@@ -169,8 +169,14 @@ FakeReply interface_dump(const Scene& scene, const Request& request) {
   return dump_reply(messages, request.seq);
 }
 
-FakeReply scan_dump(const Scene& scene, const Request& request, const Bytes& bytes) {
-  if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+FakeReply scan_dump(const Scene& scene, const Request& request) {
+  // nl80211 looks the interface up inside the dump itself, so an unknown one ends the dump:
+  // NLMSG_DONE carrying -ENODEV rather than an error message.
+  if (interface_by_index(scene, request.ifindex) == nullptr) {
+    FakeReply reply;
+    reply.datagrams.push_back(done_datagram(request.seq, -ENODEV));
+    return reply;
+  }
   std::vector<Bytes> messages;
   uint64_t tsf = 1000000;
   for (const SceneBss& bss : scene.bss) {
@@ -407,7 +413,7 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
       return interface_dump(scene, request);
     case NL80211_CMD_GET_SCAN:
       if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
-      return scan_dump(scene, request, bytes);
+      return scan_dump(scene, request);
     case NL80211_CMD_TRIGGER_SCAN:
       if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
       {

@@ -73,6 +73,22 @@ void install_signals() {
   stop.sa_flags = 0;  // no SA_RESTART: a signal must cut the readiness wait short
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGTERM, &stop, nullptr);
+}
+
+// Opens each of descriptors 0, 1 and 2 that is closed on /dev/null and ignores SIGPIPE.
+void prepare_standard_descriptors() {
+  // A launcher may start the helper with standard input or output closed; the next socket
+  // opened would take that number and receive the log lines meant for the terminal.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened < 0) break;  // no /dev/null (a bare chroot): nothing better to put there
+    if (opened != fd) {
+      (void)dup2(opened, fd);
+      close(opened);
+    }
+  }
+  // A log line written to a closed pipe or a vanished terminal is lost, not fatal.
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -88,6 +104,7 @@ int bind_listener(int port) {
 }
 
 int helper_main(int argc, const char* const* argv) {
+  prepare_standard_descriptors();
   CommandLine line = parse_command_line(argc, argv);
   if (!line.run) return line.exit_code;
   std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);

@@ -1,7 +1,8 @@
 #pragma once
 
-// The whole program: command line, WiFi open, bind, "Running on" line, signals, event loop.
-// Returns the process exit code (0, 1 when no port could be bound, 2 for a bad argument).
+// The whole program: closed standard descriptors put on /dev/null and SIGPIPE ignored, then
+// command line, WiFi open, bind, "Running on" line, stop signals, event loop. Returns the process
+// exit code (0, 1 when no port could be bound, 2 for a bad argument).
 int helper_main(int argc, const char* const* argv);
 
 // Binds a listening TCP socket on 127.0.0.1: `port` alone when it is non-zero, else the first

@@ -78,3 +78,9 @@ void dispatch_command(ConnectionSlot& slot, const char* command_text) {
     send_error_reply(slot, name, "unknown command; this helper only reads WiFi information");
   }
 }
+
+bool command_may_block(const char* command_text) {
+  char name[24];
+  extract_command_name(command_text, name);
+  return std::strcmp(name, "link") == 0 || std::strcmp(name, "scan") == 0;
+}

@@ -7,7 +7,7 @@
 
 namespace {
 
-int find_mine_by_guess(const LinkInfo& link, const ScanEntry* entries, int n) {
+int find_mine_by_signal(const LinkInfo& link, const ScanEntry* entries, int n) {
   int best = -1;
   int best_diff = MINE_GUESS_MAX_DB;
   int ties = 0;
@@ -23,6 +23,20 @@ int find_mine_by_guess(const LinkInfo& link, const ScanEntry* entries, int n) {
     }
   }
   return ties == 0 ? best : -1;
+}
+
+// Without the link's signal there is nothing to compare: the one same-channel entry that carries
+// the link's network name, when exactly one does.
+int find_mine_by_name(const LinkInfo& link, const ScanEntry* entries, int n) {
+  if (link.ssid[0] == '\0') return -1;
+  int found = -1;
+  for (int k = 0; k < n; ++k) {
+    if (entries[k].channel != link.channel || std::strcmp(entries[k].ssid, link.ssid) != 0)
+      continue;
+    if (found >= 0) return -1;
+    found = k;
+  }
+  return found;
 }
 
 }  // namespace
@@ -41,7 +55,8 @@ MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n) {
     }
   }
   if (mine.index < 0 && link.connected != 0 && link.channel != 0 && n > 0) {
-    mine.index = find_mine_by_guess(link, entries, n);
+    mine.index = link.rssi != 0 ? find_mine_by_signal(link, entries, n)
+                                : find_mine_by_name(link, entries, n);
     mine.guess = mine.index >= 0;
   }
   return mine;

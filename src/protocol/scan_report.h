@@ -14,8 +14,9 @@ struct MineChoice {
 inline constexpr int MINE_GUESS_MAX_DB = 7;
 
 // Chooses the mine entry among entries[0..n): the last one the kernel flags as associated, else
-// the first whose BSSID equals the link's, else (connected, on a known channel) the unique
-// same-channel entry whose signal is nearest the link's and under MINE_GUESS_MAX_DB away.
+// the first whose BSSID equals the link's, else (connected, on a known channel) a guess: with the
+// link's signal known, the unique same-channel entry whose signal is nearest it and under
+// MINE_GUESS_MAX_DB away; without it (rssi 0), the unique same-channel entry named as the link.
 MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n);
 
 // Writes an entry's information elements as hex text: text_append_hex in the helper; the

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr size_t kOriginLimit = 159;  // longest Origin value compared; longer ones are refused
+
 char ascii_lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -33,14 +35,15 @@ bool header_name_matches(const char* line, const char* name, size_t name_len) {
   return line[name_len] == ':';
 }
 
-// Copies `text` into `out` (cut to capacity - 1) with every control byte (below 0x20, and 0x7F)
-// written as '?', so a value a client chose cannot move the cursor or retitle the user's
-// terminal when it is logged.
+// Copies `text` into `out` (cut to capacity - 1) with every byte outside printable ASCII
+// (0x20..0x7E) written as '?', so a value a client chose cannot move the cursor or retitle the
+// user's terminal when it is logged: 0x9B alone is a control sequence on terminals that honour
+// 8-bit controls. A browser's Origin is ASCII (host names in punycode), so nothing real is lost.
 void printable_copy(const char* text, char* out, size_t capacity) {
   size_t i = 0;
   for (; text[i] != '\0' && i + 1 < capacity; ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    out[i] = (c < 0x20 || c == 0x7F) ? '?' : text[i];
+    out[i] = (c < 0x20 || c > 0x7E) ? '?' : text[i];
   }
   out[i] = '\0';
 }
@@ -70,7 +73,7 @@ void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   size_t kept = strnlen(origin, sizeof slot.origin - 1);  // cut to 127 characters
   std::memcpy(slot.origin, origin, kept);
   slot.origin[kept] = '\0';
-  char shown[160];
+  char shown[kOriginLimit + 1];
   printable_copy(origin, shown, sizeof shown);
   log_format<256>("Connected to %s.", shown);
 }
@@ -93,10 +96,13 @@ void decide(ConnectionSlot& slot) {
     return;
   }
 
-  char origin[160];
+  // An origin of at most 159 characters is compared. The buffer holds one byte more, so a longer
+  // value is seen as such instead of being cut to pass for an allowed origin it begins with.
+  char origin[kOriginLimit + 2];
   bool has_origin = find_header(slot.request, "Origin", origin, sizeof origin) != nullptr;
-  if (!has_origin || !origin_allowed(origin, dev_origin)) {
-    char shown[160] = "an unknown page";
+  bool fits = has_origin && std::strlen(origin) <= kOriginLimit;
+  if (!fits || !origin_allowed(origin, dev_origin)) {
+    char shown[kOriginLimit + 1] = "an unknown page";
     if (has_origin) printable_copy(origin, shown, sizeof shown);
     log_format<256>("Refused a connection from %s (only Tamberline pages may connect).", shown);
     reply_and_close(slot, "403 Forbidden", "origin not allowed\n", "origin");

@@ -7,8 +7,9 @@
 // Serves one readable slot in the handshake state: gathers the request until its blank line
 // (dropping it without a reply when 8191 bytes come without one), then decides once (Host,
 // Upgrade, Origin, key/version) and either replies and closes the slot or sends the 101 response
-// and sets `upgraded`. Logs refused origins and accepted pages, with control bytes of the logged
-// value shown as '?'. Never touches other slots.
+// and sets `upgraded`. An Origin longer than 159 characters is refused. Logs refused origins and
+// accepted pages (cut to 159 characters), every byte outside 0x20..0x7E shown as '?'. Never
+// touches other slots.
 void http_intake(ConnectionSlot& slot);
 
 // Looks up header `name` (ASCII letters compared case-insensitively, then ':' at once) in the

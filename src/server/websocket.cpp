@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "app/settings.h"
 #include "protocol/dispatch.h"
 #include "server/send_all.h"
 
@@ -16,6 +17,7 @@ constexpr int kOpcodeClose = 8;
 constexpr int kOpcodePing = 9;
 constexpr int kOpcodePong = 10;
 constexpr uint64_t kLargestPayload = 4080;
+constexpr uint64_t kLargestControlPayload = 125;
 
 // The unmasked payload of the frame being handled, NUL-terminated for the dispatcher; also the
 // source of a pong's payload.
@@ -27,6 +29,13 @@ void drop(ConnectionSlot& slot) {
 
 // Acts on one consumed frame. Returns false when the slot was closed.
 bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
+  // A control frame is never fragmented and carries at most 125 bytes; answering one that breaks
+  // that would send a pong the page's side has to reject.
+  const bool control = (first_byte & 0x08) != 0;
+  if (control && (length > kLargestControlPayload || (first_byte & 0x80) == 0)) {
+    drop(slot);
+    return false;
+  }
   switch (first_byte & 0x0F) {
     case kOpcodePing:
       send_frame(slot, kOpcodePong, command_text, length);
@@ -57,10 +66,11 @@ void set_cork(int fd, int on) {
 
 // Handles every complete frame held. While more frames wait behind the one being handled, the
 // socket is corked (*corked set), so the replies to pipelined commands leave together instead of
-// one segment and one wake-up of the page each.
+// one segment and one wake-up of the page each. Once a stop signal has arrived no further frame
+// is handled: the loop's exit rules come first.
 void serve_frames(ConnectionSlot& slot, bool* corked) {
   // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
-  while (slot.frames_len >= 2 && slot.scan_waiting == 0) {
+  while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);
@@ -97,6 +107,11 @@ void serve_frames(ConnectionSlot& slot, bool* corked) {
     if (!*corked && slot.frames_len >= 2) {
       set_cork(slot.fd, 1);
       *corked = true;
+    }
+    // Replies held so far leave before a command that may wait on the kernel for seconds.
+    if (*corked && (first_byte & 0x0F) == kOpcodeText && command_may_block(command_text)) {
+      set_cork(slot.fd, 0);
+      *corked = false;
     }
     if (!handle_frame(slot, first_byte, length)) return;
   }

@@ -14,37 +14,29 @@ namespace {
 
 constexpr char kNoInterface[] = "no WiFi interface found";
 
-// Used only by the association probe of link_query; never reported.
-ScanTable link_scratch_table;
-
 void copy_text(char* out, size_t out_size, const char* text) {
   std::snprintf(out, out_size, "%s", text);
 }
 
+// Runs the family request; the exchange's result, with nl80211_family_id set when it resolved.
+int32_t resolve_family() {
+  NetlinkRequest request;
+  build_family_request(&request);
+  return netlink_exchange(request, on_family, nullptr);
+}
+
 // Runs the interface dump and remembers the chosen interface, even when the dump ended with an
-// error after it was seen. Returns false when the dump failed or found no station interface.
-bool choose_interface(InterfacePick* pick) {
+// error after it was seen. Returns false when the dump failed or found no station interface;
+// *result holds the exchange's result.
+bool choose_interface(InterfacePick* pick, int32_t* result) {
   NetlinkRequest request;
   build_interface_dump_request(&request);
-  int32_t result = netlink_exchange(request, on_interface, pick);
+  *result = netlink_exchange(request, on_interface, pick);
   if (pick->ifindex >= 0) {
     wifi_ifindex = pick->ifindex;
     copy_text(wifi_ifname, sizeof wifi_ifname, pick->ifname);
   }
-  return result >= 0 && pick->ifindex >= 0;
-}
-
-// A multi-link interface names no network: the associated BSS's SSID element does.
-void take_associated_ssid(const ScanCollector& collector, LinkInfo* link) {
-  for (int32_t i = 0; i < collector.count; ++i) {
-    const ScanEntry& entry = collector.entries[i];
-    if (entry.associated != 0 && entry.has_bssid != 0 &&
-        std::memcmp(entry.bssid, assoc_bssid, sizeof assoc_bssid) == 0) {
-      (void)ssid_from_elements(entry.ies, static_cast<size_t>(entry.ie_len), link->ssid,
-                               sizeof link->ssid);
-      return;
-    }
-  }
+  return *result >= 0 && pick->ifindex >= 0;
 }
 
 // The station reply names the link the association uses; its channel replaces that of the
@@ -113,9 +105,7 @@ int32_t width_from_code(int32_t code) {
 }
 
 int wifi_open(char* msg, size_t msg_size) {
-  NetlinkRequest request;
-  build_family_request(&request);
-  int32_t result = netlink_exchange(request, on_family, nullptr);
+  int32_t result = resolve_family();
   if (nl80211_family_id < 0) {
     std::snprintf(msg, msg_size, "nl80211 not available (%s)",
                   result != 0 ? std::strerror(-result) : "no WiFi driver");
@@ -124,16 +114,25 @@ int wifi_open(char* msg, size_t msg_size) {
   // Subscribed now, while start-up may still open sockets; without it scans wait a fixed time.
   (void)scan_events_open();
   InterfacePick pick = fresh_interface_pick();
-  if (!choose_interface(&pick)) {
-    copy_text(msg, msg_size, kNoInterface);
+  if (!choose_interface(&pick, &result)) {
+    // Start-up's log line says why the dump failed; a dump that found no station says no more.
+    if (result < 0) {
+      std::snprintf(msg, msg_size, "%s (%s)", kNoInterface, std::strerror(-result));
+    } else {
+      copy_text(msg, msg_size, kNoInterface);
+    }
     return -1;
   }
   return 0;
 }
 
 int link_query(LinkInfo* link, char* msg, size_t msg_size) {
+  // A driver that loads after start-up (an adapter plugged in, a late module) registers the
+  // family only then: it is looked up again, once per query, until it is known.
+  if (nl80211_family_id < 0) (void)resolve_family();
   InterfacePick pick = fresh_interface_pick();
-  if (nl80211_family_id < 0 || !choose_interface(&pick)) {
+  int32_t result = 0;
+  if (nl80211_family_id < 0 || !choose_interface(&pick, &result)) {
     copy_text(msg, msg_size, kNoInterface);
     return -1;
   }
@@ -146,20 +145,24 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   if (!link->connected) return 0;
   link->noise = link_noise(wifi_ifindex, link->freq_mhz);
 
-  // Association probe: the scan dump marks the BSS the computer is associated with.
+  // Association probe: the scan dump marks the BSS the computer is associated with. Only the
+  // association memory is wanted, so no record is kept.
   assoc_known = 0;
-  ScanCollector collector{link_scratch_table, kScanCapacity, 0};
+  ScanCollector collector{nullptr, 0, 0};
   NetlinkRequest request;
   build_scan_dump_request(&request, wifi_ifindex);
   (void)netlink_exchange(request, on_bss, &collector);
   if (assoc_known == 0) return 0;
   std::memcpy(link->bssid, assoc_bssid, sizeof link->bssid);
   link->has_bssid = 1;
-  if (pick.link_count > 0 && link->ssid[0] == '\0') take_associated_ssid(collector, link);
+  // A multi-link interface names no network: the associated BSS's SSID element does.
+  if (pick.link_count > 0 && link->ssid[0] == '\0') {
+    copy_text(link->ssid, sizeof link->ssid, assoc_ssid);
+  }
 
   StationInfo station{};
   build_station_request(&request, wifi_ifindex, assoc_station_address());
-  int32_t result = netlink_exchange(request, on_station, &station);
+  result = netlink_exchange(request, on_station, &station);
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
   if (result < 0 || station.signal_dbm == 0) return 0;
   link->rssi = station.signal_dbm;

@@ -45,14 +45,28 @@ MessageHeader read_header(const uint8_t* at) {
   return header;
 }
 
-// The code of an NLMSG_ERROR message: the kernel sends 0 or a negated errno. A message too short
-// to hold one, or a value no kernel sends, ends the exchange as an I/O error rather than being
-// taken for success or handed to strerror.
+// A code the kernel sent: 0 or a negated errno. A value no kernel sends ends the exchange as an
+// I/O error rather than being taken for success or handed to strerror.
+int32_t checked_code(int32_t code) {
+  return code > 0 || code < -kLargestErrno ? -EIO : code;
+}
+
+// The code of an NLMSG_ERROR message; one too short to hold it is an I/O error.
 int32_t error_code(const uint8_t* message, uint32_t length) {
   if (length < kMsgHeaderSize + 4) return -EIO;
   int32_t code = 0;
   std::memcpy(&code, message + kMsgHeaderSize, 4);
-  return code > 0 || code < -kLargestErrno ? -EIO : code;
+  return checked_code(code);
+}
+
+// The result of an NLMSG_DONE message: a dump that failed part-way (an interface gone with its
+// adapter) ends with the negated errno as the s32 payload. A payload that is absent or not
+// negative means the dump is complete.
+int32_t done_code(const uint8_t* message, uint32_t length) {
+  if (length < kMsgHeaderSize + 4) return 0;
+  int32_t code = 0;
+  std::memcpy(&code, message + kMsgHeaderSize, 4);
+  return code < 0 ? checked_code(code) : 0;
 }
 
 enum class DatagramEnd { kWaitForMore, kFinal, kExchangeOver };
@@ -66,7 +80,7 @@ DatagramEnd walk_datagram(const uint8_t* bytes, size_t remaining, NetlinkCallbac
     MessageHeader header = read_header(bytes);
     if (header.len < kMsgHeaderSize || header.len > remaining) break;
     if (header.type == nl::kMsgDone) {
-      *result = 0;
+      *result = done_code(bytes, header.len);
       return DatagramEnd::kExchangeOver;
     }
     if (header.type == nl::kMsgError) {

@@ -40,9 +40,10 @@ extern char wifi_ifname[40];                      // name of the chosen interfac
 
 // Sends the first nlmsg_len bytes of `request` on a fresh socket and hands every reply message to
 // `callback` (may be null) until the exchange ends. Returns 0 (end of dump, acknowledgement, or a
-// datagram holding a message without NLM_F_MULTI), the kernel's negative error code, -errno of a
-// failed socket/send/receive (-EAGAIN after 3 s of silence), or -EIO for an empty datagram or an
-// error message that carries no valid code.
+// datagram holding a message without NLM_F_MULTI), the kernel's negative error code (of an error
+// message, or the negative s32 an end-of-dump message carries), -errno of a failed
+// socket/send/receive (-EAGAIN after 3 s of silence), or -EIO for an empty datagram or an error
+// message that carries no valid code.
 int32_t netlink_exchange(const NetlinkRequest& request, NetlinkCallback callback, void* user_data);
 
 // Clears table[0..max_type], then stores each attribute of `bytes[0..length)` whose type (flags

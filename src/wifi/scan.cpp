@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "wifi/ie_width.h"
+#include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/scan_events.h"
@@ -14,6 +15,7 @@ uint8_t assoc_known = 0;
 uint8_t assoc_bssid[6] = {};
 uint8_t assoc_has_mld = 0;
 uint8_t assoc_mld_addr[6] = {};
+char assoc_ssid[33] = {};
 
 const uint8_t* assoc_station_address() {
   return assoc_has_mld == 1 ? assoc_mld_addr : assoc_bssid;
@@ -36,15 +38,20 @@ void take_ssid(ScanEntry* entry) {
   entry->ssid[length] = '\0';
 }
 
-// Strongest first; records of equal signal keep the kernel's order. Records move whole through
+// True when `a` belongs before `b` in a table: stronger, or as strong and earlier in the dump.
+bool ranks_above(int32_t a_signal, int32_t a_order, const ScanEntry& b) {
+  return a_signal > b.signal_dbm || (a_signal == b.signal_dbm && a_order < b.dump_order);
+}
+
+// Strongest first; records of equal signal in the kernel's order. Records move whole through
 // one spare record rather than the stack (each is over 2 KB).
 void sort_strongest_first(ScanEntry* entries, int32_t count) {
   static ScanEntry spare;
   for (int32_t i = 1; i < count; ++i) {
-    if (entries[i - 1].signal_dbm >= entries[i].signal_dbm) continue;
+    if (!ranks_above(entries[i].signal_dbm, entries[i].dump_order, entries[i - 1])) continue;
     spare = entries[i];
     int32_t j = i;
-    while (j > 0 && entries[j - 1].signal_dbm < spare.signal_dbm) {
+    while (j > 0 && ranks_above(spare.signal_dbm, spare.dump_order, entries[j - 1])) {
       entries[j] = entries[j - 1];
       --j;
     }
@@ -52,36 +59,92 @@ void sort_strongest_first(ScanEntry* entries, int32_t count) {
   }
 }
 
+// The record a newcomer may replace in a full table: the lowest-ranked one, passing over
+// associated records while others remain. Also gives the newcomer its dump order, later than any
+// held. -1 for a table without records.
+int32_t weakest_held(const ScanCollector& collector, int32_t* next_order) {
+  int32_t weakest = -1;
+  *next_order = 0;
+  for (int32_t i = 0; i < collector.count; ++i) {
+    const ScanEntry& held = collector.entries[i];
+    if (held.dump_order >= *next_order) *next_order = held.dump_order + 1;
+    if (weakest < 0) {
+      weakest = i;
+      continue;
+    }
+    const ScanEntry& current = collector.entries[weakest];
+    if (held.associated != current.associated) {
+      if (held.associated < current.associated) weakest = i;
+    } else if (ranks_above(current.signal_dbm, current.dump_order, held)) {
+      weakest = i;
+    }
+  }
+  return weakest;
+}
+
+// Where the record just read goes: the next free place, or in a full table the place of the
+// weakest held record when the newcomer outranks it (an associated record outranks any other;
+// among equals the earlier in the dump stays). -1 when it is not kept.
+int32_t place_for(ScanCollector* collector, int32_t signal_dbm, int32_t associated,
+                  int32_t* order) {
+  if (collector->count < collector->capacity) {
+    *order = collector->count;
+    return collector->count++;
+  }
+  int32_t weakest = weakest_held(*collector, order);
+  if (weakest < 0) return -1;
+  const ScanEntry& held = collector->entries[weakest];
+  if (associated != held.associated) return associated > held.associated ? weakest : -1;
+  return ranks_above(signal_dbm, *order, held) ? weakest : -1;
+}
+
 }  // namespace
 
 void on_bss(const NlAttr* const* table, int, void* user_data) {
   ScanCollector* collector = static_cast<ScanCollector*>(user_data);
-  if (table[nl::kAttrBss] == nullptr || collector->count >= collector->capacity) return;
+  if (table[nl::kAttrBss] == nullptr) return;
   const NlAttr* bss[kBssMaxType + 1];
   parse_nested(table[nl::kAttrBss], bss, kBssMaxType);
 
-  ScanEntry* entry = &collector->entries[collector->count++];
+  // The association is read from every record, whether or not the table keeps it.
+  uint8_t bssid[6] = {};
+  const bool has_bssid = attr_mac(bss[nl::kBssBssid], bssid);
+  uint32_t status = 0;
+  const bool associated =
+      attr_u32(bss[nl::kBssStatus], &status) && status == nl::kBssStatusAssociated;
+  // Beacon elements when the kernel has them, else those of the probe response.
+  const NlAttr* ies =
+      bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
+  if (associated && has_bssid) {
+    std::memcpy(assoc_bssid, bssid, sizeof assoc_bssid);
+    assoc_known = 1;
+    assoc_has_mld = attr_mac(bss[nl::kBssMldAddr], assoc_mld_addr) ? 1 : 0;
+    assoc_ssid[0] = '\0';
+    if (ies != nullptr) {
+      (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), assoc_ssid,
+                               sizeof assoc_ssid);
+    }
+  }
+  int32_t signal_mbm = 0;
+  const int32_t signal_dbm = attr_s32(bss[nl::kBssSignalMbm], &signal_mbm) ? signal_mbm / 100 : 0;
+  int32_t order = 0;
+  int32_t place = place_for(collector, signal_dbm, associated ? 1 : 0, &order);
+  if (place < 0) return;
+
+  ScanEntry* entry = &collector->entries[place];
   std::memset(entry, 0, sizeof *entry);
-  if (attr_mac(bss[nl::kBssBssid], entry->bssid)) entry->has_bssid = 1;
+  entry->dump_order = order;
+  entry->signal_dbm = signal_dbm;
+  entry->associated = associated ? 1 : 0;
+  if (has_bssid) {
+    std::memcpy(entry->bssid, bssid, sizeof entry->bssid);
+    entry->has_bssid = 1;
+  }
   uint32_t freq = 0;
   if (attr_u32(bss[nl::kBssFrequency], &freq)) {
     entry->freq_mhz = static_cast<int32_t>(freq);
     entry->channel = channel_from_freq(entry->freq_mhz);
   }
-  int32_t signal_mbm = 0;
-  if (attr_s32(bss[nl::kBssSignalMbm], &signal_mbm)) entry->signal_dbm = signal_mbm / 100;
-  uint32_t status = 0;
-  if (attr_u32(bss[nl::kBssStatus], &status) && status == nl::kBssStatusAssociated) {
-    entry->associated = 1;
-    if (entry->has_bssid) {
-      std::memcpy(assoc_bssid, entry->bssid, sizeof assoc_bssid);
-      assoc_known = 1;
-      assoc_has_mld = attr_mac(bss[nl::kBssMldAddr], assoc_mld_addr) ? 1 : 0;
-    }
-  }
-  // Beacon elements when the kernel has them, else those of the probe response.
-  const NlAttr* ies =
-      bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
   if (ies == nullptr) return;
   size_t copied = std::min(attr_payload_len(ies), kMaxIes);
   if (copied > 0) std::memcpy(entry->ies, attr_payload(ies), copied);

@@ -37,18 +37,21 @@ struct ScanEntry {
   int32_t has_bssid;
   uint8_t ies[2048];
   int32_t ie_len;
+  int32_t dump_order;  // rises with the record's place in the kernel's dump; orders equal signals
 };
 
 inline constexpr int kScanCapacity = 96;
 using ScanTable = ScanEntry[kScanCapacity];
 
 // Resolves the nl80211 family and chooses the station interface. 0 on success; -1 with a
-// NUL-terminated reason in `msg` (cut to msg_size) otherwise, e.g. "nl80211 not available (...)".
+// NUL-terminated reason in `msg` (cut to msg_size) otherwise: "nl80211 not available (...)", or
+// "no WiFi interface found", followed by " (<error text>)" when the interface dump failed.
 int wifi_open(char* msg, size_t msg_size);
 
-// Chooses the interface afresh and reads the association, its station statistics, width and
-// (for a connected interface) the noise floor of its channel.
-// 0 with `link` filled as far as known; -1 with "no WiFi interface found" in `msg`.
+// Resolves the family first when it is not yet known (one request), then chooses the interface
+// afresh and reads the association, its station statistics, width and (for a connected
+// interface) the noise floor of its channel. 0 with `link` filled as far as known; -1 with
+// "no WiFi interface found" in `msg`.
 int link_query(LinkInfo* link, char* msg, size_t msg_size);
 
 // What the caller of scan_trigger waits for before scan_dump.
@@ -71,8 +74,9 @@ int scan_event_socket();
 // ended (results or aborted) or when notifications were lost.
 bool scan_ended();
 
-// Reads up to `capacity` BSS records of the kernel's scan results into `entries`, strongest first
-// (stable). Returns the count, or -1 with a message.
+// Reads the kernel's scan results and keeps the `capacity` strongest BSS records of the dump in
+// `entries` (the associated one always among them), strongest first, equal signals in dump order.
+// Returns the count, or -1 with a message.
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 
 // One station-signal reading of the remembered association. 0 with dBm in *out; -1 (no socket

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,47 @@ TEST(StartupLog, WifiReasonIsLoggedBeforeRunning) {
   std::vector<std::string> log = log_messages(helper);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].rfind("WiFi not available: ", 0), 0u);
+}
+
+// Started with standard output (and input) closed, as some launchers do, the helper opens them
+// on /dev/null before anything else: it stays up, and no socket takes descriptor 1, so no log
+// line reaches a page's connection.
+TEST(StartupLog, ClosedStandardDescriptorsAreNeverTakenBySockets) {
+  const std::string upgraded =
+      "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+  auto request = [](int port, const std::string& origin) {
+    return "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nOrigin: " + origin +
+           "\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  };
+  for (const char* closing : {">&-", "<&- >&-"}) {
+    SCOPED_TRACE(closing);
+    int port = free_port();
+    HelperOptions options;
+    options.path = "/bin/sh";
+    options.args = {"-c", std::string("exec \"$0\" --port \"$1\" ") + closing, TIVEL_HELPER_PATH,
+                    std::to_string(port)};
+    HelperProcess helper;
+    ASSERT_TRUE(start_helper(helper, options));
+    int page = -1;  // no "Running on" line to wait for: it went to /dev/null
+    for (int tries = 0; page < 0 && tries < 100 && helper.exit_code < 0; ++tries) {
+      page = connect_loopback(port);
+      if (page < 0) usleep(50 * 1000);
+    }
+    ASSERT_GE(page, 0) << helper.output;
+    ASSERT_TRUE(send_bytes(page, request(port, "https://tamberline.com")));
+    std::string received = recv_for(page, 2000, upgraded.size());
+
+    int other = connect_loopback(port);
+    ASSERT_TRUE(send_bytes(other, request(port, "https://evil.example")));
+    EXPECT_EQ(recv_until_closed(other, 2000).rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u);
+    close(other);
+    received += recv_for(page, 300);
+    EXPECT_EQ(received, upgraded);
+    EXPECT_EQ(stop_helper(helper, SIGTERM), 0) << helper.output;
+    close(page);
+  }
 }
 
 TEST(DefaultRange, FirstFreePortFromTheBottom) {

@@ -95,6 +95,24 @@ TEST(ChooseMine, GuessTakesTheUniqueNearestSameChannelEntryUnderSevenDb) {
   EXPECT_FALSE(none.guess);
 }
 
+// A link without a BSSID was never asked for its signal (rssi 0): comparing signals with 0 dBm
+// would guess nothing real, so the guess goes by the network's name on the link's channel.
+TEST(ChooseMine, WithoutTheLinksSignalTheGuessGoesByNameOnTheChannel) {
+  LinkInfo link = connected_link(36, 0);
+  std::snprintf(link.ssid, sizeof link.ssid, "Home");
+  auto guess = [&](std::vector<ScanEntry> entries) {
+    return choose_mine(link, entries.data(), static_cast<int>(entries.size()));
+  };
+  MineChoice one = guess(
+      {entry("Home", -70, 6, 2437), entry("Cafe", -3, 36, 5180), entry("Home", -81, 36, 5180)});
+  EXPECT_EQ(one.index, 2);
+  EXPECT_TRUE(one.guess);
+  EXPECT_EQ(guess({entry("Home", -60, 36, 5180), entry("Home", -81, 36, 5180)}).index, -1);
+  EXPECT_EQ(guess({entry("Home2", -60, 36, 5180), entry("home", -1, 36, 5180)}).index, -1);
+  link.ssid[0] = '\0';  // a hidden link names nothing, not the hidden entries
+  EXPECT_EQ(guess({entry("", -60, 36, 5180)}).index, -1);
+}
+
 TEST(ChooseMine, NoGuessWhenNotConnectedOrChannelUnknown) {
   std::vector<ScanEntry> entries{entry("a", -52, 36, 5180)};
   LinkInfo off = connected_link(36, -52);

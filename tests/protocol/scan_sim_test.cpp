@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "support/helper_process.h"
 #include "support/json_check.h"
+#include "support/replies.h"
 #include "support/sim_scene.h"
 #include "support/ws_client.h"
 
@@ -119,32 +123,58 @@ TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
   ASSERT_TRUE(wait_for_output(helper_, "Sent 3 nearby networks to the page.\n", 2000));
 }
 
-TEST_F(ScanSimTest, WithoutAnAssociationTheSignalIsGuessedOnTheSameChannel) {
-  // No station data without an associated record, so the link's signal is 0 dBm and the guess
-  // looks for a same-channel network less than 7 dB from it.
+TEST_F(ScanSimTest, WithoutAnAssociationTheNetworkIsGuessedByNameOnTheSameChannel) {
+  // No station data without an associated record, so the link's signal is unknown (0 dBm): the
+  // guess takes the one network on the link's channel that carries the link's name.
   serve(
       "interface ifindex=3 name=wlan0 freq=2412 width=1 ssid=Lab\n"
-      "bss freq=2412 signal=-900 ssid=Far ies=none beacon-ies=none\n"
-      "bss freq=2437 signal=-100 ssid=Other ies=none beacon-ies=none\n"
-      "bss freq=2412 signal=-300 ssid=Lab ies=none beacon-ies=none\n");
+      "bss freq=2412 signal=-100 ssid=Near ies=none beacon-ies=none\n"
+      "bss freq=2437 signal=-4000 ssid=Lab ies=none\n"
+      "bss freq=2412 signal=-8000 ssid=Lab ies=none\n");
   std::string reply = ask(R"({"cmd":"scan"})");
-  EXPECT_NE(reply.find("\"ieHidden\":true,\"mineGuess\":true,"), std::string::npos) << reply;
-  EXPECT_NE(reply.find("{\"ssid\":\"\",\"rssi\":-3,\"channel\":1,\"freqMHz\":2412,\"widthMHz\":0,"
-                       "\"mine\":true,\"ie\":\"\"}"),
+  EXPECT_NE(reply.find("\"ieHidden\":false,\"mineGuess\":true,"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("{\"ssid\":\"Lab\",\"rssi\":-80,\"channel\":1,\"freqMHz\":2412,"
+                       "\"widthMHz\":20,\"mine\":true,"),
             std::string::npos)
       << reply;
   EXPECT_EQ(reply.find("\"mine\":true"), reply.rfind("\"mine\":true"));
 }
 
-TEST_F(ScanSimTest, TiedGuessesAndSevenDecibelsMarkNothing) {
+TEST_F(ScanSimTest, TwoNetworksWithTheLinksNameOnItsChannelMarkNothing) {
   serve(
       "interface ifindex=3 name=wlan0 freq=2412 width=1 ssid=Lab\n"
-      "bss freq=2412 signal=-200 ssid=A\n"
-      "bss freq=2412 signal=-200 ssid=B\n"
+      "bss freq=2412 signal=-200 ssid=Lab\n"
+      "bss freq=2412 signal=-7000 ssid=Lab\n"
       "bss freq=2412 signal=-700 ssid=C\n");
   std::string reply = ask(R"({"cmd":"scan"})");
   EXPECT_NE(reply.find("\"ieHidden\":false,\"mineGuess\":false,"), std::string::npos) << reply;
   EXPECT_EQ(reply.find("\"mine\":true"), std::string::npos) << reply;
+}
+
+// Crowded air: 137 networks with the computer's own weak and late in the kernel's order. The
+// report lists the 96 strongest with it among them, and the link has its signal.
+TEST_F(ScanSimTest, CrowdedAirKeepsTheOwnNetworkAndItsSignal) {
+  serve(
+      "interface ifindex=3 name=wlan0 freq=5180 width=1 ssid=Home\n"
+      "generate count=136 ie-bytes=64\n"
+      "bss bssid=3c:84:6a:12:34:56 freq=5180 signal=-8000 status=associated ssid=Home\n"
+      "station signal=-17\n");
+  EXPECT_NE(ask(R"({"cmd":"link"})").find("\"rssi\":-17,"), std::string::npos);
+  std::string reply = ask(R"({"cmd":"scan"})");
+  EXPECT_NE(reply.find("\"mineGuess\":false,\"link\":{\"connected\":true,\"iface\":\"wlan0\","
+                       "\"ssid\":\"Home\",\"rssi\":-17,"),
+            std::string::npos)
+      << reply.substr(0, 300);
+  size_t nets = 0;
+  for (size_t at = reply.find("{\"ssid\":"); at != std::string::npos;
+       at = reply.find("{\"ssid\":", at + 1))
+    ++nets;
+  EXPECT_EQ(nets, 96u);
+  EXPECT_NE(reply.find("\"ssid\":\"Home\",\"rssi\":-80,\"channel\":36,\"freqMHz\":5180,"
+                       "\"widthMHz\":20,\"mine\":true,"),
+            std::string::npos);
+  EXPECT_NE(reply.find("\"ssid\":\"Neighbour-095\""), std::string::npos);
+  EXPECT_EQ(reply.find("\"ssid\":\"Neighbour-096\""), std::string::npos);
 }
 
 TEST_F(ScanSimTest, SamplesFollowTheAssociationFoundByLink) {
@@ -163,4 +193,51 @@ TEST_F(ScanSimTest, SamplesFollowTheAssociationFoundByLink) {
   ask(R"({"cmd":"watch","hz":20,"secs":1})");
   ASSERT_TRUE(ws_read_frame(page_, frame));
   EXPECT_NE(frame.payload.find(",\"rssi\":-41}"), std::string::npos) << frame.payload;
+}
+
+// Commands pipelined in one read, served while the scan request's wait blocks the helper.
+class PipelinedSimTest : public ScanSimTest {
+ protected:
+  void SetUp() override {
+    scene_ = std::make_unique<SceneFile>(
+        "scan-wait-ms 400\n"
+        "interface ifindex=3 name=wlan0 freq=2412 width=1 ssid=Lab\n"
+        "bss freq=2412 signal=-4000 ssid=Lab\n");
+    ASSERT_TRUE(start_on_free_port(helper_, sim_options(scene_->path))) << helper_.output;
+    ASSERT_TRUE(ws_connect(page_, helper_.port));
+  }
+};
+
+// Five scans in one read, then Ctrl+C: the scan under way ends, the four behind it never start.
+TEST_F(PipelinedSimTest, StopSignalEndsTheCommandsOfTheRead) {
+  std::string five;
+  for (int i = 0; i < 5; ++i) five += text_frame(R"({"cmd":"scan"})");
+  ASSERT_TRUE(ws_send(page_, five));
+  ASSERT_TRUE(wait_for_output(helper_, "Scanning nearby WiFi...\n", 3000));
+  EXPECT_EQ(stop_helper(helper_, SIGINT), 0);
+  std::vector<std::string> messages = log_messages(helper_);
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Scanning nearby WiFi..."), 1);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[messages.size() - 2], "Stopped.");
+}
+
+// The replies corked to leave together go out before a command that waits on the kernel: the
+// hello answered first does not sit out the cork's 200 ms ceiling. A fault detector, not a speed
+// goal: the best of three tries is far below the ceiling unless the hello is held back.
+TEST_F(PipelinedSimTest, HelloBeforeAScanLeavesBeforeTheScanRuns) {
+  double best_ms = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ws_send(page_, text_frame(R"({"cmd":"hello"})") + text_frame(R"({"cmd":"scan"})")));
+    ServerFrame hello;
+    ASSERT_TRUE(ws_read_frame(page_, hello));
+    best_ms = std::min(
+        best_ms, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
+    EXPECT_EQ(hello.payload, hello_reply(helper_.port));
+    ServerFrame scan;
+    ASSERT_TRUE(ws_read_frame(page_, scan, 5000));
+    EXPECT_TRUE(scan.payload.starts_with(R"({"type":"scan",)")) << scan.payload;
+  }
+  EXPECT_LT(best_ms, 150.0) << "fastest hello reply in ms";
 }

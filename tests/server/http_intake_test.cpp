@@ -254,6 +254,16 @@ TEST_F(HttpIntake, ControlBytesInALoggedOriginAreShownAsQuestionMarks) {
   EXPECT_EQ(helper.output.find('\x7f'), std::string::npos);
 }
 
+// 0x9B alone is a control sequence introducer on terminals that honour 8-bit controls; a
+// browser's Origin is ASCII, so every byte above 0x7E is shown as '?' too.
+TEST_F(HttpIntake, BytesAboveAsciiInALoggedOriginAreShownAsQuestionMarks) {
+  std::string origin =
+      "https://x.example\x9b"
+      "2J\x80\xc3\xa9\xff";
+  EXPECT_EQ(exchange(page_headers(port, origin)), kOriginNotAllowed);
+  EXPECT_EQ(later_messages(), std::vector<std::string>{refused_line("https://x.example?2J????")});
+}
+
 TEST_F(HttpIntake, LoggedOriginIsCutAt159Characters) {
   std::string origin = "https://" + std::string(200, 'o') + ".example";
   EXPECT_EQ(exchange(page_headers(port, origin)), kOriginNotAllowed);
@@ -283,6 +293,20 @@ TEST_F(HttpIntake, DevOriginLongerThan159CharactersNeverMatches) {
   ASSERT_TRUE(start_on_free_port(dev, with_args({"--dev-origin", long_origin})));
   port = dev.port;
   EXPECT_EQ(exchange(page_headers(port, long_origin)), kOriginNotAllowed);
+}
+
+// An Origin longer than the 159 characters compared is refused, not cut to fit: cut, the dev
+// origin followed by ".evil.net" would pass for the dev origin itself.
+TEST_F(HttpIntake, OriginLongerThanItsBufferIsRefused) {
+  std::string dev_origin = "http://" + std::string(144, 'd') + ".example";
+  ASSERT_EQ(dev_origin.size(), 159u);
+  HelperProcess dev;
+  ASSERT_TRUE(start_on_free_port(dev, with_args({"--dev-origin", dev_origin})));
+  port = dev.port;
+  EXPECT_EQ(exchange(page_headers(port, dev_origin + ".evil.net")), kOriginNotAllowed);
+  EXPECT_TRUE(wait_for_output(dev, refused_line(dev_origin) + "\n", 2000));
+  WsClient page;
+  EXPECT_EQ(upgrade(page, page_headers(port, dev_origin)), switching_protocols(kSampleAccept));
 }
 
 TEST_F(HttpIntake, KeyAndVersionAreRequired) {

@@ -171,6 +171,27 @@ TEST_F(WifiExchange, ErrorMidDumpYieldsItsCodeAfterTheEarlierMessagesWereDeliver
   EXPECT_EQ(seen.ifindex, (std::vector<uint32_t>{1, 2, 3}));
 }
 
+// A dump that failed part-way (say, the interface went with its adapter) ends with NLMSG_DONE
+// whose s32 payload is the negated errno: that is the result, after the records delivered.
+TEST_F(WifiExchange, DoneCarryingAnErrorYieldsItsCode) {
+  serve_script({reply_of({datagram_of({{NLM_F_MULTI, 1}}), done_datagram(1, -ENODEV)})});
+  Seen seen;
+  EXPECT_EQ(run_dump(&seen), -ENODEV);
+  EXPECT_EQ(seen.ifindex, std::vector<uint32_t>{1});
+
+  for (int32_t code : {-4096, INT32_MIN}) {
+    serve_script({reply_of({done_datagram(1, code)})});
+    EXPECT_EQ(run_dump(&seen), -EIO) << code;
+  }
+  serve_script({reply_of({done_datagram(1, 7)})});  // no kernel ends a dump so: complete
+  EXPECT_EQ(run_dump(&seen), 0);
+  NlWriter bare;  // a DONE without payload, as some senders write it
+  bare.begin_message(NLMSG_DONE, NLM_F_MULTI, 1, 0, false);
+  bare.end_message();
+  serve_script({reply_of({bare.bytes})});
+  EXPECT_EQ(run_dump(&seen), 0);
+}
+
 TEST_F(WifiExchange, MessageWithoutMultiEndsTheExchangeAfterItsWholeDatagram) {
   serve_script({reply_of({datagram_of({{NLM_F_MULTI, 1}, {0, 2}, {NLM_F_MULTI, 3}}),
                           datagram_of({{NLM_F_MULTI, 4}})})});
