@@ -17,6 +17,10 @@ namespace {
 
 constexpr int kDefaultHz = 10, kLargestHz = 20;
 constexpr int kDefaultSecs = 60, kLargestSecs = 600;
+// Pages whose next sample falls due this close after a tick get that tick's sample. Two pages
+// armed in one pass read the clock a moment apart; without this slack the loop, which wakes at
+// the exact due instant, would take two kernel samples a millisecond apart instead of sharing one.
+constexpr uint64_t kShareWindowMs = 5;
 
 bool streaming(const ConnectionSlot& slot) {
   return slot.upgraded != 0 && slot.watch_hz != 0;
@@ -63,12 +67,13 @@ void live_signal_tick() {
   }
   if (!any_due) return;
 
-  // One kernel request per tick, shared by every page that is due.
+  // One kernel request per tick, shared by every page that is due or nearly due.
   int32_t dbm = 0;
   bool ok = signal_sample(&dbm) == 0;
   for (ConnectionSlot& slot : slots) {
-    if (!streaming(slot) || now < slot.watch_next_ms) continue;
-    if (now >= slot.watch_until_ms) {
+    if (!streaming(slot) || now + kShareWindowMs < slot.watch_next_ms) continue;
+    // A stream ends at its own due instant, even when it shares an earlier page's tick.
+    if (now >= slot.watch_until_ms || slot.watch_next_ms >= slot.watch_until_ms) {
       slot.watch_hz = 0;
       send_stopped(slot);
       continue;
