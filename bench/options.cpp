@@ -14,7 +14,7 @@ void print_usage() {
   std::printf(
       "usage: tivel_bench [run|idle|smoke] [options]\n"
       "  run    the peer table: helper, TCP echo and ws (node), round by round (default)\n"
-      "  idle   the helper's idle cost beside a bare 25 ms wait loop\n"
+      "  idle   the helper's idle cost beside a blocking wait and a 25 ms wait loop\n"
       "  smoke  every peer starts and answers (a few seconds)\n"
       "  --rounds N        rounds of the peer comparison (default 3)\n"
       "  --cpu N           CPU for the client and every server (default: the last; -1: none)\n"

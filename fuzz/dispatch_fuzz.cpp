@@ -3,7 +3,7 @@
 // upgraded slot over a socket pair. After the command, one live-stream tick runs, as the loop
 // runs one after serving the slots. Behind the WiFi source is the stand-in kernel serving the
 // simulator's demo scene (an associated interface, nine networks, one with a name that is not
-// UTF-8, a station with a moving signal), with the scan wait skipped.
+// UTF-8, a station with a moving signal), whose scans end at once.
 //
 // Checked: every frame the helper wrote is one unmasked FIN text frame holding one valid JSON
 // object whose first member is "type"; the reply fits the command name as the page protocol reads
@@ -27,6 +27,7 @@
 #include "json_check.h"
 #include "protocol/dispatch.h"
 #include "protocol/live_stream.h"
+#include "protocol/scan_command.h"
 #include "scene.h"
 #include "scene_kernel.h"
 #include "wifi/wifi.h"
@@ -146,10 +147,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   auto scene = std::make_shared<Scene>();
   std::string error;
   FUZZ_CHECK(parse_scene(demo_scene_text(), scene.get(), &error));
+  scene->scan_wait_ms = 0;  // the scan's end notification comes at once
   fake_kernel_reset();
   fake_kernel_keep_requests(false);
   fake_kernel_set_silence_ms(0);
-  fake_kernel_set_sleep_ms(0);
   fake_kernel_respond(scene_responder(scene));
   char msg[200];
   FUZZ_CHECK(wifi_open(msg, sizeof msg) == 0);
@@ -169,6 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   slot.fd = pair.helper;
   slot.upgraded = 1;
   dispatch_command(slot, text);
+  // A scan waits for the kernel's end notification, as the loop would after serving the slot.
+  for (int i = 0; i < 100000 && slot.scan_waiting != 0; ++i) scan_pass(true);
+  FUZZ_CHECK(slot.scan_waiting == 0);
   FUZZ_CHECK(slot.fd == pair.helper);  // nothing a command says closes the connection
   const int watch_hz = slot.watch_hz;
   live_signal_tick();

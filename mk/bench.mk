@@ -1,7 +1,8 @@
 # Benchmarks; not part of `make test` (only their smoke run is).
 #   make bench        the peer table (helper, TCP echo, npm ws), memory, live stream, then the
 #                     scan-report microbenchmark. Results also land in $(RELEASE_DIR)/bench-*.md.
-#   make bench-idle   the helper's idle cost beside a bare 25 ms wait loop (60 s).
+#   make bench-idle   the helper idle (no page, idle page, 20 Hz stream) beside a blocking wait
+#                     and a 25 ms wait loop, with wake-ups and the exit time after SIGINT (60 s).
 # BENCH_ARGS passes options to the client, e.g. make bench BENCH_ARGS="--rounds 5".
 BENCH_ARGS ?=
 BENCH_CPU = $(shell echo $$(( $$(nproc) - 1 )))

@@ -1,5 +1,8 @@
 #include "fake_kernel.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -22,7 +25,10 @@ struct FakeKernel {
   FakeResponder responder;
   int open_error = 0;
   int silence_ms = -1;
-  int sleep_ms = 0;
+  int events_open_error = 0;
+  int event_fd = -1;  // the timer standing in for the event socket
+  Bytes event;        // the notification it hands out when it fires; empty: none
+  std::chrono::steady_clock::time_point event_due;
   bool keep_requests = true;
   FakeKernelLog log;
   int open_fd = -1;  // the socket of the exchange in progress
@@ -48,6 +54,7 @@ void pause_ms(int ms) {
 void fake_kernel_reset() {
   FakeKernel& k = fake();
   if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
+  if (k.event_fd >= 0) close(k.event_fd);
   k = FakeKernel{};
 }
 void fake_kernel_respond(FakeResponder responder) {
@@ -59,8 +66,8 @@ void fake_kernel_fail_open(int code) {
 void fake_kernel_set_silence_ms(int ms) {
   fake().silence_ms = ms;
 }
-void fake_kernel_set_sleep_ms(int ms) {
-  fake().sleep_ms = ms;
+void fake_kernel_fail_events_open(int code) {
+  fake().events_open_error = code;
 }
 void fake_kernel_keep_requests(bool keep) {
   fake().keep_requests = keep;
@@ -86,6 +93,16 @@ int kernel_send(int fd, const uint8_t* bytes, size_t length) {
   if (k.keep_requests) k.log.requests.push_back(request);
   k.reply = k.responder ? k.responder(request) : FakeReply{};
   k.next_datagram = 0;
+  if (k.reply.event_after_ms >= 0 && k.event_fd >= 0) {
+    k.event = k.reply.event;
+    k.event_due =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(k.reply.event_after_ms);
+    // A zero it_value would disarm the timer: "at once" is one nanosecond.
+    long ns = k.reply.event_after_ms > 0 ? 0 : 1;
+    itimerspec when{
+        {0, 0}, {k.reply.event_after_ms / 1000, (k.reply.event_after_ms % 1000) * 1000000L + ns}};
+    (void)timerfd_settime(k.event_fd, 0, &when, nullptr);
+  }
   return k.reply.send_error;
 }
 
@@ -116,8 +133,25 @@ void kernel_close(int fd) {
   k.buffer = nullptr;
 }
 
-void kernel_sleep_ms(int ms) {
+int kernel_events_open(uint32_t group) {
   FakeKernel& k = fake();
-  k.log.sleeps_ms.push_back(ms);
-  pause_ms(k.sleep_ms >= 0 ? k.sleep_ms : ms);
+  if (k.events_open_error != 0) return k.events_open_error;
+  k.log.event_groups.push_back(group);
+  if (k.event_fd >= 0) close(k.event_fd);
+  k.event_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  return k.event_fd >= 0 ? k.event_fd : -errno;
+}
+
+long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
+  FakeKernel& k = fake();
+  if (fd != k.event_fd || fd < 0) return -EBADF;
+  if (k.event.empty() || std::chrono::steady_clock::now() < k.event_due) return -EAGAIN;
+  // Disarming clears the timer's readiness without a read, which the helper's system call
+  // filter does not allow.
+  itimerspec off{};
+  (void)timerfd_settime(fd, 0, &off, nullptr);
+  size_t size = std::min(k.event.size(), capacity);
+  std::memcpy(buffer, k.event.data(), size);
+  k.event.clear();
+  return static_cast<long>(size);
 }

@@ -6,7 +6,7 @@
 
 #include "nl_writer.h"
 
-// A stand-in for the kernel's generic-netlink socket, linked in place of kernel_port_linux.cpp by
+// A stand-in for the kernel's generic-netlink sockets, linked in place of kernel_port_linux.cpp by
 // the tests and the simulator. Each request the helper sends goes to a responder, which decides
 // the datagrams that the following receives return. Single-threaded, like the helper.
 
@@ -16,21 +16,25 @@ struct FakeReply {
   int after = -EAGAIN;  // once they are used up, each receive returns this: -EAGAIN is silence
                         // (returned after the receive time-out), 0 an empty datagram, else -errno
   int send_error = 0;   // negative: the send itself fails with this code
+  // A notification the request sets off (the end of a scan it started): sent to the event socket
+  // `event_after_ms` after the request; negative: none. It replaces one still pending.
+  Bytes event;
+  int event_after_ms = -1;
 };
 
 using FakeResponder = std::function<FakeReply(const Bytes& request)>;
 
 // Everything the stand-in saw since the last reset.
 struct FakeKernelLog {
-  std::vector<Bytes> requests;  // each request's bytes, as sent
-  std::vector<int> sleeps_ms;   // each wait the helper asked for
-  int opens = 0;                // sockets handed out
+  std::vector<Bytes> requests;         // each request's bytes, as sent
+  std::vector<uint32_t> event_groups;  // each group an event socket was opened for
+  int opens = 0;                       // sockets handed out
   int closes = 0;
   int receive_timeout_ms = 0;  // the time-out asked for by the last open
 };
 
 // Back to the start: no responder (every request meets silence), opens succeed, silence lasts
-// the asked time-out, the helper's waits are recorded but not slept, log cleared.
+// the asked time-out, event sockets open, no notification pending, log cleared.
 void fake_kernel_reset();
 
 // Sets who answers the requests from now on.
@@ -42,8 +46,11 @@ void fake_kernel_fail_open(int code);
 // How long a silent receive waits before -EAGAIN: `ms`, or the asked time-out when negative.
 void fake_kernel_set_silence_ms(int ms);
 
-// How long kernel_sleep_ms really sleeps: `ms`, or as long as asked when negative.
-void fake_kernel_set_sleep_ms(int ms);
+// Makes every event-socket open fail with `code` (a negated errno); 0 lets them succeed again.
+void fake_kernel_fail_events_open(int code);
+
+// The event socket is a real descriptor (a timer) so that the helper's loop can wait on it: it
+// turns readable when a pending notification falls due, and its receive then returns it.
 
 // Whether requests are kept in the log (the simulator turns this off for long runs).
 void fake_kernel_keep_requests(bool keep);

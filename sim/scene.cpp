@@ -551,6 +551,8 @@ void parse_family(Line& line, Scene* scene) {
     scene->family_present = false;
   } else {
     take_number(line, "id", 17, 65535, &scene->family_id);
+    if (line.flag("no-scan-group")) scene->scan_group = 0;
+    take_number(line, "scan-group", 1, 65535, &scene->scan_group);
   }
   line.check_all_used();
 }
@@ -575,6 +577,19 @@ void parse_scan_wait(Line& line, Scene* scene) {
     return;
   }
   scene->scan_wait_ms = static_cast<int>(ms);
+}
+
+void parse_scan_end(Line& line, Scene* scene) {
+  if (line.flag("results")) {
+    scene->scan_end = SceneScanEnd::kResults;
+  } else if (line.flag("aborted")) {
+    scene->scan_end = SceneScanEnd::kAborted;
+  } else if (line.flag("never")) {
+    scene->scan_end = SceneScanEnd::kNever;
+  } else {
+    line.fail("scan-end needs results, aborted or never");
+  }
+  line.check_all_used();
 }
 
 }  // namespace
@@ -615,6 +630,8 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_trigger(line, scene);
     } else if (d == "scan-wait-ms") {
       parse_scan_wait(line, scene);
+    } else if (d == "scan-end") {
+      parse_scan_end(line, scene);
     } else if (d == "interface") {
       parse_interface(line, scene);
     } else if (d == "bss") {

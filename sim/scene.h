@@ -90,12 +90,17 @@ struct SceneFault {
   int32_t error = 0;    // otherwise the kernel's error code
 };
 
+// How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, or no notification.
+enum class SceneScanEnd { kResults, kAborted, kNever };
+
 struct Scene {
   std::string name = "unnamed";
   bool family_present = true;  // false: resolving "nl80211" fails with ENOENT
   uint16_t family_id = 32;
+  uint32_t scan_group = 10;    // id of the "scan" multicast group; 0: the reply lists none
   int32_t trigger_result = 0;  // 0 accepts the scan request, -EPERM refuses it
-  int scan_wait_ms = -1;       // how long an accepted trigger's wait really lasts; -1: as asked
+  int scan_wait_ms = 4000;     // how long a scan runs (accepted, or busy) before its notification
+  SceneScanEnd scan_end = SceneScanEnd::kResults;
   std::vector<SceneInterface> interfaces;
   std::vector<SceneBss> bss;
   SceneStation station;

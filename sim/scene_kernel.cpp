@@ -94,6 +94,19 @@ FakeReply family_reply(const Scene& scene, const Request& request, const Bytes& 
   writer.put_u32(CTRL_ATTR_VERSION, 1);
   writer.put_u32(CTRL_ATTR_HDRSIZE, 0);
   writer.put_u32(CTRL_ATTR_MAXATTR, NL80211_ATTR_MAX);
+  if (scene.scan_group != 0) {
+    // nl80211's groups in the kernel's order, numbered around the scene's "scan" id.
+    static constexpr const char* kGroups[] = {"config", "scan", "regulatory", "mlme",
+                                              "vendor", "nan",  "testmode"};
+    writer.begin_nest(CTRL_ATTR_MCAST_GROUPS);
+    for (uint16_t i = 0; i < 7; ++i) {
+      writer.begin_nest(static_cast<uint16_t>(i + 1));
+      writer.put_u32(CTRL_ATTR_MCAST_GRP_ID, scene.scan_group + i - 1);
+      writer.put_string(CTRL_ATTR_MCAST_GRP_NAME, kGroups[i]);
+      writer.end_nest();
+    }
+    writer.end_nest();
+  }
   writer.end_message();
   FakeReply reply;
   reply.datagrams.push_back(writer.bytes);
@@ -354,6 +367,21 @@ const char* request_name(const Request& request) {
   }
 }
 
+// The notification a scan's end sends to the "scan" group: the command, the radio, the interface
+// and its wireless-device id, as nl80211_send_scan_msg writes them.
+Bytes scan_end_event(const Scene& scene, std::optional<uint32_t> ifindex) {
+  const SceneInterface* iface = interface_by_index(scene, ifindex);
+  NlWriter writer;
+  uint8_t cmd = scene.scan_end == SceneScanEnd::kAborted ? NL80211_CMD_SCAN_ABORTED
+                                                         : NL80211_CMD_NEW_SCAN_RESULTS;
+  writer.begin_message(scene.family_id, 0, 0, cmd);
+  writer.put_u32(NL80211_ATTR_WIPHY, iface != nullptr ? iface->wiphy : 0);
+  writer.put_u32(NL80211_ATTR_IFINDEX, ifindex.value_or(0));
+  writer.put_u64(NL80211_ATTR_WDEV, uint64_t{1} + ifindex.value_or(0));
+  writer.end_message();
+  return writer.bytes;
+}
+
 }  // namespace
 
 int station_signal_at(const SceneStation& station, uint64_t now_ms) {
@@ -388,10 +416,18 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
       return scan_dump(scene, request);
     case NL80211_CMD_TRIGGER_SCAN:
       if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
-      if (scene.trigger_result != 0 || (request.flags & NLM_F_ACK) != 0) {
-        return error_reply(scene.trigger_result, bytes);
+      {
+        FakeReply reply = (scene.trigger_result != 0 || (request.flags & NLM_F_ACK) != 0)
+                              ? error_reply(scene.trigger_result, bytes)
+                              : FakeReply{};  // accepted, no acknowledgement asked for: silence
+        // The scan this request started, or the one already running, ends after the scene's time.
+        bool scanning = scene.trigger_result == 0 || scene.trigger_result == -EBUSY;
+        if (scanning && scene.scan_end != SceneScanEnd::kNever && scene.scan_group != 0) {
+          reply.event = scan_end_event(scene, request.ifindex);
+          reply.event_after_ms = scene.scan_wait_ms;
+        }
+        return reply;
       }
-      return FakeReply{};  // accepted without an acknowledgement asked for: nothing is sent
     case NL80211_CMD_GET_STATION:
       return station_reply(scene, request, bytes, now_ms);
     case NL80211_CMD_GET_SURVEY:

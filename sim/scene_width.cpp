@@ -1,12 +1,8 @@
 #include "scene_width.h"
 
-namespace {
+#include "wifi/ie_width.h"
 
-constexpr uint8_t kHtOperation = 61;
-constexpr uint8_t kVhtOperation = 192;
-constexpr uint8_t kExtension = 255;
-constexpr uint8_t kExtHeOperation = 36;
-constexpr uint8_t kExtEhtOperation = 106;
+namespace {
 
 void add(Bytes& out, uint8_t id, const Bytes& body) {
   out.push_back(id);

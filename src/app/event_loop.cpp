@@ -8,15 +8,19 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/slots.h"
 #include "protocol/dispatch.h"
 #include "protocol/live_stream.h"
+#include "protocol/scan_command.h"
 #include "server/http_intake.h"
 #include "server/send_all.h"
 #include "server/websocket.h"
+#include "wifi/wifi.h"
 
 int page_seen = 0;
 
@@ -79,10 +83,10 @@ void accept_one(int listen_fd) {
   free_slot->accepted_ms = monotonic_ms();
 }
 
-// Reads what an upgraded slot's page sent and hands each whole text message to the dispatcher, in
-// order; the replies to messages that came together leave together.
-void serve_page(ConnectionSlot& slot) {
-  if (!ws_receive(slot)) return;
+// Hands each whole text message the slot holds to the dispatcher, in order; the replies to
+// messages that came together leave together. A command that leaves the slot waiting for its scan
+// ends the walk, and the frames behind it stay held until the scan's reply went out.
+void serve_held(ConnectionSlot& slot) {
   FrameWalk walk{};
   while (const char* text = ws_next_text(slot, walk)) {
     // Replies held so far leave before a command that may wait on the kernel for seconds.
@@ -90,6 +94,42 @@ void serve_page(ConnectionSlot& slot) {
     dispatch_command(slot, text);
   }
   ws_uncork(slot, walk);
+}
+
+// Reads what an upgraded slot's page sent and serves the whole messages it completed.
+void serve_page(ConnectionSlot& slot) {
+  if (ws_receive(slot)) serve_held(slot);
+}
+
+// The earliest instant at which a pass has work to do even if no socket becomes ready: a
+// handshake passing its limit, a stream's next sample, a scan's wait running out, or an exit rule
+// coming true. Each limit
+// holds once `now - since > limit`, so it falls due one millisecond after the limit itself.
+uint64_t next_due_ms(bool page_connected) {
+  uint64_t due = live_next_due_ms();
+  if (scan_due_ms() < due) due = scan_due_ms();
+  auto consider = [&due](uint64_t at) {
+    if (at < due) due = at;
+  };
+  for (const ConnectionSlot& slot : slots) {
+    if (slot.fd != -1 && slot.upgraded == 0) consider(slot.accepted_ms + kHandshakeLimitMs + 1);
+  }
+  if (page_seen == 0) consider(start_ms + kNoPageLimitMs + 1);
+  if (page_seen == 1 && !page_connected) consider(last_page_ms + kPageGoneLimitMs + 1);
+  consider(start_ms + kRunLimitMs + 1);
+  return due;
+}
+
+// The readiness wait until `due`, in whole milliseconds. `now` is truncated to the millisecond,
+// so the true time is at or past it and the wait, counted from there, never ends before `due`
+// (poll itself never returns early); no pass runs a millisecond early only to wait again.
+int wait_until_ms(uint64_t now, uint64_t due) {
+  if (due <= now) return 0;
+  uint64_t wait = due - now;
+  // Without the wake-up pipe a stop signal landing between the exit check and poll would go
+  // unseen until the wait ends; keep that wait short.
+  if (stop_wake_fd < 0 && wait > kUnwokenWaitMs) wait = kUnwokenWaitMs;
+  return wait > INT32_MAX ? INT32_MAX : static_cast<int>(wait);
 }
 
 }  // namespace
@@ -105,17 +145,25 @@ int run_event_loop(int listen_fd) {
     if (reason != nullptr) break;
 
     // poll has no descriptor-number ceiling, unlike a fixed select set.
-    pollfd watched[1 + kSlotCount];
+    pollfd watched[3 + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = 0;
     watched[count++] = {listen_fd, POLLIN, 0};
+    // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
+    // drained, as the next pass ends the loop.
+    watched[count++] = {stop_wake_fd, POLLIN, 0};
+    watched[count++] = {scan_event_socket(), POLLIN, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
-      if (slots[i].fd == -1) continue;
+      // A slot waiting for its scan is not read: its next commands wait behind the report.
+      if (slots[i].fd == -1 || slots[i].scan_waiting != 0) continue;
       slot_entry[i] = static_cast<int>(count);
       watched[count++] = {slots[i].fd, POLLIN, 0};
     }
-    if (poll(watched, count, live_wait_ms(now, kReadinessWaitMs)) < 0) continue;
+    if (poll(watched, count, wait_until_ms(now, next_due_ms(page_connected))) < 0) continue;
+    // The pages were connected all through the wait: a page that leaves now starts the page-gone
+    // rule from here, not from before the wait.
+    if (page_connected) last_page_ms = monotonic_ms();
 
     if (watched[0].revents != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {
@@ -129,6 +177,11 @@ int run_event_loop(int listen_fd) {
       } else {
         serve_page(slot);
       }
+    }
+    const uint32_t answered = scan_pass(watched[2].revents != 0);
+    for (size_t i = 0; i < kSlotCount; ++i) {
+      if ((answered >> i & 1u) != 0 && slots[i].fd != -1 && slots[i].scan_waiting == 0)
+        serve_held(slots[i]);
     }
     live_signal_tick();
   }

@@ -27,8 +27,17 @@ namespace {
 // Builds whose runtime makes calls of its own (sanitizers, valgrind) leave the filter out.
 constexpr bool kSyscallFilter = TIVEL_SYSCALL_FILTER != 0;
 
+int stop_wake_write_fd = -1;
+
+// The loop may block for minutes; a signal that lands after its exit check but before it blocks
+// would otherwise wait that long. The byte makes the wait return at once whenever it lands.
 void on_stop_signal(int signal_number) {
   stop_flag = signal_number;
+  if (stop_wake_write_fd < 0) return;
+  int saved_errno = errno;
+  static constexpr char kByte = 1;
+  (void)!write(stop_wake_write_fd, &kByte, 1);  // non-blocking: a full pipe already wakes
+  errno = saved_errno;
 }
 
 int try_bind(int32_t port) {
@@ -48,6 +57,11 @@ int try_bind(int32_t port) {
 }
 
 void install_signals() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+    stop_wake_fd = ends[0];
+    stop_wake_write_fd = ends[1];
+  }
   struct sigaction stop {};
   stop.sa_handler = on_stop_signal;
   sigemptyset(&stop.sa_mask);

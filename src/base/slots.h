@@ -21,6 +21,7 @@ struct ConnectionSlot {
   uint64_t watch_next_ms;        // monotonic_ms at which the next sample is due
   char origin[kOriginCapacity];  // accepted page origin, cut to 127 characters
   uint64_t accepted_ms;          // monotonic_ms of the accept
+  int32_t scan_waiting;          // 1 while its scan command waits for the kernel's scan to end
 };
 
 // The table of the four slots, always walked from index 0 to 3.

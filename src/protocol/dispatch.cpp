@@ -6,7 +6,7 @@
 #include "protocol/live_stream.h"
 #include "protocol/platform.h"
 #include "protocol/replies.h"
-#include "protocol/scan_report.h"
+#include "protocol/scan_command.h"
 #include "version.h"
 #include "wifi/wifi.h"
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,10 @@ namespace {
 
 constexpr int kDefaultHz = 10, kLargestHz = 20;
 constexpr int kDefaultSecs = 60, kLargestSecs = 600;
+// Pages whose next sample falls due this close after a tick get that tick's sample. Two pages
+// armed in one pass read the clock a moment apart; without this slack the loop, which wakes at
+// the exact due instant, would take two kernel samples a millisecond apart instead of sharing one.
+constexpr uint64_t kShareWindowMs = 5;
 
 bool streaming(const ConnectionSlot& slot) {
   return slot.upgraded != 0 && slot.watch_hz != 0;
@@ -62,19 +67,21 @@ void live_signal_tick() {
   }
   if (!any_due) return;
 
-  // One kernel request per tick, shared by every page that is due.
+  // One kernel request per tick, shared by every page that is due or nearly due.
   int32_t dbm = 0;
   bool ok = signal_sample(&dbm) == 0;
   for (ConnectionSlot& slot : slots) {
-    if (!streaming(slot) || now < slot.watch_next_ms) continue;
-    if (now >= slot.watch_until_ms) {
+    if (!streaming(slot) || now + kShareWindowMs < slot.watch_next_ms) continue;
+    // A stream ends at its own due instant, even when it shares an earlier page's tick.
+    if (now >= slot.watch_until_ms || slot.watch_next_ms >= slot.watch_until_ms) {
       slot.watch_hz = 0;
       send_stopped(slot);
       continue;
     }
-    // Counting from the due instant keeps the average rate; never earlier than now avoids bursts.
+    // Counting from the due instant keeps the average rate; a late sample puts the next one at
+    // least a millisecond later, so there is no burst and no two samples share a time stamp.
     uint64_t next = slot.watch_next_ms + 1000u / static_cast<uint64_t>(slot.watch_hz);
-    slot.watch_next_ms = next > now ? next : now;
+    slot.watch_next_ms = next > now ? next : now + 1;
     unsigned long long t = now - start_ms;
     TextBuffer buffer{};
     if (ok) {
@@ -86,12 +93,10 @@ void live_signal_tick() {
   }
 }
 
-int live_wait_ms(uint64_t now, int longest) {
-  uint64_t wait = static_cast<uint64_t>(longest);
+uint64_t live_next_due_ms() {
+  uint64_t due = UINT64_MAX;
   for (const ConnectionSlot& slot : slots) {
-    if (!streaming(slot)) continue;
-    uint64_t until = slot.watch_next_ms > now ? slot.watch_next_ms - now : 0;
-    if (until < wait) wait = until;
+    if (streaming(slot) && slot.watch_next_ms < due) due = slot.watch_next_ms;
   }
-  return static_cast<int>(wait);
+  return due;
 }

@@ -16,6 +16,6 @@ int read_watch_number(const char* command_text, const char* key, int fallback, i
 // the end-of-stream message) to every due slot.
 void live_signal_tick();
 
-// How long the readiness wait may last at `now`: `longest`, or less when a stream's next sample
-// falls due sooner, so samples leave on time instead of up to one wait late.
-int live_wait_ms(uint64_t now, int longest);
+// The monotonic_ms at which the next sample of any live stream falls due (the earliest over the
+// streaming slots), or UINT64_MAX when no slot streams.
+uint64_t live_next_due_ms();

@@ -3,14 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/log.h"
 #include "protocol/replies.h"
 
 namespace {
-
-// The scan command's table lives for the whole run: 96 records of 2 KiB each are too large for
-// the stack and are never allocated per reply.
-ScanTable scan_table;
 
 int find_mine_by_signal(const LinkInfo& link, const ScanEntry* entries, int n) {
   int best = -1;
@@ -94,22 +89,4 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
     text_append_literal(buffer, "\"}");
   }
   text_append_literal(buffer, "]}");
-}
-
-void handle_scan(ConnectionSlot& slot) {
-  LinkInfo link{};
-  char msg[200] = {};
-  (void)link_query(&link, msg, sizeof msg);
-  msg[0] = '\0';
-  log_line("Scanning nearby WiFi...");
-  int n = scan_dump(scan_table, kScanCapacity, msg, sizeof msg);
-  if (n < 0) {
-    send_error_reply(slot, "scan", msg);
-    return;
-  }
-  MineChoice mine = choose_mine(link, scan_table, n);
-  TextBuffer buffer{};
-  write_scan_report(buffer, link, scan_table, n, mine);
-  text_send(slot, buffer);
-  log_format<120>("Sent %d nearby networks to the page.", n);
 }

@@ -26,7 +26,3 @@ using HexAppender = void (*)(TextBuffer& buffer, const uint8_t* bytes, size_t le
 // Appends the whole scan report for entries[0..n) with `link` and the mine choice.
 void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
                        MineChoice mine, HexAppender append_hex = text_append_hex);
-
-// The scan command: reads the link, scans, and sends the report (or the scan error) on the slot,
-// logging "Scanning nearby WiFi..." before and "Sent %d nearby networks to the page." after.
-void handle_scan(ConnectionSlot& slot);

@@ -70,7 +70,8 @@ bool ws_receive(ConnectionSlot& slot) {
 }
 
 const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
-  while (slot.frames_len >= 2 && stop_flag == 0) {
+  // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
+  while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);

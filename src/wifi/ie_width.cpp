@@ -4,12 +4,6 @@
 
 namespace {
 
-constexpr uint8_t kHtOperation = 61;
-constexpr uint8_t kVhtOperation = 192;
-constexpr uint8_t kExtension = 255;
-constexpr uint8_t kExtHeOperation = 36;
-constexpr uint8_t kExtEhtOperation = 106;
-
 // HT operation: primary channel, then secondary channel offset (bits 0-1: 1 above, 3 below) and
 // STA channel width (bit 2: any width allowed).
 int32_t ht_width(const uint8_t* body, size_t size) {

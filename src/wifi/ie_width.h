@@ -3,7 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 
-// The channel width a BSS announces in its information elements (802.11 element IDs).
+// The channel width a BSS announces in its information elements.
+
+// 802.11 element IDs of the operation elements that announce a width (HE and EHT operation are
+// extension elements: ID 255, then the extension ID).
+constexpr uint8_t kHtOperation = 61;
+constexpr uint8_t kVhtOperation = 192;
+constexpr uint8_t kExtension = 255;
+constexpr uint8_t kExtHeOperation = 36;
+constexpr uint8_t kExtEhtOperation = 106;
 
 // The widest width in MHz that the elements `ies[0..length)` announce: EHT operation (with its
 // operation information), HE operation's 6 GHz information, VHT operation (width 1 is 80, 160

@@ -6,6 +6,7 @@
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/scan.h"
+#include "wifi/scan_events.h"
 #include "wifi/station.h"
 #include "wifi/survey.h"
 
@@ -60,6 +61,7 @@ InterfacePick fresh_interface_pick() {
 void on_family(const NlAttr* const* table, int, void*) {
   uint16_t id = 0;
   if (attr_u16(table[nl::kCtrlAttrFamilyId], &id)) nl80211_family_id = id;
+  on_family_groups(table, kAttrTableMaxType, nullptr);
 }
 
 void on_interface(const NlAttr* const* table, int, void* user_data) {
@@ -109,6 +111,8 @@ int wifi_open(char* msg, size_t msg_size) {
                   result != 0 ? std::strerror(-result) : "no WiFi driver");
     return -1;
   }
+  // Subscribed now, while start-up may still open sockets; without it scans wait a fixed time.
+  (void)scan_events_open();
   InterfacePick pick = fresh_interface_pick();
   if (!choose_interface(&pick, &result)) {
     // Start-up's log line says why the dump failed; a dump that found no station says no more.

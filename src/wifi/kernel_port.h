@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// The only place the WiFi source touches the kernel: one generic-netlink socket per exchange.
+// The only place the WiFi source touches the kernel: one generic-netlink socket per exchange, and
+// one more that receives the scan notifications.
 // kernel_port_linux.cpp implements it with real sockets; tests and the simulator link a stand-in
 // instead. Every failure is a negated errno value.
 
@@ -21,6 +22,11 @@ long kernel_recv(int fd, uint8_t* buffer, size_t capacity);
 // Closes a descriptor returned by kernel_open.
 void kernel_close(int fd);
 
-// Blocks the calling thread for `ms` milliseconds (the wait for a scan the kernel accepted); a
-// signal may end it early.
-void kernel_sleep_ms(int ms);
+// Opens a non-blocking AF_NETLINK/NETLINK_GENERIC socket (close-on-exec, bound) subscribed to the
+// multicast `group`. Returns the descriptor (it can be polled), or -errno.
+int kernel_events_open(uint32_t group);
+
+// Receives one waiting notification datagram from a socket of kernel_events_open into `buffer`
+// (cut at `capacity`) without blocking. Its size, -EAGAIN when none waits, -ENOBUFS when the
+// kernel dropped notifications for lack of room, or another -errno.
+long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity);

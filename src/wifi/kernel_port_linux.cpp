@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "wifi/kernel_port.h"
 
@@ -35,8 +34,21 @@ void kernel_close(int fd) {
   close(fd);
 }
 
-void kernel_sleep_ms(int ms) {
-  // A stop signal (Ctrl+C) ends the wait early; the loop then sees it after this command.
-  timespec wait{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-  (void)nanosleep(&wait, nullptr);
+int kernel_events_open(uint32_t group) {
+  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_GENERIC);
+  if (fd < 0) return -errno;
+  sockaddr_nl local{};
+  local.nl_family = AF_NETLINK;  // nl_pid 0: the kernel assigns the port id
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      setsockopt(fd, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) != 0) {
+    int code = -errno;
+    close(fd);
+    return code;
+  }
+  return fd;
+}
+
+long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
+  ssize_t got = recv(fd, buffer, capacity, MSG_DONTWAIT);
+  return got < 0 ? -errno : static_cast<long>(got);
 }

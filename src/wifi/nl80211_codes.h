@@ -20,12 +20,17 @@ inline constexpr uint16_t kGenlIdCtrl = 16;
 inline constexpr uint8_t kCtrlCmdGetFamily = 3;
 inline constexpr uint16_t kCtrlAttrFamilyId = 1;
 inline constexpr uint16_t kCtrlAttrFamilyName = 2;
+inline constexpr uint16_t kCtrlAttrMcastGroups = 7;
+inline constexpr uint16_t kCtrlAttrMcastGrpName = 1;  // nested in each group
+inline constexpr uint16_t kCtrlAttrMcastGrpId = 2;
 
 // nl80211 commands.
 inline constexpr uint8_t kCmdGetInterface = 5;
 inline constexpr uint8_t kCmdGetStation = 17;
 inline constexpr uint8_t kCmdGetScan = 32;
 inline constexpr uint8_t kCmdTriggerScan = 33;
+inline constexpr uint8_t kCmdNewScanResults = 34;  // notification: a scan ended with results
+inline constexpr uint8_t kCmdScanAborted = 35;     // notification: a scan was aborted
 inline constexpr uint8_t kCmdGetSurvey = 50;
 
 // nl80211 message attributes.

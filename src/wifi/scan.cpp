@@ -1,14 +1,15 @@
 #include "wifi/scan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "wifi/ie_width.h"
-#include "wifi/kernel_port.h"
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
+#include "wifi/scan_events.h"
 
 uint8_t assoc_known = 0;
 uint8_t assoc_bssid[6] = {};
@@ -160,17 +161,34 @@ int32_t channel_from_freq(int32_t f) {
   return 0;
 }
 
+int scan_trigger() {
+  if (nl80211_family_id < 0 || wifi_ifindex < 0) return kScanDumpNow;
+  // Ends of earlier scans still unread must not be taken for the end of this one.
+  (void)scan_events_read(wifi_ifindex);
+  NetlinkRequest request;
+  build_scan_trigger_request(&request, wifi_ifindex);
+  int32_t result = netlink_exchange(request, nullptr, nullptr);
+  if (result == 0) return scan_event_fd >= 0 ? kScanAwaitEvent : kScanAwaitFixed;
+  if (result == -EBUSY && scan_event_fd >= 0) return kScanAwaitEvent;
+  // Refused (an unprivileged user, or busy with no way to see the end): the dump then lists what
+  // the system scanned last.
+  return kScanDumpNow;
+}
+
+int scan_event_socket() {
+  return scan_event_fd;
+}
+
+bool scan_ended() {
+  return scan_events_read(wifi_ifindex);
+}
+
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size) {
   if (nl80211_family_id < 0 || wifi_ifindex < 0) {
     std::snprintf(msg, msg_size, "no WiFi interface found");
     return -1;
   }
   NetlinkRequest request;
-  build_scan_trigger_request(&request, wifi_ifindex);
-  // A refused trigger (unprivileged user, scan already running) is normal: the dump then lists
-  // what the system scanned last.
-  if (netlink_exchange(request, nullptr, nullptr) == 0) kernel_sleep_ms(kScanWaitMs);
-
   ScanCollector collector{entries, std::max(capacity, 0), 0};
   build_scan_dump_request(&request, wifi_ifindex);
   int32_t result = netlink_exchange(request, on_bss, &collector);

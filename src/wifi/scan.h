@@ -14,8 +14,6 @@ struct ScanCollector {
   int32_t count;       // records held so far; starts at 0
 };
 
-inline constexpr int kScanWaitMs = 4000;  // the kernel's scan takes about this long once accepted
-
 // The last BSS a dump reported as associated (with a BSSID). assoc_known is set by on_bss and
 // cleared by link_query at the start of each association probe.
 extern uint8_t assoc_known;

@@ -54,9 +54,29 @@ int wifi_open(char* msg, size_t msg_size);
 // "no WiFi interface found" in `msg`.
 int link_query(LinkInfo* link, char* msg, size_t msg_size);
 
-// Asks for a fresh scan (waits 4 s when the kernel accepts), then keeps the `capacity` strongest
-// BSS records of the dump in `entries` (the associated one always among them), strongest first,
-// equal signals in dump order. Returns the count, or -1 with a message.
+// What the caller of scan_trigger waits for before scan_dump.
+inline constexpr int kScanDumpNow = 0;     // no fresh scan (refused, no interface): dump at once
+inline constexpr int kScanAwaitEvent = 1;  // a scan runs: wait until scan_ended() says so
+inline constexpr int kScanAwaitFixed = 2;  // a scan runs but no event will tell: wait kScanFixedMs
+inline constexpr uint64_t kScanFixedMs = 4000;     // about one scan, when no event can end it
+inline constexpr uint64_t kScanLongestMs = 15000;  // the latest a scan's event may come
+
+// Asks the kernel for a fresh scan on the chosen interface without waiting for it. A scan that is
+// already running (EBUSY, e.g. one NetworkManager started) is waited for like our own when the
+// event socket is open; any other refusal (EPERM for an unprivileged user) means dump at once.
+int scan_trigger();
+
+// The socket that receives the kernel's scan notifications, for the caller's readiness wait; -1
+// when there is none (the fixed wait applies).
+int scan_event_socket();
+
+// Reads the waiting scan notifications without blocking. True when a scan on the chosen interface
+// ended (results or aborted) or when notifications were lost.
+bool scan_ended();
+
+// Reads the kernel's scan results and keeps the `capacity` strongest BSS records of the dump in
+// `entries` (the associated one always among them), strongest first, equal signals in dump order.
+// Returns the count, or -1 with a message.
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 
 // One station-signal reading of the remembered association. 0 with dBm in *out; -1 (no socket

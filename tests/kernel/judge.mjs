@@ -509,10 +509,13 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
   // Root (which the helper leaves for nobody with the scan right) and nobody running the copy
   // with the file capability are both granted the scan.
   if (who === "root" || who === "filecap") {
-    rows.push(["reply after (ms)", ms, `>= ${SCAN_WAIT_MS} (trigger accepted)`, ms >= SCAN_WAIT_MS]);
+    // The helper answers when the kernel's scan ends (it took 3 to 8 s here), not after a fixed
+    // wait: the end must be among the events logged while the command ran.
+    const ended = events.filter((l) => l.includes(`${sta} (phy #`) && /scan (finished|aborted)/.test(l)).length;
+    rows.push(["reply after (ms)", ms, `after the scan's end (${ended} end events)`, ended >= 1 && ms >= 1000]);
     rows.push(["scans started by it", "at least 1", `${started} (iw event)`, started >= 1]);
   } else {
-    rows.push(["reply after (ms)", ms, `< ${SCAN_WAIT_MS} (trigger refused)`, ms < SCAN_WAIT_MS]);
+    rows.push(["reply after (ms)", ms, `< ${SCAN_WAIT_MS} (trigger refused: no wait)`, ms < SCAN_WAIT_MS]);
     rows.push(["scans started by it", "0", `${started} (iw event)`, started === 0]);
   }
   rows.push(["BSS count", report.nets.length, iw.length]);

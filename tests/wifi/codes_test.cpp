@@ -10,11 +10,16 @@ static_assert(nl::kFlagRequest == NLM_F_REQUEST && nl::kFlagMulti == NLM_F_MULTI
               nl::kFlagAck == NLM_F_ACK && nl::kFlagDump == NLM_F_DUMP);
 static_assert(nl::kGenlIdCtrl == GENL_ID_CTRL && nl::kCtrlCmdGetFamily == CTRL_CMD_GETFAMILY &&
               nl::kCtrlAttrFamilyId == CTRL_ATTR_FAMILY_ID &&
-              nl::kCtrlAttrFamilyName == CTRL_ATTR_FAMILY_NAME);
+              nl::kCtrlAttrFamilyName == CTRL_ATTR_FAMILY_NAME &&
+              nl::kCtrlAttrMcastGroups == CTRL_ATTR_MCAST_GROUPS &&
+              nl::kCtrlAttrMcastGrpName == CTRL_ATTR_MCAST_GRP_NAME &&
+              nl::kCtrlAttrMcastGrpId == CTRL_ATTR_MCAST_GRP_ID);
 static_assert(nl::kCmdGetInterface == NL80211_CMD_GET_INTERFACE &&
               nl::kCmdGetStation == NL80211_CMD_GET_STATION &&
               nl::kCmdGetScan == NL80211_CMD_GET_SCAN &&
               nl::kCmdTriggerScan == NL80211_CMD_TRIGGER_SCAN &&
+              nl::kCmdNewScanResults == NL80211_CMD_NEW_SCAN_RESULTS &&
+              nl::kCmdScanAborted == NL80211_CMD_SCAN_ABORTED &&
               nl::kCmdGetSurvey == NL80211_CMD_GET_SURVEY);
 static_assert(nl::kAttrIfindex == NL80211_ATTR_IFINDEX && nl::kAttrIfname == NL80211_ATTR_IFNAME &&
               nl::kAttrIftype == NL80211_ATTR_IFTYPE && nl::kAttrMac == NL80211_ATTR_MAC &&

@@ -81,13 +81,16 @@ class WifiQueries : public WifiTest {
     last_msg_ = msg;
     return info;
   }
+  // The scan command's kernel side: the trigger (its outcome kept), then the dump.
   int scan(ScanEntry* table, int capacity = kScanCapacity) {
     char msg[200] = {};
+    last_wait_ = scan_trigger();
     int count = scan_dump(table, capacity, msg, sizeof msg);
     last_msg_ = msg;
     return count;
   }
   std::string last_msg_;
+  int last_wait_ = -1;
   static inline ScanTable table_;
 };
 
@@ -444,20 +447,22 @@ TEST_F(WifiQueries, ScanListsRecordsStrongestFirstKeepingTheKernelsOrderForEqual
   EXPECT_EQ(last_msg_, "");
 }
 
-TEST_F(WifiQueries, AcceptedTriggerWaitsExactlyFourSecondsRefusedNotAtAll) {
+TEST_F(WifiQueries, TriggerOutcomeDecidesWhatTheScanWaitsFor) {
   struct Case {
     const char* trigger;
-    std::vector<int> waits;
-  } cases[] = {{"trigger accept", {4000}},
-               {"trigger refuse", {}},
-               {"trigger busy", {}},
-               {"fault request=scan-trigger silent", {}}};
+    int wait;
+  } cases[] = {{"trigger accept", kScanAwaitEvent},
+               {"trigger refuse", kScanDumpNow},
+               {"trigger busy", kScanAwaitEvent},
+               {"fault request=scan-trigger silent", kScanDumpNow},
+               {"family no-scan-group\ntrigger accept", kScanAwaitFixed},
+               {"family no-scan-group\ntrigger busy", kScanDumpNow}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.trigger);
     SetUp();
     open_with(std::string(kScanScene) + c.trigger + "\n");
     EXPECT_EQ(scan(table_), 7);
-    EXPECT_EQ(fake_kernel_log().sleeps_ms, c.waits);
+    EXPECT_EQ(last_wait_, c.wait);
     EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "scan-trigger", "scan-dump"}));
     // The trigger goes to the chosen interface and asks for an acknowledgement.
     EXPECT_EQ(hex_of(fake_kernel_log().requests[2]).substr(8, 8), "20000500");

@@ -162,13 +162,14 @@ trigger accept
   ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
   expect_link(link, expected["link"]);
   static ScanTable table;
+  EXPECT_EQ(scan_trigger(), kScanAwaitEvent);
   ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 3);
   std::map<std::string, int> widths = iw_widths(kFixtures + "/default");
   for (size_t i = 0; i < 3; ++i) expect_entry(table[i], expected["scan"][i], widths);
   int32_t sample = 0;
   EXPECT_EQ(signal_sample(&sample), 0);
   EXPECT_EQ(sample, expected["live_sample_dbm"].as_int());
-  EXPECT_EQ(fake_kernel_log().sleeps_ms, std::vector<int>{4000});
+  EXPECT_EQ(fake_kernel_log().event_groups, std::vector<uint32_t>{10});
 }
 
 // One survey entry as the stand-in sends it, against the payload that iw --debug showed for the

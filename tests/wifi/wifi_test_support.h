@@ -14,6 +14,7 @@
 #include "scene_kernel.h"
 #include "wifi/netlink.h"
 #include "wifi/scan.h"
+#include "wifi/scan_events.h"
 
 // Shared pieces of the WiFi tests: a clean process-wide state per test and quick ways to make
 // the stand-in kernel answer.
@@ -28,6 +29,8 @@ class WifiTest : public testing::Test {
     nl80211_family_id = -1;
     wifi_ifindex = -1;
     wifi_ifname[0] = '\0';
+    nl80211_scan_group = -1;
+    scan_event_fd = -1;  // the stand-in's reset closes the one it handed out
     assoc_known = 0;
     std::memset(assoc_bssid, 0, sizeof assoc_bssid);
     assoc_has_mld = 0;

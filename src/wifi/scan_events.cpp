@@ -1,0 +1,89 @@
+#include "wifi/scan_events.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "wifi/kernel_port.h"
+#include "wifi/netlink.h"
+#include "wifi/nl80211_codes.h"
+
+int32_t nl80211_scan_group = -1;
+int scan_event_fd = -1;
+
+namespace {
+
+constexpr size_t kMsgHeaderSize = 16;
+constexpr size_t kGenlHeaderEnd = 20;
+constexpr int kGroupsMaxType = 31;  // nl80211 has seven groups; room to spare
+constexpr int kEventMaxType = nl::kAttrIfindex;
+
+// Notifications are a few hundred bytes (the scanned frequencies); this holds dozens at once.
+alignas(4) uint8_t event_buffer[8192];
+
+// True when the generic-netlink message at `message` (`length` bytes, inside the datagram) is
+// nl80211's end of a scan on `ifindex`.
+bool is_scan_end(const uint8_t* message, uint32_t length, int32_t ifindex) {
+  uint16_t type = 0;
+  std::memcpy(&type, message + 4, 2);
+  if (length < kGenlHeaderEnd || type != nl80211_family_id) return false;
+  uint8_t cmd = message[kMsgHeaderSize];
+  if (cmd != nl::kCmdNewScanResults && cmd != nl::kCmdScanAborted) return false;
+  const NlAttr* table[kEventMaxType + 1];
+  parse_attributes(message + kGenlHeaderEnd, length - kGenlHeaderEnd, table, kEventMaxType);
+  uint32_t index = 0;
+  return attr_u32(table[nl::kAttrIfindex], &index) && static_cast<int32_t>(index) == ifindex;
+}
+
+}  // namespace
+
+void on_family_groups(const NlAttr* const* table, int, void*) {
+  const NlAttr* groups[kGroupsMaxType + 1];
+  parse_nested(table[nl::kCtrlAttrMcastGroups], groups, kGroupsMaxType);
+  for (const NlAttr* group : groups) {
+    if (group == nullptr) continue;
+    const NlAttr* fields[nl::kCtrlAttrMcastGrpId + 1];
+    parse_nested(group, fields, nl::kCtrlAttrMcastGrpId);
+    char name[16];
+    attr_text(fields[nl::kCtrlAttrMcastGrpName], name, sizeof name);
+    uint32_t id = 0;
+    if (std::strcmp(name, "scan") == 0 && attr_u32(fields[nl::kCtrlAttrMcastGrpId], &id) &&
+        id > 0 && id <= INT32_MAX) {
+      nl80211_scan_group = static_cast<int32_t>(id);
+    }
+  }
+}
+
+int scan_events_open() {
+  if (scan_event_fd >= 0) return 0;
+  if (nl80211_scan_group < 0) return -ENOENT;
+  int fd = kernel_events_open(static_cast<uint32_t>(nl80211_scan_group));
+  if (fd < 0) return fd;
+  scan_event_fd = fd;
+  return 0;
+}
+
+bool scan_events_read(int32_t ifindex) {
+  bool ended = false;
+  if (scan_event_fd < 0) return false;
+  for (;;) {
+    long got = kernel_events_recv(scan_event_fd, event_buffer, sizeof event_buffer);
+    if (got == -ENOBUFS) {
+      ended = true;  // the socket overflowed: what was lost may have been the end
+      continue;
+    }
+    if (got <= 0) return ended;  // -EAGAIN: nothing more waits
+    size_t remaining = static_cast<size_t>(got) < sizeof event_buffer ? static_cast<size_t>(got)
+                                                                      : sizeof event_buffer;
+    const uint8_t* at = event_buffer;
+    while (remaining >= kMsgHeaderSize) {
+      uint32_t length = 0;
+      std::memcpy(&length, at, 4);
+      if (length < kMsgHeaderSize || length > remaining) break;
+      if (is_scan_end(at, length, ifindex)) ended = true;
+      size_t step = (static_cast<size_t>(length) + 3) & ~size_t{3};
+      if (step >= remaining) break;
+      at += step;
+      remaining -= step;
+    }
+  }
+}

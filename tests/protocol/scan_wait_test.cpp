@@ -1,0 +1,183 @@
+// A scan waits for the kernel's end-of-scan notification inside the loop: through the simulator,
+// with scenes whose scans take a set time, are aborted or never end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/helper_process.h"
+#include "support/sim_scene.h"
+#include "support/ws_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kAir =
+    "interface ifindex=3 name=wlan0 freq=2437 width=1 ssid=Home\n"
+    "bss bssid=3c:84:6a:12:34:56 freq=2437 signal=-4700 status=associated ssid=Home\n"
+    "bss freq=5180 signal=-6400 ssid=Cafe\n"
+    "station signal=-47\n";
+
+long long ms_since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// The simulator on `scene`, recording each request's netlink type and command in a trace file.
+struct ScanSim {
+  SceneFile scene;
+  std::string trace = scene.path + ".trace";
+  HelperProcess helper;
+  explicit ScanSim(const std::string& text) : scene(text) {}
+  ~ScanSim() { unlink(trace.c_str()); }
+  bool start() {
+    HelperOptions options = sim_options(scene.path);
+    options.env.push_back("TIVEL_SIM_TRACE=" + trace);
+    return start_on_free_port(helper, options);
+  }
+  // How many scan requests (NL80211_CMD_TRIGGER_SCAN, 33) the stand-in kernel received.
+  int triggers() const {
+    std::ifstream in(trace);
+    int count = 0;
+    for (std::string type, cmd; in >> type >> cmd;) count += cmd == "33" ? 1 : 0;
+    return count;
+  }
+};
+
+}  // namespace
+
+TEST(ScanWait, OtherPagesAndStreamsAreServedWhileAScanRuns) {
+  ScanSim sim(std::string("scan-wait-ms 1500\n") + kAir);
+  ASSERT_TRUE(sim.start()) << sim.helper.output;
+  WsClient scanner, other;
+  ASSERT_TRUE(ws_connect(scanner, sim.helper.port));
+  ASSERT_TRUE(ws_connect(other, sim.helper.port));
+  ASSERT_TRUE(ws_send(scanner, text_frame(R"({"cmd":"scan"})")));
+  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  EXPECT_TRUE(starts_with(ws_command(other, R"({"cmd":"hello"})"), "{\"type\":\"hello\""));
+  EXPECT_TRUE(starts_with(ws_command(other, R"({"cmd":"watch","hz":20,"secs":5})"),
+                          "{\"type\":\"watching\""));
+  int samples = 0;
+  ServerFrame frame;
+  while (samples < 10 && ws_read_frame(other, frame, 1000)) ++samples;
+  EXPECT_EQ(samples, 10);
+  // Ten samples at 20 Hz took half a second: the scan is still running and unanswered.
+  EXPECT_EQ(ws_read_raw(scanner, 0), "");
+  ASSERT_TRUE(ws_read_frame(scanner, frame, 5000));
+  EXPECT_TRUE(starts_with(frame.payload, "{\"type\":\"scan\"")) << frame.payload;
+  EXPECT_NE(frame.payload.find("\"ssid\":\"Cafe\""), std::string::npos);
+  EXPECT_EQ(sim.triggers(), 1);
+}
+
+TEST(ScanWait, TwoPagesScanningAtOnceShareOneTriggerAndOneReport) {
+  ScanSim sim(std::string("scan-wait-ms 800\n") + kAir);
+  ASSERT_TRUE(sim.start()) << sim.helper.output;
+  WsClient first, second;
+  ASSERT_TRUE(ws_connect(first, sim.helper.port));
+  ASSERT_TRUE(ws_connect(second, sim.helper.port));
+  ASSERT_TRUE(ws_send(first, text_frame(R"({"cmd":"scan"})")));
+  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  std::string second_reply = ws_command(second, R"({"cmd":"scan"})");
+  ServerFrame first_reply;
+  ASSERT_TRUE(ws_read_frame(first, first_reply, 3000));
+  EXPECT_TRUE(starts_with(second_reply, "{\"type\":\"scan\"")) << second_reply;
+  EXPECT_EQ(first_reply.payload, second_reply);
+  EXPECT_EQ(sim.triggers(), 1);
+  // Both report lines: read on (for a text that never comes) until the second is in.
+  for (int i = 0; i < 40 && sim.helper.output.find("Sent 2") == sim.helper.output.rfind("Sent 2");
+       ++i) {
+    wait_for_output(sim.helper, "\x01", 50);
+  }
+  std::vector<std::string> log = log_messages(sim.helper);
+  std::vector<std::string> tail(log.end() - 4, log.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"Scanning nearby WiFi...", "Scanning nearby WiFi...",
+                                            "Sent 2 nearby networks to the page.",
+                                            "Sent 2 nearby networks to the page."}));
+}
+
+TEST(ScanWait, CommandsSentBehindAScanAreAnsweredAfterItsReportInOrder) {
+  ScanSim sim(std::string("scan-wait-ms 300\n") + kAir);
+  ASSERT_TRUE(sim.start()) << sim.helper.output;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, sim.helper.port));
+  ASSERT_TRUE(ws_send(page, text_frame(R"({"cmd":"scan"})") + text_frame(R"({"cmd":"link"})") +
+                                text_frame(R"({"cmd":"scan"})") + text_frame(R"({"cmd":"nope"})")));
+  const char* expected[] = {"{\"type\":\"scan\"", "{\"type\":\"link\"", "{\"type\":\"scan\"",
+                            "{\"type\":\"error\""};
+  for (const char* prefix : expected) {
+    ServerFrame frame;
+    ASSERT_TRUE(ws_read_frame(page, frame, 5000)) << prefix;
+    EXPECT_TRUE(starts_with(frame.payload, prefix)) << frame.payload;
+  }
+  EXPECT_EQ(sim.triggers(), 2);
+}
+
+TEST(ScanWait, AbortedScanIsDumpedWhenTheAbortComes) {
+  ScanSim sim(std::string("scan-wait-ms 200\nscan-end aborted\n") + kAir);
+  ASSERT_TRUE(sim.start()) << sim.helper.output;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, sim.helper.port));
+  auto start = Clock::now();
+  std::string reply = ws_command(page, R"({"cmd":"scan"})");
+  EXPECT_TRUE(starts_with(reply, "{\"type\":\"scan\"")) << reply;
+  EXPECT_LT(ms_since(start), 3000);  // the abort ended the wait, not the 15-second limit
+}
+
+TEST(ScanWait, BusyKernelScanIsWaitedForAndRefusedScanIsDumpedAtOnce) {
+  for (const char* trigger : {"busy", "refuse"}) {
+    ScanSim sim(std::string("scan-wait-ms 1200\ntrigger ") + trigger + "\n" + kAir);
+    ASSERT_TRUE(sim.start()) << sim.helper.output;
+    WsClient page;
+    ASSERT_TRUE(ws_connect(page, sim.helper.port));
+    auto start = Clock::now();
+    std::string reply = ws_command(page, R"({"cmd":"scan"})");
+    EXPECT_TRUE(starts_with(reply, "{\"type\":\"scan\"")) << reply;
+    if (std::string(trigger) == "busy") {
+      EXPECT_GE(ms_since(start), 1100) << trigger;
+    } else {
+      EXPECT_LT(ms_since(start), 1100) << trigger;
+    }
+  }
+}
+
+TEST(ScanWait, WithoutTheScanGroupTheFixedWaitKeepsTheLoopRunning) {
+  ScanSim sim(std::string("family no-scan-group\nscan-wait-ms 0\n") + kAir);
+  ASSERT_TRUE(sim.start()) << sim.helper.output;
+  WsClient scanner, other;
+  ASSERT_TRUE(ws_connect(scanner, sim.helper.port));
+  ASSERT_TRUE(ws_connect(other, sim.helper.port));
+  auto start = Clock::now();
+  ASSERT_TRUE(ws_send(scanner, text_frame(R"({"cmd":"scan"})")));
+  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  EXPECT_TRUE(starts_with(ws_command(other, R"({"cmd":"link"})"), "{\"type\":\"link\""));
+  EXPECT_LT(ms_since(start), 2000);
+  ServerFrame frame;
+  ASSERT_TRUE(ws_read_frame(scanner, frame, 8000));
+  EXPECT_TRUE(starts_with(frame.payload, "{\"type\":\"scan\""));
+  EXPECT_GE(ms_since(start), 3900);
+}
+
+TEST(ScanWait, StopSignalDuringAScanEndsTheHelperAndClosesTheWaitingPage) {
+  ScanSim sim(std::string("scan-end never\n") + kAir);
+  ASSERT_TRUE(sim.start()) << sim.helper.output;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, sim.helper.port));
+  ASSERT_TRUE(ws_send(page, text_frame(R"({"cmd":"scan"})")));
+  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  auto start = Clock::now();
+  EXPECT_EQ(stop_helper(sim.helper, SIGINT, 5000), 0);
+  long long stop_ms = ms_since(start);
+  EXPECT_LT(stop_ms, 1000);  // not held by the scan (the goal's figure is in bench/RESULTS.md)
+  RecordProperty("stop_ms", static_cast<int>(stop_ms));
+  std::vector<std::string> log = log_messages(sim.helper);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "Stopped.");
+  EXPECT_EQ(log.back(), "Page disconnected (exit).");
+}
