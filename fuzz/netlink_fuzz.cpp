@@ -122,7 +122,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
   // An exactly sized heap block, so a record past the capacity trips ASan.
   ScanEntry* entries =
       capacity > 0 ? static_cast<ScanEntry*>(std::malloc(sizeof(ScanEntry) * capacity)) : nullptr;
-  ScanCollector collector{entries, capacity, 0};
+  ScanCollector collector{entries, capacity, 0, {}};
   void* user_data = nullptr;
   switch (kind) {
     case 0:
@@ -161,9 +161,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
 }
 
 void run_queries() {
-  nl80211_family_id = -1;
-  wifi_ifindex = -1;
-  wifi_ifname[0] = '\0';
+  wifi_state_reset();
   char msg[200];
   std::memset(msg, 0x55, sizeof msg);
   int opened = wifi_open(msg, sizeof msg);
@@ -267,11 +265,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kernel.send_failures = (mode & 0x40) != 0 ? 1 : 0;
 
   // What wifi_open would have left behind on a machine with the recorded interface.
-  nl80211_family_id = 32;
-  wifi_ifindex = 5;
-  std::memcpy(wifi_ifname, "wlan3", 6);
-  assoc_known = 0;
-  assoc_has_mld = 0;
+  wifi_state_reset();
+  wifi_state.family_id = 32;
+  wifi_state.ifindex = 5;
+  std::memcpy(wifi_state.ifname, "wlan3", 6);
 
   int kind = (mode & 0x3F) % 6;
   if (kind == 5) {

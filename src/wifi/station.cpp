@@ -5,6 +5,7 @@
 #include "wifi/requests.h"
 #include "wifi/scan.h"
 #include "wifi/wifi.h"
+#include "wifi/wifi_state.h"
 
 namespace {
 
@@ -80,10 +81,10 @@ void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out
 }
 
 int signal_sample(int32_t* out) {
-  if (assoc_known != 1) return -1;  // nothing to ask about: no socket is opened
+  if (wifi_state.assoc.known != 1) return -1;  // nothing to ask about: no socket is opened
   StationInfo station{};
   NetlinkRequest request;
-  build_station_request(&request, wifi_ifindex, assoc_station_address());
+  build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
   if (netlink_exchange(request, on_station, &station) < 0 || station.signal_dbm == 0) return -1;
   *out = station.signal_dbm;
   return 0;

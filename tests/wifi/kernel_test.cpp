@@ -16,13 +16,13 @@
 #include "wifi/kernel_port.h"
 #include "wifi/netlink.h"
 #include "wifi/requests.h"
+#include "wifi/wifi_state.h"
 
 namespace {
 
 // Resolves nl80211 through the real kernel: the exchange's result, or why it cannot be tried.
 int32_t resolve_family_for_real() {
-  nl_seq = 1;
-  nl80211_family_id = -1;
+  wifi_state_reset();
   NetlinkRequest request;
   build_family_request(&request);
   return netlink_exchange(request, on_family, nullptr);
@@ -36,7 +36,7 @@ bool no_generic_netlink(int32_t result) {
 TEST(WifiRealKernel, ControllerAnswersTheFamilyRequest) {
   int32_t result = resolve_family_for_real();
   if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
-  if (nl80211_family_id >= 0) {
+  if (wifi_state.family_id >= 0) {
     EXPECT_EQ(result, 0);  // a machine with a WiFi stack
   } else {
     EXPECT_EQ(result, -ENOENT);  // no nl80211 family: the controller says so
@@ -83,7 +83,7 @@ bool has_message(const HelperProcess& helper, const std::string& message) {
 TEST(WifiRealBinary, LogsWhyWiFiIsNotAvailable) {
   int32_t result = resolve_family_for_real();
   if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
-  if (nl80211_family_id >= 0) GTEST_SKIP() << "this machine has nl80211";
+  if (wifi_state.family_id >= 0) GTEST_SKIP() << "this machine has nl80211";
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   EXPECT_TRUE(has_message(helper,

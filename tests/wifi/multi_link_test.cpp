@@ -76,10 +76,10 @@ TEST_F(MultiLinkReplay, EachRecordedExchangeDecodes) {
   FakeResponder responder = recordings_responder(kMlo, &error);
   ASSERT_TRUE(responder) << error;
   fake_kernel_respond(responder);
-  nl80211_family_id = 37;
+  wifi_state.family_id = 37;
   NetlinkRequest request;
 
-  nl_seq = 2;
+  wifi_state.seq = 2;
   build_interface_dump_request(&request);
   InterfacePick pick = fresh_interface_pick();
   EXPECT_EQ(netlink_exchange(request, on_interface, &pick), 0);
@@ -95,25 +95,25 @@ TEST_F(MultiLinkReplay, EachRecordedExchangeDecodes) {
   EXPECT_EQ(pick.links[1].freq_mhz, 0u);  // set up, but no channel reported
   EXPECT_EQ(pick.links[1].width_code, -1);
 
-  nl_seq = 6;
+  wifi_state.seq = 6;
   build_scan_dump_request(&request, 3);
   static ScanTable table;
-  ScanCollector collector{table, kScanCapacity, 0};
+  ScanCollector collector{table, kScanCapacity, 0, {}};
   EXPECT_EQ(netlink_exchange(request, on_bss, &collector), 0);
   ASSERT_EQ(collector.count, 2);
   EXPECT_EQ(table[0].associated + table[1].associated, 2);
   EXPECT_STREQ(table[1].ssid, "MLO-Home");
-  EXPECT_EQ(assoc_known, 1);
-  EXPECT_EQ(mac_text(assoc_bssid), kLink1Bssid);
-  EXPECT_EQ(assoc_has_mld, 1);
-  EXPECT_EQ(mac_text(assoc_station_address()), "02:00:00:00:00:00");
+  EXPECT_EQ(collector.found.known, 1);
+  EXPECT_EQ(mac_text(collector.found.bssid), kLink1Bssid);
+  EXPECT_EQ(collector.found.has_mld, 1);
+  EXPECT_EQ(mac_text(station_address(collector.found)), "02:00:00:00:00:00");
 
-  nl_seq = 7;  // a link's BSSID: the kernel has no such station
+  wifi_state.seq = 7;  // a link's BSSID: the kernel has no such station
   build_station_request(&request, 3, table[1].bssid);
   StationInfo station{};
   EXPECT_EQ(netlink_exchange(request, on_station, &station), -ENOENT);
 
-  nl_seq = 8;
+  wifi_state.seq = 8;
   build_station_request(&request, 3, kMld);
   EXPECT_EQ(netlink_exchange(request, on_station, &station), 0);
   EXPECT_EQ(station.signal_dbm, -50);
@@ -135,8 +135,8 @@ TEST_F(MultiLinkReplay, LinkAndLiveSamplesAskTheApMld) {
   fake_kernel_respond(recorded_reply_of_kind);
   char msg[200] = {};
   ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
-  EXPECT_EQ(nl80211_family_id, 37);
-  EXPECT_EQ(wifi_ifindex, 3);
+  EXPECT_EQ(wifi_state.family_id, 37);
+  EXPECT_EQ(wifi_state.ifindex, 3);
 
   LinkInfo link{};
   ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
@@ -283,7 +283,7 @@ TEST_F(MultiLinkScene, BrokenLinkNestsAreSkipped) {
   sta.end_nest();
   sta.end_message();
   serve_script({reply_of({dump.bytes, done_datagram(2)}), reply_of({sta.bytes})});
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
   build_interface_dump_request(&request);
   InterfacePick pick = fresh_interface_pick();

@@ -181,7 +181,7 @@ TEST_F(WifiSceneKernel, SurveyEntryIsLaidOutAsTheKernelSendsIt) {
   ASSERT_TRUE(parse_scene("interface ifindex=5 name=wlan3 freq=5180\nsurvey freq=5180 noise=-92\n",
                           &scene, &error))
       << error;
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
   build_survey_dump_request(&request, 5);
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&request);
@@ -227,9 +227,9 @@ TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
   EXPECT_EQ(mine, 1);
 
   // The dump arrives as the kernel sends a large one: several datagrams, then NLMSG_DONE alone.
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
-  build_scan_dump_request(&request, wifi_ifindex);
+  build_scan_dump_request(&request, wifi_state.ifindex);
   Bytes bytes(reinterpret_cast<uint8_t*>(&request),
               reinterpret_cast<uint8_t*>(&request) + request.nlmsg_len);
   FakeReply reply = answer_from_scene(scene, bytes, 0);

@@ -15,6 +15,7 @@
 #include "wifi/netlink.h"
 #include "wifi/scan.h"
 #include "wifi/scan_events.h"
+#include "wifi/wifi_state.h"
 
 // Shared pieces of the WiFi tests: a clean process-wide state per test and quick ways to make
 // the stand-in kernel answer.
@@ -25,16 +26,7 @@ inline const std::string kFixtures = TIVEL_WIFI_FIXTURES;
 class WifiTest : public testing::Test {
  protected:
   void SetUp() override {
-    nl_seq = 1;
-    nl80211_family_id = -1;
-    wifi_ifindex = -1;
-    wifi_ifname[0] = '\0';
-    nl80211_scan_group = -1;
-    scan_event_fd = -1;  // the stand-in's reset closes the one it handed out
-    assoc_known = 0;
-    std::memset(assoc_bssid, 0, sizeof assoc_bssid);
-    assoc_has_mld = 0;
-    std::memset(assoc_mld_addr, 0, sizeof assoc_mld_addr);
+    wifi_state_reset();  // the stand-in's reset below closes the event socket it handed out
     fake_kernel_reset();
     fake_kernel_set_silence_ms(20);  // only the time-out tests wait the full 3 seconds
   }
