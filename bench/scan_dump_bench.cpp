@@ -37,6 +37,7 @@ bool serve_crowded_air() {
   Bytes bytes(reinterpret_cast<uint8_t*>(&request),
               reinterpret_cast<uint8_t*>(&request) + request.nlmsg_len);
   auto reply = std::make_shared<FakeReply>(answer_from_scene(scene, bytes, 0));
+  fake_kernel_reset();
   fake_kernel_keep_requests(false);
   fake_kernel_respond([reply](const Bytes&) { return *reply; });
   return true;

@@ -98,12 +98,13 @@ int bind_listener(int port) {
   }
 }
 
-int helper_main(int argc, const char* const* argv) {
+int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
   prepare_standard_descriptors();
   CommandLine line = parse_command_line(argc, argv);
   if (!line.run) return line.exit_code;
   std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);
 
+  kernel_use(kernel);
   char reason[200] = {};
   if (wifi_open(reason, sizeof reason) != 0) log_format<260>("WiFi not available: %s", reason);
 

@@ -22,6 +22,7 @@ namespace {
 
 // Resolves nl80211 through the real kernel: the exchange's result, or why it cannot be tried.
 int32_t resolve_family_for_real() {
+  kernel_use(kLinuxKernelPort);
   wifi_state_reset();
   NetlinkRequest request;
   build_family_request(&request);
@@ -46,6 +47,7 @@ TEST(WifiRealKernel, ControllerAnswersTheFamilyRequest) {
 // The kernel answers nothing to a message that is not a request and asks for no
 // acknowledgement, so the exchange waits out its 3-second receive time-out.
 TEST(WifiRealKernel, SilentKernelEndsTheExchangeAfterThreeSeconds) {
+  kernel_use(kLinuxKernelPort);
   NetlinkRequest request;
   build_family_request(&request);
   request.nlmsg_flags = 0;
@@ -62,6 +64,7 @@ TEST(WifiRealKernel, SilentKernelEndsTheExchangeAfterThreeSeconds) {
 // Any kernel has the controller's own "notify" group (id GENL_ID_CTRL): subscribing needs no
 // privilege, and reading an empty socket returns at once.
 TEST(WifiRealKernel, EventSocketSubscribesAndNeverBlocks) {
+  kernel_use(kLinuxKernelPort);
   int fd = kernel_events_open(GENL_ID_CTRL);
   if (no_generic_netlink(fd)) GTEST_SKIP() << "no generic netlink here: " << fd;
   ASSERT_GE(fd, 0) << fd;
