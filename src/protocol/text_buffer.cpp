@@ -6,11 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "protocol/text_allocator.h"
 #include "server/websocket.h"
 
 namespace {
 
 constexpr uint64_t kFirstBlock = 1024;
+
+void* real_resize(void* block, size_t size) {
+  return std::realloc(block, size);
+}
+
+TextResize resize_block = real_resize;
 
 // Makes room for `extra` more bytes plus the NUL by the doubling rule; false when the block
 // could not grow (the buffer is then unchanged).
@@ -19,7 +26,7 @@ bool reserve(TextBuffer& buffer, uint64_t extra) {
   if (need <= buffer.cap) return true;
   uint64_t cap = buffer.cap == 0 ? kFirstBlock : buffer.cap;
   while (cap < need) cap *= 2;
-  void* block = text_resize_block(buffer.data, cap);
+  void* block = resize_block(buffer.data, cap);
   if (block == nullptr) return false;
   buffer.data = static_cast<char*>(block);
   buffer.cap = cap;
@@ -160,4 +167,8 @@ void text_send(ConnectionSlot& slot, TextBuffer& buffer) {
 void text_release(TextBuffer& buffer) {
   std::free(buffer.data);
   buffer = TextBuffer{};
+}
+
+void text_use_resize(TextResize resize) {
+  resize_block = resize != nullptr ? resize : real_resize;
 }

@@ -46,7 +46,3 @@ void text_send(ConnectionSlot& slot, TextBuffer& buffer);
 
 // Releases the block (a null block is fine) and empties the buffer.
 void text_release(TextBuffer& buffer);
-
-// Resizes a block, like realloc. Kept in its own file so a test can link a failing one in its
-// place; the helper itself always uses the real allocator.
-void* text_resize_block(void* block, size_t size);

@@ -6,20 +6,20 @@
 #include <cstdlib>
 #include <string>
 
-// Allocation seam: this test links its own block resizer, which can be told to fail.
+#include "protocol/text_allocator.h"
+
 namespace {
+
+// A block resizer that can be told to fail.
 int failures_left_after = -1;  // -1: never fail; n: succeed n more times, then fail
 size_t last_requested = 0;
-}  // namespace
 
-void* text_resize_block(void* block, size_t size) {
+void* failing_resize(void* block, size_t size) {
   last_requested = size;
   if (failures_left_after == 0) return nullptr;
   if (failures_left_after > 0) --failures_left_after;
   return std::realloc(block, size);
 }
-
-namespace {
 
 struct Text {
   TextBuffer buffer{};
@@ -35,8 +35,11 @@ std::string json(const std::string& input) {
 
 class TextBufferTest : public testing::Test {
  protected:
-  void SetUp() override { failures_left_after = -1; }
-  void TearDown() override { failures_left_after = -1; }
+  void SetUp() override {
+    failures_left_after = -1;
+    text_use_resize(failing_resize);
+  }
+  void TearDown() override { text_use_resize(nullptr); }
 };
 
 }  // namespace
