@@ -17,7 +17,3 @@ struct CommandLine {
 // argument, --port/--dev-origin without a value, or a port outside 1..65535 prints the help and
 // asks for exit code 2. Writes only to standard output.
 CommandLine parse_command_line(int argc, const char* const* argv);
-
-// Reads N like strtol in base 10 (leading white space, one sign, digits), clamped to the 32-bit
-// range; text without a leading number gives 0.
-int32_t parse_port_number(const char* text);

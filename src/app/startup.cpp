@@ -87,8 +87,9 @@ void prepare_standard_descriptors() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-}  // namespace
-
+// Binds a listening TCP socket on 127.0.0.1: `port` alone when it is non-zero, else the first
+// free port of 47800..47809. Sets listen_port. Returns the socket, or -1 when nothing could be
+// bound.
 int bind_listener(int port) {
   for (int32_t j = 0;; ++j) {
     listen_port = port != 0 ? port : kFirstPort + j;
@@ -97,6 +98,8 @@ int bind_listener(int port) {
     if (port != 0 || kFirstPort + j >= kLastPort) return -1;
   }
 }
+
+}  // namespace
 
 int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
   prepare_standard_descriptors();

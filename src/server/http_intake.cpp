@@ -79,6 +79,23 @@ void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   log_format<256>("Connected to %s.", shown);
 }
 
+// Sends one plain-text HTTP/1.1 reply (status, body, Connection: close), ignoring whether it went
+// out, then closes the slot with `reason`.
+void reply_and_close(ConnectionSlot& slot, const char* status, const char* body,
+                     const char* reason) {
+  char reply[600];
+  int length = std::snprintf(reply, sizeof reply,
+                             "HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                             "Content-Length: %u\r\nConnection: close\r\n\r\n%s",
+                             status, static_cast<unsigned>(std::strlen(body)), body);
+  if (length > 0) {
+    size_t size =
+        static_cast<size_t>(length) < sizeof reply ? static_cast<size_t>(length) : sizeof reply - 1;
+    (void)send_all(slot.fd, reply, size);
+  }
+  close_slot(slot, reason);
+}
+
 // Runs once the header block is complete; every outcome but the upgrade replies and closes.
 void decide(ConnectionSlot& slot) {
   char host[128];
@@ -167,19 +184,4 @@ char* find_header(const char* request, const char* name, char* out, size_t capac
   std::memcpy(out, value, length);
   out[length] = '\0';
   return out;
-}
-
-void reply_and_close(ConnectionSlot& slot, const char* status, const char* body,
-                     const char* reason) {
-  char reply[600];
-  int length = std::snprintf(reply, sizeof reply,
-                             "HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                             "Content-Length: %u\r\nConnection: close\r\n\r\n%s",
-                             status, static_cast<unsigned>(std::strlen(body)), body);
-  if (length > 0) {
-    size_t size =
-        static_cast<size_t>(length) < sizeof reply ? static_cast<size_t>(length) : sizeof reply - 1;
-    (void)send_all(slot.fd, reply, size);
-  }
-  close_slot(slot, reason);
 }
