@@ -55,18 +55,20 @@ std::string station_request_mac(const Bytes& request) {
 // The link of the recorded state: link 0 (5180 MHz, 20 MHz wide) is the one in use; the name
 // comes from the BSS records, the signal and receive rate from the station of the AP MLD.
 void expect_recorded_link(const LinkInfo& link) {
-  EXPECT_EQ(link.connected, 1);
-  EXPECT_STREQ(link.iface, "wlan1");
-  EXPECT_STREQ(link.ssid, "MLO-Home");
-  EXPECT_EQ(link.rssi, -50);
-  EXPECT_DOUBLE_EQ(link.tx_mbps, 0.0);
-  EXPECT_DOUBLE_EQ(link.rx_mbps, 6.0);
-  EXPECT_EQ(link.channel, 36);
-  EXPECT_EQ(link.freq_mhz, 5180);
-  EXPECT_EQ(link.width_mhz, 20);
-  EXPECT_EQ(link.nss, 0);
-  EXPECT_EQ(link.has_bssid, 1);
-  EXPECT_EQ(mac_text(link.bssid), kLink1Bssid);
+  expect_link(link, {.connected = 1,
+                     .iface = "wlan1",
+                     .ssid = "MLO-Home",
+                     .rssi = -50,
+                     .noise = 0,
+                     .tx_mbps = 0.0,
+                     .rx_mbps = 6.0,
+                     .channel = 36,
+                     .freq_mhz = 5180,
+                     .width_mhz = 20,
+                     .nss = 0,
+                     .phy = "",
+                     .bssid = {0x02, 0, 0, 0x8a, 0x93, 0xd7},  // kLink1Bssid
+                     .has_bssid = 1});
 }
 
 using MultiLinkReplay = WifiTest;
@@ -163,18 +165,8 @@ using MultiLinkScene = WifiTest;
 
 // The stand-in's multi-link layout gives what the recording gives.
 TEST_F(MultiLinkScene, SceneOfTheRecordingGivesTheRecordedLink) {
-  Scene scene;
-  std::string error;
-  ASSERT_TRUE(
-      load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/wifi7-mlo.scene", &scene, &error))
-      << error;
-  auto shared = std::make_shared<Scene>(scene);
-  fake_kernel_respond(
-      [shared](const Bytes& request) { return answer_from_scene(*shared, request, 0); });
-  char msg[200] = {};
-  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   LinkInfo link{};
-  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
+  ASSERT_NO_FATAL_FAILURE(open_scene_file("wifi7-mlo.scene", &link));
   expect_recorded_link(link);
   int32_t sample = 0;
   ASSERT_EQ(signal_sample(&sample), 0);
@@ -298,19 +290,13 @@ TEST_F(MultiLinkScene, BrokenLinkNestsAreSkipped) {
 }
 
 TEST(MultiLinkSceneFormat, ErrorsNameTheLineAndWhatIsWrong) {
-  auto error_of = [](std::string_view text) {
-    Scene scene;
-    std::string error;
-    EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
-    return error;
-  };
-  EXPECT_EQ(error_of("mlo-link id=0"), "line 1: mlo-link needs an interface line before it");
-  EXPECT_EQ(error_of("interface\nmlo-link id=15"), "line 2: bad id '15' (expected 0..14)");
-  EXPECT_EQ(error_of("interface\nmlo-link\nmlo-link id=0"), "line 3: mlo-link id=0 given twice");
-  EXPECT_EQ(error_of("mlo-bss mld=02:00:00:00:00:00"),
+  EXPECT_EQ(scene_error("mlo-link id=0"), "line 1: mlo-link needs an interface line before it");
+  EXPECT_EQ(scene_error("interface\nmlo-link id=15"), "line 2: bad id '15' (expected 0..14)");
+  EXPECT_EQ(scene_error("interface\nmlo-link\nmlo-link id=0"), "line 3: mlo-link id=0 given twice");
+  EXPECT_EQ(scene_error("mlo-bss mld=02:00:00:00:00:00"),
             "line 1: mlo-bss needs a bss line before it");
-  EXPECT_EQ(error_of("bss\nmlo-bss link=1"), "line 2: mlo-bss needs mld=MAC");
-  EXPECT_EQ(error_of("mlo-station-link id=1 colour=red"),
+  EXPECT_EQ(scene_error("bss\nmlo-bss link=1"), "line 2: mlo-bss needs mld=MAC");
+  EXPECT_EQ(scene_error("mlo-station-link id=1 colour=red"),
             "line 1: unknown field 'colour=red' for mlo-station-link");
 }
 

@@ -213,21 +213,20 @@ TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
 
 TEST_F(WifiQueries, LinkReportsTheAssociationWithItsStationStatistics) {
   open_with(kHome);
-  LinkInfo info = link();
-  EXPECT_EQ(info.connected, 1);
-  EXPECT_STREQ(info.iface, "wlan3");
-  EXPECT_STREQ(info.ssid, "Home");
-  EXPECT_EQ(info.rssi, -52);
-  EXPECT_EQ(info.noise, 0);
-  EXPECT_DOUBLE_EQ(info.tx_mbps, 866.7);
-  EXPECT_DOUBLE_EQ(info.rx_mbps, 780.0);
-  EXPECT_EQ(info.channel, 36);
-  EXPECT_EQ(info.freq_mhz, 5180);
-  EXPECT_EQ(info.width_mhz, 80);
-  EXPECT_EQ(info.nss, 2);
-  EXPECT_STREQ(info.phy, "");
-  EXPECT_EQ(info.has_bssid, 1);
-  EXPECT_EQ(mac_text(info.bssid), "02:00:00:00:00:00");
+  expect_link(link(), {.connected = 1,
+                       .iface = "wlan3",
+                       .ssid = "Home",
+                       .rssi = -52,
+                       .noise = 0,
+                       .tx_mbps = 866.7,
+                       .rx_mbps = 780.0,
+                       .channel = 36,
+                       .freq_mhz = 5180,
+                       .width_mhz = 80,
+                       .nss = 2,
+                       .phy = "",
+                       .bssid = {0x02, 0, 0, 0, 0, 0},
+                       .has_bssid = 1});
   EXPECT_EQ(request_kinds(),
             (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump", "station"}));
   // The station request names the remembered BSSID on the chosen interface.

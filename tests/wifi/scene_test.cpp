@@ -10,40 +10,33 @@
 
 namespace {
 
-std::string parse_error(std::string_view text) {
-  Scene scene;
-  std::string error;
-  EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
-  return error;
-}
-
 TEST(WifiScene, ErrorsNameTheLineAndWhatIsWrong) {
-  EXPECT_EQ(parse_error("# fine\nbogus x=1\n"), "line 2: unknown directive 'bogus'");
-  EXPECT_EQ(parse_error("bss colour=red"), "line 1: unknown field 'colour=red' for bss");
-  EXPECT_EQ(parse_error("bss freq=abc"), "line 1: bad freq 'abc' (expected 0..4294967295)");
-  EXPECT_EQ(parse_error("bss bssid=02:00:00"), "line 1: bad bssid '02:00:00'");
-  EXPECT_EQ(parse_error("bss ssid=a hidden"),
+  EXPECT_EQ(scene_error("# fine\nbogus x=1\n"), "line 2: unknown directive 'bogus'");
+  EXPECT_EQ(scene_error("bss colour=red"), "line 1: unknown field 'colour=red' for bss");
+  EXPECT_EQ(scene_error("bss freq=abc"), "line 1: bad freq 'abc' (expected 0..4294967295)");
+  EXPECT_EQ(scene_error("bss bssid=02:00:00"), "line 1: bad bssid '02:00:00'");
+  EXPECT_EQ(scene_error("bss ssid=a hidden"),
             "line 1: give only one of ssid=, ssid-hex= and hidden");
-  EXPECT_EQ(parse_error("bss ies=0g"), "line 1: bad ies (hex bytes, or none)");
-  EXPECT_EQ(parse_error("interface type=router"), "line 1: bad type 'router'");
-  EXPECT_EQ(parse_error("station tx-width=30"),
+  EXPECT_EQ(scene_error("bss ies=0g"), "line 1: bad ies (hex bytes, or none)");
+  EXPECT_EQ(scene_error("interface type=router"), "line 1: bad type 'router'");
+  EXPECT_EQ(scene_error("station tx-width=30"),
             "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)");
-  EXPECT_EQ(parse_error("fault request=station"), "line 1: fault needs either silent or error=-N");
-  EXPECT_EQ(parse_error("fault request=link silent"),
+  EXPECT_EQ(scene_error("fault request=station"), "line 1: fault needs either silent or error=-N");
+  EXPECT_EQ(scene_error("fault request=link silent"),
             "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
-  EXPECT_EQ(parse_error("scan-wait-ms soon"),
+  EXPECT_EQ(scene_error("scan-wait-ms soon"),
             "line 1: scan-wait-ms needs a number of milliseconds");
-  EXPECT_NE(parse_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
+  EXPECT_NE(scene_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
             std::string::npos);
-  EXPECT_EQ(parse_error("survey noise=-90"), "line 1: survey needs freq=MHz");
-  EXPECT_EQ(parse_error("survey freq=2412 noise=-200"),
+  EXPECT_EQ(scene_error("survey noise=-90"), "line 1: survey needs freq=MHz");
+  EXPECT_EQ(scene_error("survey freq=2412 noise=-200"),
             "line 1: bad noise '-200' (expected -128..127)");
-  EXPECT_EQ(parse_error("survey freq=2412 busy"), "line 1: unknown field 'busy' for survey");
-  EXPECT_EQ(parse_error("bss freq=2412 width=80"),
+  EXPECT_EQ(scene_error("survey freq=2412 busy"), "line 1: unknown field 'busy' for survey");
+  EXPECT_EQ(scene_error("bss freq=2412 width=80"),
             "line 1: width=80 does not exist at 2412 MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 "
             "GHz: 20 to 320)");
-  EXPECT_EQ(parse_error("bss freq=5180 width=30").substr(0, 21), "line 1: width=30 does");
-  EXPECT_NE(parse_error("bss width=40 beacon-ies=00 ies=00").find("give the width's elements"),
+  EXPECT_EQ(scene_error("bss freq=5180 width=30").substr(0, 21), "line 1: width=30 does");
+  EXPECT_NE(scene_error("bss width=40 beacon-ies=00 ies=00").find("give the width's elements"),
             std::string::npos);
 }
 
@@ -203,19 +196,11 @@ TEST_F(WifiSceneKernel, SurveyEntryIsLaidOutAsTheKernelSendsIt) {
 }
 
 TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
-  Scene scene;
-  std::string error;
-  ASSERT_TRUE(
-      load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene", &scene, &error))
-      << error;
-  auto shared = std::make_shared<Scene>(scene);
-  fake_kernel_respond(
-      [shared](const Bytes& request) { return answer_from_scene(*shared, request, 0); });
-  char msg[200] = {};
-  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   LinkInfo link{};
-  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
+  std::shared_ptr<Scene> scene;
+  ASSERT_NO_FATAL_FAILURE(open_scene_file("bench-96.scene", &link, &scene));
   EXPECT_EQ(link.has_bssid, 1);
+  char msg[200] = {};
   static ScanTable table;
   ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 96) << msg;
   int mine = 0;
@@ -232,7 +217,7 @@ TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
   build_scan_dump_request(&request, wifi_state.ifindex);
   Bytes bytes(reinterpret_cast<uint8_t*>(&request),
               reinterpret_cast<uint8_t*>(&request) + request.nlmsg_len);
-  FakeReply reply = answer_from_scene(scene, bytes, 0);
+  FakeReply reply = answer_from_scene(*scene, bytes, 0);
   ASSERT_GT(reply.datagrams.size(), 3u);
   for (const Bytes& datagram : reply.datagrams) EXPECT_LE(datagram.size(), 32768u);
   EXPECT_EQ(reply.datagrams.back().size(), 20u);

@@ -32,13 +32,33 @@ class WifiTest : public testing::Test {
   }
 };
 
-// Serves a scene written in the test (at a fixed instant, so a swinging signal stays put).
+// Serves a scene (at a fixed instant, so a swinging signal stays put).
+inline void serve_parsed_scene(std::shared_ptr<Scene> scene) {
+  fake_kernel_respond(
+      [scene](const Bytes& request) { return answer_from_scene(*scene, request, 0); });
+}
+
+// Serves a scene written in the test.
 inline void serve_scene(std::string_view text) {
   auto scene = std::make_shared<Scene>();
   std::string error;
   ASSERT_TRUE(parse_scene(text, scene.get(), &error)) << error;
-  fake_kernel_respond(
-      [scene](const Bytes& request) { return answer_from_scene(*scene, request, 0); });
+  serve_parsed_scene(scene);
+}
+
+// Serves the simulator's scene file `name` and reads the link on it, as start-up and a page's
+// first link command do. The scene is kept in *served when that is not null.
+inline void open_scene_file(const std::string& name, LinkInfo* link,
+                            std::shared_ptr<Scene>* served = nullptr) {
+  auto scene = std::make_shared<Scene>();
+  if (served != nullptr) *served = scene;
+  std::string error;
+  ASSERT_TRUE(load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/" + name, scene.get(), &error))
+      << error;
+  serve_parsed_scene(scene);
+  char msg[200] = {};
+  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
+  ASSERT_EQ(link_query(link, msg, sizeof msg), 0);
 }
 
 // Answers successive requests with successive replies, then silence.
@@ -77,4 +97,30 @@ inline std::string mac_text(const uint8_t* mac) {
   std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
                 mac[4], mac[5]);
   return text;
+}
+
+// Every field of a link reading, so a test states the whole expected link at once.
+inline void expect_link(const LinkInfo& got, const LinkInfo& want) {
+  EXPECT_EQ(got.connected, want.connected);
+  EXPECT_STREQ(got.iface, want.iface);
+  EXPECT_STREQ(got.ssid, want.ssid);
+  EXPECT_EQ(got.rssi, want.rssi);
+  EXPECT_EQ(got.noise, want.noise);
+  EXPECT_DOUBLE_EQ(got.tx_mbps, want.tx_mbps);
+  EXPECT_DOUBLE_EQ(got.rx_mbps, want.rx_mbps);
+  EXPECT_EQ(got.channel, want.channel);
+  EXPECT_EQ(got.freq_mhz, want.freq_mhz);
+  EXPECT_EQ(got.width_mhz, want.width_mhz);
+  EXPECT_EQ(got.nss, want.nss);
+  EXPECT_STREQ(got.phy, want.phy);
+  EXPECT_EQ(got.has_bssid, want.has_bssid);
+  EXPECT_EQ(mac_text(got.bssid), mac_text(want.bssid));
+}
+
+// The error a scene text is refused with (empty when it parses).
+inline std::string scene_error(std::string_view text) {
+  Scene scene;
+  std::string error;
+  EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
+  return error;
 }
