@@ -290,14 +290,15 @@ TEST_F(MultiLinkScene, BrokenLinkNestsAreSkipped) {
 }
 
 TEST(MultiLinkSceneFormat, ErrorsNameTheLineAndWhatIsWrong) {
-  EXPECT_EQ(scene_error("mlo-link id=0"), "line 1: mlo-link needs an interface line before it");
-  EXPECT_EQ(scene_error("interface\nmlo-link id=15"), "line 2: bad id '15' (expected 0..14)");
-  EXPECT_EQ(scene_error("interface\nmlo-link\nmlo-link id=0"), "line 3: mlo-link id=0 given twice");
-  EXPECT_EQ(scene_error("mlo-bss mld=02:00:00:00:00:00"),
-            "line 1: mlo-bss needs a bss line before it");
-  EXPECT_EQ(scene_error("bss\nmlo-bss link=1"), "line 2: mlo-bss needs mld=MAC");
-  EXPECT_EQ(scene_error("mlo-station-link id=1 colour=red"),
-            "line 1: unknown field 'colour=red' for mlo-station-link");
+  expect_scene_errors({
+      {"mlo-link id=0", "line 1: mlo-link needs an interface line before it"},
+      {"interface\nmlo-link id=15", "line 2: bad id '15' (expected 0..14)"},
+      {"interface\nmlo-link\nmlo-link id=0", "line 3: mlo-link id=0 given twice"},
+      {"mlo-bss mld=02:00:00:00:00:00", "line 1: mlo-bss needs a bss line before it"},
+      {"bss\nmlo-bss link=1", "line 2: mlo-bss needs mld=MAC"},
+      {"mlo-station-link id=1 colour=red",
+       "line 1: unknown field 'colour=red' for mlo-station-link"},
+  });
 }
 
 }  // namespace

@@ -11,30 +11,28 @@
 namespace {
 
 TEST(WifiScene, ErrorsNameTheLineAndWhatIsWrong) {
-  EXPECT_EQ(scene_error("# fine\nbogus x=1\n"), "line 2: unknown directive 'bogus'");
-  EXPECT_EQ(scene_error("bss colour=red"), "line 1: unknown field 'colour=red' for bss");
-  EXPECT_EQ(scene_error("bss freq=abc"), "line 1: bad freq 'abc' (expected 0..4294967295)");
-  EXPECT_EQ(scene_error("bss bssid=02:00:00"), "line 1: bad bssid '02:00:00'");
-  EXPECT_EQ(scene_error("bss ssid=a hidden"),
-            "line 1: give only one of ssid=, ssid-hex= and hidden");
-  EXPECT_EQ(scene_error("bss ies=0g"), "line 1: bad ies (hex bytes, or none)");
-  EXPECT_EQ(scene_error("interface type=router"), "line 1: bad type 'router'");
-  EXPECT_EQ(scene_error("station tx-width=30"),
-            "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)");
-  EXPECT_EQ(scene_error("fault request=station"), "line 1: fault needs either silent or error=-N");
-  EXPECT_EQ(scene_error("fault request=link silent"),
-            "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
-  EXPECT_EQ(scene_error("scan-wait-ms soon"),
-            "line 1: scan-wait-ms needs a number of milliseconds");
+  expect_scene_errors({
+      {"# fine\nbogus x=1\n", "line 2: unknown directive 'bogus'"},
+      {"bss colour=red", "line 1: unknown field 'colour=red' for bss"},
+      {"bss freq=abc", "line 1: bad freq 'abc' (expected 0..4294967295)"},
+      {"bss bssid=02:00:00", "line 1: bad bssid '02:00:00'"},
+      {"bss ssid=a hidden", "line 1: give only one of ssid=, ssid-hex= and hidden"},
+      {"bss ies=0g", "line 1: bad ies (hex bytes, or none)"},
+      {"interface type=router", "line 1: bad type 'router'"},
+      {"station tx-width=30", "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)"},
+      {"fault request=station", "line 1: fault needs either silent or error=-N"},
+      {"fault request=link silent",
+       "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey"},
+      {"scan-wait-ms soon", "line 1: scan-wait-ms needs a number of milliseconds"},
+      {"survey noise=-90", "line 1: survey needs freq=MHz"},
+      {"survey freq=2412 noise=-200", "line 1: bad noise '-200' (expected -128..127)"},
+      {"survey freq=2412 busy", "line 1: unknown field 'busy' for survey"},
+      {"bss freq=2412 width=80",
+       "line 1: width=80 does not exist at 2412 MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 "
+       "GHz: 20 to 320)"},
+  });
   EXPECT_NE(scene_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
             std::string::npos);
-  EXPECT_EQ(scene_error("survey noise=-90"), "line 1: survey needs freq=MHz");
-  EXPECT_EQ(scene_error("survey freq=2412 noise=-200"),
-            "line 1: bad noise '-200' (expected -128..127)");
-  EXPECT_EQ(scene_error("survey freq=2412 busy"), "line 1: unknown field 'busy' for survey");
-  EXPECT_EQ(scene_error("bss freq=2412 width=80"),
-            "line 1: width=80 does not exist at 2412 MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 "
-            "GHz: 20 to 320)");
   EXPECT_EQ(scene_error("bss freq=5180 width=30").substr(0, 21), "line 1: width=30 does");
   EXPECT_NE(scene_error("bss width=40 beacon-ies=00 ies=00").find("give the width's elements"),
             std::string::npos);

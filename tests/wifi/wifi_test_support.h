@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -99,22 +101,21 @@ inline std::string mac_text(const uint8_t* mac) {
   return text;
 }
 
-// Every field of a link reading, so a test states the whole expected link at once.
+// Every field of a link reading on one line, so a test compares a whole link at once and a
+// failure shows both.
+inline std::string link_text(const LinkInfo& link) {
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "connected=%d iface=%s ssid=%s rssi=%d noise=%d tx=%.6g rx=%.6g channel=%d "
+                "freq=%d width=%d nss=%d phy=%s has_bssid=%d bssid=%s",
+                link.connected, link.iface, link.ssid, link.rssi, link.noise, link.tx_mbps,
+                link.rx_mbps, link.channel, link.freq_mhz, link.width_mhz, link.nss, link.phy,
+                link.has_bssid, mac_text(link.bssid).c_str());
+  return text;
+}
+
 inline void expect_link(const LinkInfo& got, const LinkInfo& want) {
-  EXPECT_EQ(got.connected, want.connected);
-  EXPECT_STREQ(got.iface, want.iface);
-  EXPECT_STREQ(got.ssid, want.ssid);
-  EXPECT_EQ(got.rssi, want.rssi);
-  EXPECT_EQ(got.noise, want.noise);
-  EXPECT_DOUBLE_EQ(got.tx_mbps, want.tx_mbps);
-  EXPECT_DOUBLE_EQ(got.rx_mbps, want.rx_mbps);
-  EXPECT_EQ(got.channel, want.channel);
-  EXPECT_EQ(got.freq_mhz, want.freq_mhz);
-  EXPECT_EQ(got.width_mhz, want.width_mhz);
-  EXPECT_EQ(got.nss, want.nss);
-  EXPECT_STREQ(got.phy, want.phy);
-  EXPECT_EQ(got.has_bssid, want.has_bssid);
-  EXPECT_EQ(mac_text(got.bssid), mac_text(want.bssid));
+  EXPECT_EQ(link_text(got), link_text(want));
 }
 
 // The error a scene text is refused with (empty when it parses).
@@ -123,4 +124,13 @@ inline std::string scene_error(std::string_view text) {
   std::string error;
   EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
   return error;
+}
+
+// Each scene text is refused with exactly its error.
+struct SceneErrorCase {
+  const char* text;
+  const char* error;
+};
+inline void expect_scene_errors(std::initializer_list<SceneErrorCase> cases) {
+  for (const SceneErrorCase& c : cases) EXPECT_EQ(scene_error(c.text), c.error) << c.text;
 }
