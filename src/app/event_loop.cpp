@@ -90,7 +90,7 @@ void serve_held(ConnectionSlot& slot) {
   FrameWalk walk{};
   while (const char* text = ws_next_text(slot, walk)) {
     // Replies held so far leave before a command that may wait on the kernel for seconds.
-    if (command_may_block(text)) ws_uncork(slot, walk);
+    if (walk.corked && command_may_block(text)) ws_uncork(slot, walk);
     dispatch_command(slot, text);
   }
   ws_uncork(slot, walk);

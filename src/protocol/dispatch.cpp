@@ -1,5 +1,6 @@
 #include "protocol/dispatch.h"
 
+#include <array>
 #include <cstring>
 
 #include "base/settings.h"
@@ -44,6 +45,22 @@ constexpr Command kCommands[] = {
     {"stop", handle_stop, false},
 };
 
+// Hello's list of the commands, written once from the table when the program is compiled:
+// `"hello","link",...` followed by its length.
+constexpr auto kCommandList = [] {
+  struct {
+    std::array<char, 64> text{};
+    size_t length = 0;
+  } list;
+  for (const Command& command : kCommands) {
+    if (list.length > 0) list.text[list.length++] = ',';
+    list.text[list.length++] = '"';
+    for (const char* c = command.name; *c != '\0'; ++c) list.text[list.length++] = *c;
+    list.text[list.length++] = '"';
+  }
+  return list;
+}();
+
 // The table entry named in `command_text`, or null for an unknown command; `name` gets the name.
 const Command* find_command(const char* command_text, char (&name)[24]) {
   extract_command_name(command_text, name);
@@ -62,10 +79,7 @@ void handle_hello(ConnectionSlot& slot, const char*) {
                      location_word(platform_location_state()));
   text_append_json_string(buffer, platform_permission_help());
   text_append_literal(buffer, ",\"commands\":[");
-  for (const Command& command : kCommands) {
-    if (&command != kCommands) text_append_literal(buffer, ",");
-    text_append_format(buffer, "\"%s\"", command.name);
-  }
+  text_append(buffer, kCommandList.text.data(), kCommandList.length);
   text_append_literal(buffer, "]}");
   text_send(slot, buffer);
 }
