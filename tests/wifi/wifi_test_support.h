@@ -101,8 +101,8 @@ inline std::string mac_text(const uint8_t* mac) {
   return text;
 }
 
-// Every field of a link reading on one line, so a test compares a whole link at once and a
-// failure shows both.
+// Every field of a link reading on one line, so a test states a whole link at once and a failure
+// shows every field.
 inline std::string link_text(const LinkInfo& link) {
   char text[400];
   std::snprintf(text, sizeof text,
@@ -112,10 +112,6 @@ inline std::string link_text(const LinkInfo& link) {
                 link.rx_mbps, link.channel, link.freq_mhz, link.width_mhz, link.nss, link.phy,
                 link.has_bssid, mac_text(link.bssid).c_str());
   return text;
-}
-
-inline void expect_link(const LinkInfo& got, const LinkInfo& want) {
-  EXPECT_EQ(link_text(got), link_text(want));
 }
 
 // The error a scene text is refused with (empty when it parses).
