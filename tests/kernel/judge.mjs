@@ -241,12 +241,10 @@ function parseProbe(block) {
   for (const line of block.lines) {
     let m;
     if ((m = line.match(/^SEND (.*)$/))) {
-      current = { send: m[1], at: null, frames: [], stopMs: null, doneMs: null };
+      current = { send: m[1], at: null, frames: [], doneMs: null };
       result.commands.push(current);
     } else if ((m = line.match(/^AT (\d+)$/)) && current) {
       current.at = Number(m[1]);
-    } else if ((m = line.match(/^STOP (\d+)$/)) && current) {
-      current.stopMs = Number(m[1]);
     } else if ((m = line.match(/^FRAME (\d+) ([01]) (.*)$/)) && current) {
       const frame = { ms: Number(m[1]), utf8: m[2] === "1", text: m[3], json: null };
       try {
