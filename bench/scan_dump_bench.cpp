@@ -30,13 +30,14 @@ bool serve_crowded_air() {
   Scene scene;
   std::string error;
   if (!parse_scene(kCrowdedAir, &scene, &error)) return false;
-  nl80211_family_id = scene.family_id;
-  wifi_ifindex = 3;
+  wifi_state.family_id = scene.family_id;
+  wifi_state.ifindex = 3;
   NetlinkRequest request;
-  build_scan_dump_request(&request, wifi_ifindex);
+  build_scan_dump_request(&request, wifi_state.ifindex);
   Bytes bytes(reinterpret_cast<uint8_t*>(&request),
               reinterpret_cast<uint8_t*>(&request) + request.nlmsg_len);
   auto reply = std::make_shared<FakeReply>(answer_from_scene(scene, bytes, 0));
+  fake_kernel_reset();
   fake_kernel_keep_requests(false);
   fake_kernel_respond([reply](const Bytes&) { return *reply; });
   return true;
@@ -49,11 +50,10 @@ void read_dump(benchmark::State& state, ScanEntry* entries, int capacity) {
   }
   NetlinkRequest request;
   for (auto _ : state) {
-    ScanCollector collector{entries, capacity, 0};
-    build_scan_dump_request(&request, wifi_ifindex);
+    ScanCollector collector{entries, capacity, 0, {}};
+    build_scan_dump_request(&request, wifi_state.ifindex);
     benchmark::DoNotOptimize(netlink_exchange(request, on_bss, &collector));
-    if (assoc_known != 1) state.SkipWithError("association not seen");
-    assoc_known = 0;
+    if (collector.found.known != 1) state.SkipWithError("association not seen");
   }
 }
 

@@ -30,8 +30,7 @@ cmake_language(DEFER CALL tivel_bench_use_sim)
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
   add_executable(tivel_scan_report_bench bench/scan_report_bench.cpp)
-  target_link_libraries(tivel_scan_report_bench PRIVATE tivel_core tivel_kernel_linux
-                        benchmark::benchmark)
+  target_link_libraries(tivel_scan_report_bench PRIVATE tivel_core benchmark::benchmark)
   # A scan dump read by the association probe and by the scan command, on the stand-in kernel.
   add_executable(tivel_scan_dump_bench bench/scan_dump_bench.cpp)
   target_link_libraries(tivel_scan_dump_bench PRIVATE tivel_core tivel_fake_kernel

@@ -23,7 +23,7 @@ add_custom_target(tivel_man_page ALL DEPENDS ${TIVEL_MAN_PAGE}.gz)
 set(TIVEL_SHIPPED_BINARIES tamberline-tivel-helper ${TIVEL_STATIC_TARGET})
 list(REMOVE_DUPLICATES TIVEL_SHIPPED_BINARIES)
 if(NOT TIVEL_SANITIZE)
-  foreach(target tivel_core tivel_kernel_linux ${TIVEL_SHIPPED_BINARIES})
+  foreach(target ${TIVEL_LAYER_LIBRARIES} tivel_kernel_linux ${TIVEL_SHIPPED_BINARIES})
     target_compile_options(
       ${target}
       PRIVATE -fstack-protector-strong
@@ -38,7 +38,7 @@ endif()
 # paths (__FILE__, debug information) name files relative to the source and build folders, and
 # every time stamp inside the tarball and the .deb is the last commit's time: SOURCE_DATE_EPOCH
 # when the caller sets it, else asked from git, else 0 (a source tree without its history).
-foreach(target tivel_core tivel_kernel_linux ${TIVEL_SHIPPED_BINARIES})
+foreach(target ${TIVEL_LAYER_LIBRARIES} tivel_kernel_linux ${TIVEL_SHIPPED_BINARIES})
   target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
                                            -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
 endforeach()

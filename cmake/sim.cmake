@@ -1,14 +1,8 @@
 # The stand-in kernel (sim/) and the simulator executable built on it.
 
-# The WiFi code in tivel_core calls the kernel only through src/wifi/kernel_port.h. Whatever links
-# tivel_core gets the real socket calls unless it also links the stand-in's objects, which then
-# win: a linker takes an archive member only for symbols still undefined.
-target_link_libraries(tivel_core INTERFACE tivel_kernel_linux)
-#
-# tivel_fake_kernel is an OBJECT library so that its kernel_* definitions always reach the link,
-# whatever the order of the libraries: link it (together with tivel_core) instead of
-# tivel_kernel_linux.
-add_library(tivel_fake_kernel OBJECT
+# The WiFi code calls the kernel only through the port chosen at start-up (src/wifi/kernel_port.h);
+# fake_kernel_reset() or the simulator's start-up chooses the stand-in.
+add_library(tivel_fake_kernel STATIC
   sim/fake_kernel.cpp sim/nl_writer.cpp sim/recordings.cpp sim/scene.cpp sim/scene_kernel.cpp
   sim/scene_width.cpp)
 target_include_directories(tivel_fake_kernel PUBLIC ${CMAKE_SOURCE_DIR}/sim)

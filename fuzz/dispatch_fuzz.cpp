@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/slots.h"
+#include "base/settings.h"
+#include "base/slots.h"
 #include "fake_kernel.h"
 #include "fuzz_support.h"
 #include "json_check.h"
@@ -154,6 +154,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fake_kernel_respond(scene_responder(scene));
   char msg[200];
   FUZZ_CHECK(wifi_open(msg, sizeof msg) == 0);
+  // The live stream asks about the association that a link query found, and a watch may be the
+  // first input: read the link once, as a page does before it watches.
+  LinkInfo link{};
+  FUZZ_CHECK(link_query(&link, msg, sizeof msg) == 0 && link.has_bssid == 1);
   return 0;
 }
 

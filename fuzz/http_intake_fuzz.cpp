@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
-#include "app/slots.h"
+#include "base/settings.h"
+#include "base/slots.h"
 #include "fuzz_support.h"
 #include "server/accept_key.h"
 #include "server/http_intake.h"

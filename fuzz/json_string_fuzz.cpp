@@ -20,6 +20,7 @@
 
 #include "fuzz_support.h"
 #include "json_check.h"
+#include "protocol/text_allocator.h"
 #include "protocol/text_buffer.h"
 
 namespace {
@@ -174,14 +175,14 @@ std::string append_string(const char* text, const std::string& opening) {
   return all.substr(before);
 }
 
-}  // namespace
-
 // Resizing with a failure schedule; the writer must cope with each failure on its own.
-void* text_resize_block(void* block, size_t size) {
+void* failing_resize(void* block, size_t size) {
   int call = resize_calls++;
   if (call < 32 && (failure_pattern >> call & 1) != 0) return nullptr;
   return std::realloc(block, size);
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -192,6 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text[length] = '\0';
   const std::string opening = opening_for(mode);
 
+  text_use_resize(failing_resize);
   failure_pattern = 0;
   resize_calls = 0;
   std::string json = append_string(text, opening);

@@ -1,6 +1,6 @@
-// Generic netlink under arbitrary datagrams. This target is its own kernel: it defines the
-// kernel_* calls of src/wifi/kernel_port.h and answers every receive with the next datagram of
-// the input, so the real netlink_exchange walks them and the real callbacks read them.
+// Generic netlink under arbitrary datagrams. This target is its own kernel: a kernel port that
+// answers every receive with the next datagram of the input, so the real netlink_exchange walks
+// them and the real callbacks read them.
 //
 // Input: one mode byte, then datagrams, each a 2-byte little-endian length and that many bytes
 // (cut at the input's end). Length 0xFFFF stands for a receive error, 0 for an empty datagram;
@@ -122,7 +122,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
   // An exactly sized heap block, so a record past the capacity trips ASan.
   ScanEntry* entries =
       capacity > 0 ? static_cast<ScanEntry*>(std::malloc(sizeof(ScanEntry) * capacity)) : nullptr;
-  ScanCollector collector{entries, capacity, 0};
+  ScanCollector collector{entries, capacity, 0, {}};
   void* user_data = nullptr;
   switch (kind) {
     case 0:
@@ -161,9 +161,7 @@ void run_exchange(int kind, uint8_t capacity_byte) {
 }
 
 void run_queries() {
-  nl80211_family_id = -1;
-  wifi_ifindex = -1;
-  wifi_ifname[0] = '\0';
+  wifi_state_reset();
   char msg[200];
   std::memset(msg, 0x55, sizeof msg);
   int opened = wifi_open(msg, sizeof msg);
@@ -198,9 +196,7 @@ void run_queries() {
   FUZZ_CHECK(sampled == 0 ? dbm != 0 && dbm >= -128 && dbm <= 127 : dbm == 12345);
 }
 
-}  // namespace
-
-int kernel_open(int receive_timeout_ms) {
+int fuzz_open(int receive_timeout_ms) {
   FUZZ_CHECK(receive_timeout_ms == kReceiveTimeoutMs);
   if (kernel.open_failures > 0) {
     --kernel.open_failures;
@@ -210,7 +206,7 @@ int kernel_open(int receive_timeout_ms) {
   return 100;
 }
 
-int kernel_send(int fd, const uint8_t* bytes, size_t length) {
+int fuzz_send(int fd, const uint8_t* bytes, size_t length) {
   FUZZ_CHECK(fd == 100 && kernel.open_sockets == 1);
   FUZZ_CHECK(length >= 20 && length <= sizeof(NetlinkRequest));
   uint32_t declared;
@@ -223,7 +219,7 @@ int kernel_send(int fd, const uint8_t* bytes, size_t length) {
   return 0;
 }
 
-long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
+long fuzz_recv(int fd, uint8_t* buffer, size_t capacity) {
   FUZZ_CHECK(fd == 100 && kernel.open_sockets == 1);
   unpoison_buffer();
   kernel.buffer = buffer;
@@ -243,19 +239,24 @@ long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
   return static_cast<long>(size);
 }
 
-void kernel_close(int fd) {
+void fuzz_close(int fd) {
   FUZZ_CHECK(fd == 100 && kernel.open_sockets == 1);
   --kernel.open_sockets;
   unpoison_buffer();
 }
 
-int kernel_events_open(uint32_t) {
+int fuzz_events_open(uint32_t) {
   return -ENOSYS;
 }
 
-long kernel_events_recv(int, uint8_t*, size_t) {
+long fuzz_events_recv(int, uint8_t*, size_t) {
   return -EAGAIN;
 }
+
+constexpr KernelPort kFuzzKernelPort = {fuzz_open,  fuzz_send,        fuzz_recv,
+                                        fuzz_close, fuzz_events_open, fuzz_events_recv};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
@@ -267,11 +268,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kernel.send_failures = (mode & 0x40) != 0 ? 1 : 0;
 
   // What wifi_open would have left behind on a machine with the recorded interface.
-  nl80211_family_id = 32;
-  wifi_ifindex = 5;
-  std::memcpy(wifi_ifname, "wlan3", 6);
-  assoc_known = 0;
-  assoc_has_mld = 0;
+  kernel_use(kFuzzKernelPort);
+  wifi_state_reset();
+  wifi_state.family_id = 32;
+  wifi_state.ifindex = 5;
+  std::memcpy(wifi_state.ifname, "wlan3", 6);
 
   int kind = (mode & 0x3F) % 6;
   if (kind == 5) {

@@ -1,8 +1,8 @@
 // WebSocket receiver under arbitrary byte streams: the first input byte chooses how the rest is
 // split into writes, the rest is what a page sends on an upgraded connection. The real ws_receive
-// runs on a socket pair, once per readable event as the loop calls it; dispatch_command is
-// replaced by a recorder (the dispatcher has its own target), so this target sees exactly which
-// texts the receiver hands up.
+// runs on a socket pair, once per readable event as the loop calls it, and the text frames
+// ws_next_text hands back are recorded in place of the dispatcher (which has its own target), so
+// this target sees exactly which texts the receiver hands up.
 //
 // A small reference reading of the framing rules (masked frames only, length code 127 refused,
 // 16-bit lengths up to 4080, control frames only with FIN and at most 125 bytes, ping answered,
@@ -15,9 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/slots.h"
+#include "base/slots.h"
 #include "fuzz_support.h"
-#include "protocol/dispatch.h"
 #include "server/websocket.h"
 
 namespace {
@@ -86,18 +85,18 @@ Expectation read_stream(const uint8_t* bytes, size_t size) {
 std::vector<std::string> dispatched;
 ConnectionSlot slot;
 
+// What the loop does with a readable page: one read, then every whole text message in order.
+void receive_and_record() {
+  if (!ws_receive(slot)) return;
+  FrameWalk walk{};
+  while (const char* text = ws_next_text(slot, walk)) {
+    FUZZ_CHECK(slot.fd != -1 && slot.upgraded == 1);
+    dispatched.emplace_back(text);
+  }
+  ws_uncork(slot, walk);
+}
+
 }  // namespace
-
-// Stands in for the command dispatcher: records the text it was given.
-void dispatch_command(ConnectionSlot& target, const char* command_text) {
-  FUZZ_CHECK(&target == &slot && target.upgraded == 1);
-  dispatched.emplace_back(command_text);
-}
-
-// The recorder never waits on the kernel.
-bool command_may_block(const char*) {
-  return false;
-}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   silence_stdout();
@@ -124,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(feed(pair.page, stream + fed, piece));
     fed += piece;
     while (slot.fd != -1 && readable(pair.helper)) {
-      ws_receive(slot);
+      receive_and_record();
       FUZZ_CHECK(slot.fd == -1 || slot.frames_len <= sizeof slot.frames);
       drain(pair.page, written);
     }
@@ -137,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::memcmp(slot.frames, stream + stream_size - expected.left_over,
                            expected.left_over) == 0);
     shutdown(pair.page, SHUT_WR);  // the page goes away: the next read ends the connection
-    ws_receive(slot);
+    receive_and_record();
     FUZZ_CHECK(slot.fd == -1);
   } else {
     FUZZ_CHECK(expected.dropped);

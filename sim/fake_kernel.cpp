@@ -56,6 +56,7 @@ void fake_kernel_reset() {
   if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
   if (k.event_fd >= 0) close(k.event_fd);
   k = FakeKernel{};
+  kernel_use(fake_kernel_port());
 }
 void fake_kernel_respond(FakeResponder responder) {
   fake().responder = std::move(responder);
@@ -76,7 +77,9 @@ const FakeKernelLog& fake_kernel_log() {
   return fake().log;
 }
 
-int kernel_open(int receive_timeout_ms) {
+namespace {
+
+int fake_open(int receive_timeout_ms) {
   FakeKernel& k = fake();
   if (k.open_error != 0) return k.open_error;
   k.log.receive_timeout_ms = receive_timeout_ms;
@@ -86,7 +89,7 @@ int kernel_open(int receive_timeout_ms) {
   return k.open_fd;
 }
 
-int kernel_send(int fd, const uint8_t* bytes, size_t length) {
+int fake_send(int fd, const uint8_t* bytes, size_t length) {
   FakeKernel& k = fake();
   if (fd != k.open_fd) return -EBADF;
   Bytes request(bytes, bytes + length);
@@ -106,7 +109,7 @@ int kernel_send(int fd, const uint8_t* bytes, size_t length) {
   return k.reply.send_error;
 }
 
-long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
+long fake_recv(int fd, uint8_t* buffer, size_t capacity) {
   FakeKernel& k = fake();
   if (fd != k.open_fd) return -EBADF;
   if (k.next_datagram < k.reply.datagrams.size()) {
@@ -125,7 +128,7 @@ long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
   return k.reply.after;
 }
 
-void kernel_close(int fd) {
+void fake_close(int fd) {
   FakeKernel& k = fake();
   if (fd == k.open_fd) k.open_fd = -1;
   ++k.log.closes;
@@ -133,7 +136,7 @@ void kernel_close(int fd) {
   k.buffer = nullptr;
 }
 
-int kernel_events_open(uint32_t group) {
+int fake_events_open(uint32_t group) {
   FakeKernel& k = fake();
   if (k.events_open_error != 0) return k.events_open_error;
   k.log.event_groups.push_back(group);
@@ -142,7 +145,7 @@ int kernel_events_open(uint32_t group) {
   return k.event_fd >= 0 ? k.event_fd : -errno;
 }
 
-long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
+long fake_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   FakeKernel& k = fake();
   if (fd != k.event_fd || fd < 0) return -EBADF;
   if (k.event.empty() || std::chrono::steady_clock::now() < k.event_due) return -EAGAIN;
@@ -154,4 +157,13 @@ long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   std::memcpy(buffer, k.event.data(), size);
   k.event.clear();
   return static_cast<long>(size);
+}
+
+constexpr KernelPort kFakeKernelPort = {fake_open,  fake_send,        fake_recv,
+                                        fake_close, fake_events_open, fake_events_recv};
+
+}  // namespace
+
+const KernelPort& fake_kernel_port() {
+  return kFakeKernelPort;
 }

@@ -6,8 +6,10 @@
 
 #include "nl_writer.h"
 
-// A stand-in for the kernel's generic-netlink sockets, linked in place of kernel_port_linux.cpp by
-// the tests and the simulator. Each request the helper sends goes to a responder, which decides
+struct KernelPort;
+
+// A stand-in for the kernel's generic-netlink sockets, used in place of the real ones by the
+// tests and the simulator. Each request the helper sends goes to a responder, which decides
 // the datagrams that the following receives return. Single-threaded, like the helper.
 
 // What the stand-in does with one request.
@@ -34,8 +36,12 @@ struct FakeKernelLog {
 };
 
 // Back to the start: no responder (every request meets silence), opens succeed, silence lasts
-// the asked time-out, event sockets open, no notification pending, log cleared.
+// the asked time-out, event sockets open, no notification pending, log cleared. Makes the
+// stand-in the kernel port in use.
 void fake_kernel_reset();
+
+// The stand-in as a kernel port, for the simulator's start-up.
+const KernelPort& fake_kernel_port();
 
 // Sets who answers the requests from now on.
 void fake_kernel_respond(FakeResponder responder);

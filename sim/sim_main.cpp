@@ -46,5 +46,5 @@ int main(int argc, char** argv) {
     };
   }
   fake_kernel_respond(respond);
-  return helper_main(argc, argv);
+  return helper_main(argc, argv, fake_kernel_port());
 }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "version.h"
 
 namespace {
@@ -34,14 +34,16 @@ CommandLine finish(CommandLine line, int exit_code) {
   return line;
 }
 
-}  // namespace
-
+// Reads N like strtol in base 10 (leading white space, one sign, digits), clamped to the 32-bit
+// range; text without a leading number gives 0.
 int32_t parse_port_number(const char* text) {
   long long value = std::strtoll(text, nullptr, 10);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
+
+}  // namespace
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line{};

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 
+#include "base/sizes.h"
+
 // What the command line asks for once parsed.
 struct CommandLine {
-  bool run;              // false: the process ends now with `exit_code`
-  int exit_code;         // 0 after --version/--help/-h, 2 for an unusable argument
-  int32_t port;          // 0: try the default range
-  char dev_origin[256];  // cut to 255 characters; empty when not given
+  bool run;                             // false: the process ends now with `exit_code`
+  int exit_code;                        // 0 after --version/--help/-h, 2 for an unusable argument
+  int32_t port;                         // 0: try the default range
+  char dev_origin[kDevOriginCapacity];  // cut to 255 characters; empty when not given
 };
 
 // Prints the banner (unless some argument is exactly --version or --help), then parses the
@@ -15,7 +17,3 @@ struct CommandLine {
 // argument, --port/--dev-origin without a value, or a port outside 1..65535 prints the help and
 // asks for exit code 2. Writes only to standard output.
 CommandLine parse_command_line(int argc, const char* const* argv);
-
-// Reads N like strtol in base 10 (leading white space, one sign, digits), clamped to the 32-bit
-// range; text without a leading number gives 0.
-int32_t parse_port_number(const char* text);

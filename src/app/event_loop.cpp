@@ -10,10 +10,11 @@
 
 #include <cstdint>
 
-#include "app/clock.h"
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/slots.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/slots.h"
+#include "protocol/dispatch.h"
 #include "protocol/live_stream.h"
 #include "protocol/scan_command.h"
 #include "server/http_intake.h"
@@ -21,14 +22,13 @@
 #include "server/websocket.h"
 #include "wifi/wifi.h"
 
-uint64_t start_ms = 0;
 int page_seen = 0;
 
 namespace {
 
 uint64_t last_page_ms = 0;
 
-// Step 2 of a pass: closes handshakes past their limit; true when some page is connected.
+// Early in each pass: closes handshakes past their limit; true when some page is connected.
 bool expire_handshakes(uint64_t now) {
   bool page_connected = false;
   for (ConnectionSlot& slot : slots) {
@@ -41,7 +41,7 @@ bool expire_handshakes(uint64_t now) {
   return page_connected;
 }
 
-// Step 4: the exit rules in their fixed order; the reason line, or null to go on.
+// The exit rules in their fixed order; the reason line, or null to go on.
 const char* exit_reason(uint64_t now, bool page_connected) {
   if (page_seen == 0 && now - start_ms > kNoPageLimitMs)
     return "No page connected in 10 minutes. Exiting.";
@@ -52,7 +52,7 @@ const char* exit_reason(uint64_t now, bool page_connected) {
   return nullptr;
 }
 
-// Step 6: at most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
+// At most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
 void accept_one(int listen_fd) {
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
@@ -70,8 +70,9 @@ void accept_one(int listen_fd) {
     close(fd);
     return;
   }
-  // Frames leave as a header write and a payload write; without this the payload would wait
-  // for the page's delayed acknowledgement of the header (up to 40 ms per message).
+  // A large frame leaves as a header write then a payload write, and replies follow one another;
+  // without this each later write would wait for the page's delayed acknowledgement of the one
+  // before it (up to 40 ms per message).
   int one = 1;
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   // A page that stops reading would otherwise block a send, and with it the whole helper (other
@@ -80,6 +81,24 @@ void accept_one(int listen_fd) {
   (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
   free_slot->fd = fd;
   free_slot->accepted_ms = monotonic_ms();
+}
+
+// Hands each whole text message the slot holds to the dispatcher, in order; the replies to
+// messages that came together leave together. A command that leaves the slot waiting for its scan
+// ends the walk, and the frames behind it stay held until the scan's reply went out.
+void serve_held(ConnectionSlot& slot) {
+  FrameWalk walk{};
+  while (const char* text = ws_next_text(slot, walk)) {
+    // Replies held so far leave before a command that may wait on the kernel for seconds.
+    if (command_may_block(text)) ws_uncork(slot, walk);
+    dispatch_command(slot, text);
+  }
+  ws_uncork(slot, walk);
+}
+
+// Reads what an upgraded slot's page sent and serves the whole messages it completed.
+void serve_page(ConnectionSlot& slot) {
+  if (ws_receive(slot)) serve_held(slot);
 }
 
 // The earliest instant at which a pass has work to do even if no socket becomes ready: a
@@ -156,10 +175,14 @@ int run_event_loop(int listen_fd) {
         http_intake(slot);
         if (slot.upgraded == 1) page_seen = 1;
       } else {
-        ws_receive(slot);
+        serve_page(slot);
       }
     }
-    scan_pass(watched[2].revents != 0);
+    const uint32_t answered = scan_pass(watched[2].revents != 0);
+    for (size_t i = 0; i < kSlotCount; ++i) {
+      if ((answered >> i & 1u) != 0 && slots[i].fd != -1 && slots[i].scan_waiting == 0)
+        serve_held(slots[i]);
+    }
     live_signal_tick();
   }
 

@@ -2,8 +2,6 @@
 
 #include <cstdint>
 
-// Times of the run, kept by the loop and read by the live stream (samples count from start_ms).
-extern uint64_t start_ms;
 extern int page_seen;  // 1 once any slot completed the WebSocket upgrade; never goes back to 0
 
 inline constexpr uint64_t kHandshakeLimitMs = 5000;

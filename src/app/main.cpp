@@ -1,5 +1,5 @@
 #include "app/startup.h"
 
 int main(int argc, char** argv) {
-  return helper_main(argc, argv);
+  return helper_main(argc, argv, kLinuxKernelPort);
 }

@@ -12,6 +12,13 @@
 
 namespace {
 
+// The capability sets of this process as the kernel reports them (bit N is capability N).
+struct CapabilitySets {
+  uint64_t effective;
+  uint64_t permitted;
+  uint64_t inheritable;
+};
+
 constexpr uint64_t kScanRight = uint64_t{1} << CAP_NET_ADMIN;
 
 // capget/capset through the raw calls: two 32-bit words per set in version 3.
@@ -52,8 +59,7 @@ bool started_as_root() {
   return real == 0 || effective == 0 || saved == 0;
 }
 
-}  // namespace
-
+// Reads the three sets through capget. Returns 0, or -1 when the kernel refused.
 int read_capabilities(CapabilitySets* sets) {
   __user_cap_data_struct data[2] = {};
   if (get_sets(data) != 0) return -1;
@@ -62,6 +68,8 @@ int read_capabilities(CapabilitySets* sets) {
   sets->inheritable = data[0].inheritable | uint64_t{data[1].inheritable} << 32;
   return 0;
 }
+
+}  // namespace
 
 int drop_privileges(char* reason, size_t capacity) {
   CapabilitySets held{};

@@ -17,13 +17,3 @@ inline constexpr uint32_t kUnprivilegedId = 65534;
 // to match when the process may do so. Returns 0, or -1 with the reason in `reason` (cut to
 // `capacity` bytes) when a step failed; the process must then not go on.
 int drop_privileges(char* reason, size_t capacity);
-
-// The capability sets of this process as the kernel reports them (bit N is capability N).
-struct CapabilitySets {
-  uint64_t effective;
-  uint64_t permitted;
-  uint64_t inheritable;
-};
-
-// Reads the three sets through capget. Returns 0, or -1 when the kernel refused.
-int read_capabilities(CapabilitySets* sets);

@@ -12,17 +12,12 @@
 
 #include "app/cmdline.h"
 #include "app/event_loop.h"
-#include "app/log.h"
 #include "app/privileges.h"
-#include "app/settings.h"
-#include "app/slots.h"
 #include "app/syscall_filter.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/slots.h"
 #include "wifi/wifi.h"
-
-int32_t listen_port = 0;
-char dev_origin[256] = {};
-volatile sig_atomic_t stop_flag = 0;
-int stop_wake_fd = -1;
 
 namespace {
 
@@ -92,8 +87,9 @@ void prepare_standard_descriptors() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-}  // namespace
-
+// Binds a listening TCP socket on 127.0.0.1: `port` alone when it is non-zero, else the first
+// free port of 47800..47809. Sets listen_port. Returns the socket, or -1 when nothing could be
+// bound.
 int bind_listener(int port) {
   for (int32_t j = 0;; ++j) {
     listen_port = port != 0 ? port : kFirstPort + j;
@@ -103,12 +99,15 @@ int bind_listener(int port) {
   }
 }
 
-int helper_main(int argc, const char* const* argv) {
+}  // namespace
+
+int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
   prepare_standard_descriptors();
   CommandLine line = parse_command_line(argc, argv);
   if (!line.run) return line.exit_code;
   std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);
 
+  kernel_use(kernel);
   char reason[200] = {};
   if (wifi_open(reason, sizeof reason) != 0) log_format<260>("WiFi not available: %s", reason);
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "protocol/live_stream.h"
 #include "protocol/platform.h"
 #include "protocol/replies.h"
@@ -26,7 +26,34 @@ void extract_command_name(const char* command_text, char (&name)[24]) {
   std::memcpy(name, start, length);
 }
 
-void handle_hello(ConnectionSlot& slot) {
+void handle_hello(ConnectionSlot& slot, const char* command_text);
+void handle_link(ConnectionSlot& slot, const char* command_text);
+void handle_stop(ConnectionSlot& slot, const char* command_text);
+
+// The commands, in the order hello lists them; a name not here gets the "unknown command" error.
+struct Command {
+  const char* name;
+  void (*handler)(ConnectionSlot& slot, const char* command_text);
+  bool may_block;  // waits on the kernel (link, scan)
+};
+constexpr Command kCommands[] = {
+    {"hello", handle_hello, false},
+    {"link", handle_link, true},
+    {"scan", [](ConnectionSlot& slot, const char*) { handle_scan(slot); }, true},
+    {"watch", handle_watch, false},
+    {"stop", handle_stop, false},
+};
+
+// The table entry named in `command_text`, or null for an unknown command; `name` gets the name.
+const Command* find_command(const char* command_text, char (&name)[24]) {
+  extract_command_name(command_text, name);
+  for (const Command& command : kCommands) {
+    if (std::strcmp(name, command.name) == 0) return &command;
+  }
+  return nullptr;
+}
+
+void handle_hello(ConnectionSlot& slot, const char*) {
   TextBuffer buffer{};
   text_append_format(buffer,
                      "{\"type\":\"hello\",\"name\":\"%s\",\"version\":\"%s\",\"os\":\"%s\","
@@ -34,13 +61,16 @@ void handle_hello(ConnectionSlot& slot) {
                      kProgramName, kProgramVersion, platform_os_name(), listen_port,
                      location_word(platform_location_state()));
   text_append_json_string(buffer, platform_permission_help());
-  static constexpr char kCommands[] =
-      ",\"commands\":[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}";
-  text_append(buffer, kCommands, sizeof kCommands - 1);
+  text_append_literal(buffer, ",\"commands\":[");
+  for (const Command& command : kCommands) {
+    if (&command != kCommands) text_append_literal(buffer, ",");
+    text_append_format(buffer, "\"%s\"", command.name);
+  }
+  text_append_literal(buffer, "]}");
   text_send(slot, buffer);
 }
 
-void handle_link(ConnectionSlot& slot) {
+void handle_link(ConnectionSlot& slot, const char*) {
   LinkInfo link{};
   char msg[200] = {};
   if (link_query(&link, msg, sizeof msg) != 0) {
@@ -50,11 +80,11 @@ void handle_link(ConnectionSlot& slot) {
   TextBuffer buffer;
   text_seed(buffer, "{\"type\":\"link\",");
   write_link_object(buffer, link);
-  text_append(buffer, "}", 1);
+  text_append_literal(buffer, "}");
   text_send(slot, buffer);
 }
 
-void handle_stop(ConnectionSlot& slot) {
+void handle_stop(ConnectionSlot& slot, const char*) {
   slot.watch_hz = 0;
   send_stopped(slot);
 }
@@ -63,24 +93,16 @@ void handle_stop(ConnectionSlot& slot) {
 
 void dispatch_command(ConnectionSlot& slot, const char* command_text) {
   char name[24];
-  extract_command_name(command_text, name);
-  if (std::strcmp(name, "hello") == 0) {
-    handle_hello(slot);
-  } else if (std::strcmp(name, "link") == 0) {
-    handle_link(slot);
-  } else if (std::strcmp(name, "scan") == 0) {
-    handle_scan(slot);
-  } else if (std::strcmp(name, "watch") == 0) {
-    handle_watch(slot, command_text);
-  } else if (std::strcmp(name, "stop") == 0) {
-    handle_stop(slot);
-  } else {
+  const Command* command = find_command(command_text, name);
+  if (command == nullptr) {
     send_error_reply(slot, name, "unknown command; this helper only reads WiFi information");
+    return;
   }
+  command->handler(slot, command_text);
 }
 
 bool command_may_block(const char* command_text) {
   char name[24];
-  extract_command_name(command_text, name);
-  return std::strcmp(name, "link") == 0 || std::strcmp(name, "scan") == 0;
+  const Command* command = find_command(command_text, name);
+  return command != nullptr && command->may_block;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // Runs the command named in `command_text` (the NUL-terminated payload of one text frame) and
 // sends its reply on the slot. The slot may be closed on return if a send broke the connection.

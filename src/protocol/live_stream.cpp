@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/clock.h"
-#include "app/event_loop.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "protocol/replies.h"
 #include "protocol/text_buffer.h"
 #include "wifi/wifi.h"

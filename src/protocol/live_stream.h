@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // Arms (or re-arms) the slot's live stream from the "hz" and "secs" found in `command_text`,
 // sends {"type":"watching",...} and logs the streaming line.

@@ -4,9 +4,9 @@ void send_error_reply(ConnectionSlot& slot, const char* cmd, const char* msg) {
   TextBuffer buffer;
   text_seed(buffer, "{\"type\":\"error\",\"cmd\":");
   text_append_json_string(buffer, cmd);
-  text_append(buffer, ",\"msg\":", 7);
+  text_append_literal(buffer, ",\"msg\":");
   text_append_json_string(buffer, msg);
-  text_append(buffer, "}", 1);
+  text_append_literal(buffer, "}");
   text_send(slot, buffer);
 }
 
@@ -19,7 +19,7 @@ void send_stopped(ConnectionSlot& slot) {
 void write_link_object(TextBuffer& buffer, const LinkInfo& link) {
   text_append_format(buffer, "\"connected\":%s,\"iface\":", link.connected != 0 ? "true" : "false");
   text_append_json_string(buffer, link.iface);
-  text_append(buffer, ",\"ssid\":", 8);
+  text_append_literal(buffer, ",\"ssid\":");
   text_append_json_string(buffer, link.ssid);
   text_append_format(buffer,
                      ",\"rssi\":%d,\"noise\":%d,\"txMbps\":%.1f,\"rxMbps\":%.1f,\"channel\":%d,"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/slots.h"
+#include "base/slots.h"
 #include "protocol/text_buffer.h"
 #include "wifi/wifi.h"
 

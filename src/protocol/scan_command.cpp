@@ -1,10 +1,9 @@
 #include "protocol/scan_command.h"
 
-#include "app/clock.h"
-#include "app/log.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "protocol/replies.h"
 #include "protocol/scan_report.h"
-#include "server/websocket.h"
 #include "wifi/wifi.h"
 
 namespace {
@@ -33,22 +32,21 @@ void send_scan_reply(ConnectionSlot& slot, const LinkInfo& link, int n, const ch
   log_format<120>("Sent %d nearby networks to the page.", n);
 }
 
-// One dump for every waiting slot, then each one's held frames, in slot order. The replies all
-// leave before any held command runs, so a held scan starts a new scan of its own.
-void finish_scan() {
+// One dump for every waiting slot. The replies all leave before the caller runs any held
+// command, so a held scan starts a new scan of its own. Returns the slots answered as a bit set.
+static_assert(kSlotCount <= 32, "each answered slot is one bit of a uint32_t");
+uint32_t finish_scan() {
   running.active = false;
   char msg[200] = {};
   int n = scan_dump(scan_table, kScanCapacity, msg, sizeof msg);
-  bool answered[kSlotCount] = {};
+  uint32_t answered = 0;
   for (size_t i = 0; i < kSlotCount; ++i) {
     if (slots[i].fd == -1 || slots[i].scan_waiting == 0) continue;
     slots[i].scan_waiting = 0;
-    answered[i] = true;
+    answered |= 1u << i;
     send_scan_reply(slots[i], running.link, n, msg);
   }
-  for (size_t i = 0; i < kSlotCount; ++i) {
-    if (answered[i] && slots[i].fd != -1 && slots[i].scan_waiting == 0) ws_serve_held(slots[i]);
-  }
+  return answered;
 }
 
 }  // namespace
@@ -80,9 +78,10 @@ uint64_t scan_due_ms() {
   return running.active ? running.until_ms : UINT64_MAX;
 }
 
-void scan_pass(bool events_ready) {
+uint32_t scan_pass(bool events_ready) {
   // Read even when no scan waits, so the socket does not stay readable and wake every pass.
   bool ended = events_ready && scan_ended();
-  if (!running.active) return;
-  if (ended || monotonic_ms() >= running.until_ms) finish_scan();
+  if (!running.active) return 0;
+  if (ended || monotonic_ms() >= running.until_ms) return finish_scan();
+  return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // The scan command. The kernel's scan takes seconds; the command's slot waits for its end inside
 // the loop (scan_waiting set, its further frames left unread) while every other slot is served.
@@ -17,7 +17,7 @@ void handle_scan(ConnectionSlot& slot);
 uint64_t scan_due_ms();
 
 // Once per loop pass, after the slots were served. Reads the kernel's notifications when
-// `events_ready`; once the running scan ended (or its wait ran out), dumps the results once,
-// answers every waiting slot ("Sent %d nearby networks to the page." per slot) and then serves the
-// frames they held back.
-void scan_pass(bool events_ready);
+// `events_ready`; once the running scan ended (or its wait ran out), dumps the results once and
+// answers every waiting slot ("Sent %d nearby networks to the page." per slot). Returns the slots
+// answered, bit i for slots[i]; the caller then serves the frames they held back, in slot order.
+uint32_t scan_pass(bool events_ready);

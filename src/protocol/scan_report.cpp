@@ -70,11 +70,11 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
   text_append_format(buffer, "{\"type\":\"scan\",\"ieHidden\":%s,\"mineGuess\":%s,\"link\":{",
                      ie_hidden ? "true" : "false", mine.guess ? "true" : "false");
   write_link_object(buffer, link);
-  text_append(buffer, "},\"nets\":[", 10);
+  text_append_literal(buffer, "},\"nets\":[");
   for (int k = 0; k < n; ++k) {
     const ScanEntry& entry = entries[k];
-    if (k > 0) text_append(buffer, ",", 1);
-    text_append(buffer, "{\"ssid\":", 8);
+    if (k > 0) text_append_literal(buffer, ",");
+    text_append_literal(buffer, "{\"ssid\":");
     text_append_json_string(buffer, entry.ssid);
     text_append_format(buffer,
                        ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"mine\":%s,"
@@ -86,7 +86,7 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
       if (length > sizeof entry.ies) length = sizeof entry.ies;
       append_hex(buffer, entry.ies, length);
     }
-    text_append(buffer, "\"}", 2);
+    text_append_literal(buffer, "\"}");
   }
-  text_append(buffer, "]}", 2);
+  text_append_literal(buffer, "]}");
 }

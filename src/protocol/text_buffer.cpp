@@ -6,11 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "protocol/text_allocator.h"
 #include "server/websocket.h"
 
 namespace {
 
 constexpr uint64_t kFirstBlock = 1024;
+
+void* real_resize(void* block, size_t size) {
+  return std::realloc(block, size);
+}
+
+TextResize resize_block = real_resize;
 
 // Makes room for `extra` more bytes plus the NUL by the doubling rule; false when the block
 // could not grow (the buffer is then unchanged).
@@ -19,7 +26,7 @@ bool reserve(TextBuffer& buffer, uint64_t extra) {
   if (need <= buffer.cap) return true;
   uint64_t cap = buffer.cap == 0 ? kFirstBlock : buffer.cap;
   while (cap < need) cap *= 2;
-  void* block = text_resize_block(buffer.data, cap);
+  void* block = resize_block(buffer.data, cap);
   if (block == nullptr) return false;
   buffer.data = static_cast<char*>(block);
   buffer.cap = cap;
@@ -108,7 +115,7 @@ void text_append_format(TextBuffer& buffer, const char* format, ...) {
 
 void text_append_json_string(TextBuffer& buffer, const char* text) {
   const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
-  text_append(buffer, "\"", 1);
+  text_append_literal(buffer, "\"");
   while (*s != 0) {
     // Copy a run of bytes that need no escaping in one append.
     const unsigned char* run = s;
@@ -134,7 +141,7 @@ void text_append_json_string(TextBuffer& buffer, const char* text) {
       text_append(buffer, escaped, 6);
     }
   }
-  text_append(buffer, "\"", 1);
+  text_append_literal(buffer, "\"");
 }
 
 void text_append_hex(TextBuffer& buffer, const uint8_t* bytes, size_t length) {
@@ -153,11 +160,15 @@ void text_append_hex(TextBuffer& buffer, const uint8_t* bytes, size_t length) {
 }
 
 void text_send(ConnectionSlot& slot, TextBuffer& buffer) {
-  if (buffer.data != nullptr) send_frame(slot, 1, buffer.data, buffer.len);
+  if (buffer.data != nullptr) send_frame(slot, kOpcodeText, buffer.data, buffer.len);
   text_release(buffer);
 }
 
 void text_release(TextBuffer& buffer) {
   std::free(buffer.data);
   buffer = TextBuffer{};
+}
+
+void text_use_resize(TextResize resize) {
+  resize_block = resize != nullptr ? resize : real_resize;
 }

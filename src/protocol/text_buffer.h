@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // A growable, NUL-terminated byte string in which every JSON message is built. Empty: data null,
 // len 0, cap 0. Whenever data is non-null, len + 1 <= cap and data[len] is NUL. Capacities are
@@ -21,6 +21,12 @@ void text_seed(TextBuffer& buffer, const char* opening);
 // Appends `length` bytes (none of them NUL). When the block cannot grow, this one append is
 // dropped and the buffer keeps its old text.
 void text_append(TextBuffer& buffer, const char* bytes, size_t length);
+
+// Appends the string literal `text` without its closing NUL, as text_append does.
+template <size_t Size>
+void text_append_literal(TextBuffer& buffer, const char (&text)[Size]) {
+  text_append(buffer, text, Size - 1);
+}
 
 // Formats into a 512-byte scratch area and appends the result, cut to its first 511 bytes;
 // an empty or failed formatting appends nothing.
@@ -40,7 +46,3 @@ void text_send(ConnectionSlot& slot, TextBuffer& buffer);
 
 // Releases the block (a null block is fine) and empties the buffer.
 void text_release(TextBuffer& buffer);
-
-// Resizes a block, like realloc. Kept in its own file so a test can link a failing one in its
-// place; the helper itself always uses the real allocator.
-void* text_resize_block(void* block, size_t size);

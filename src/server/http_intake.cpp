@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "server/accept_key.h"
 #include "server/origin_policy.h"
 #include "server/send_all.h"
@@ -56,7 +56,8 @@ bool host_allowed(const char* host) {
   return equal_ignoring_ascii_case(host, by_address) || equal_ignoring_ascii_case(host, by_name);
 }
 
-// Step 5 of the decision chain: the 101 response, then the slot belongs to the frame receiver.
+// The last link of the decision chain: the 101 response, then the slot belongs to the frame
+// receiver.
 void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   char accept[40];
   make_accept_key(key, accept);
@@ -76,6 +77,23 @@ void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   char shown[kOriginLimit + 1];
   printable_copy(origin, shown, sizeof shown);
   log_format<256>("Connected to %s.", shown);
+}
+
+// Sends one plain-text HTTP/1.1 reply (status, body, Connection: close), ignoring whether it went
+// out, then closes the slot with `reason`.
+void reply_and_close(ConnectionSlot& slot, const char* status, const char* body,
+                     const char* reason) {
+  char reply[600];
+  int length = std::snprintf(reply, sizeof reply,
+                             "HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                             "Content-Length: %u\r\nConnection: close\r\n\r\n%s",
+                             status, static_cast<unsigned>(std::strlen(body)), body);
+  if (length > 0) {
+    size_t size =
+        static_cast<size_t>(length) < sizeof reply ? static_cast<size_t>(length) : sizeof reply - 1;
+    (void)send_all(slot.fd, reply, size);
+  }
+  close_slot(slot, reason);
 }
 
 // Runs once the header block is complete; every outcome but the upgrade replies and closes.
@@ -166,19 +184,4 @@ char* find_header(const char* request, const char* name, char* out, size_t capac
   std::memcpy(out, value, length);
   out[length] = '\0';
   return out;
-}
-
-void reply_and_close(ConnectionSlot& slot, const char* status, const char* body,
-                     const char* reason) {
-  char reply[600];
-  int length = std::snprintf(reply, sizeof reply,
-                             "HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                             "Content-Length: %u\r\nConnection: close\r\n\r\n%s",
-                             status, static_cast<unsigned>(std::strlen(body)), body);
-  if (length > 0) {
-    size_t size =
-        static_cast<size_t>(length) < sizeof reply ? static_cast<size_t>(length) : sizeof reply - 1;
-    (void)send_all(slot.fd, reply, size);
-  }
-  close_slot(slot, reason);
 }

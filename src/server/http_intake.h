@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
 // Serves one readable slot in the handshake state: gathers the request until its blank line
 // (dropping it without a reply when 8191 bytes come without one), then decides once (Host,
@@ -18,8 +18,3 @@ void http_intake(ConnectionSlot& slot);
 // returns nullptr when the header is absent. The first matching line wins; only CR LF ends a line.
 // Never reads past the request's NUL. REQUIRES: capacity >= 1.
 char* find_header(const char* request, const char* name, char* out, size_t capacity);
-
-// Sends one plain-text HTTP/1.1 reply (status, body, Connection: close), ignoring whether it went
-// out, then closes the slot with `reason`.
-void reply_and_close(ConnectionSlot& slot, const char* status, const char* body,
-                     const char* reason);

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 bool send_all(int fd, const void* bytes, size_t length) {
   const char* next = static_cast<const char*>(bytes);

@@ -6,29 +6,27 @@
 
 #include <cstring>
 
-#include "app/settings.h"
-#include "protocol/dispatch.h"
+#include "base/settings.h"
 #include "server/send_all.h"
 
 namespace {
 
-constexpr int kOpcodeText = 1;
 constexpr int kOpcodeClose = 8;
 constexpr int kOpcodePing = 9;
 constexpr int kOpcodePong = 10;
-constexpr uint64_t kLargestPayload = 4080;
 constexpr uint64_t kLargestControlPayload = 125;
 
-// The unmasked payload of the frame being handled, NUL-terminated for the dispatcher; also the
-// source of a pong's payload.
+// The unmasked payload of the frame being handled, NUL-terminated for the caller of ws_next_text;
+// also the source of a pong's payload.
 char command_text[kFramesCapacity];
 
 void drop(ConnectionSlot& slot) {
   close_slot(slot, "closed");
 }
 
-// Acts on one consumed frame. Returns false when the slot was closed.
-bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
+// Acts on one consumed frame that is not a whole text message: ping, pong and close are served,
+// anything else ends the connection. Returns false when the slot was closed.
+bool handle_other_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
   // A control frame is never fragmented and carries at most 125 bytes; answering one that breaks
   // that would send a pong the page's side has to reject.
   const bool control = (first_byte & 0x08) != 0;
@@ -50,13 +48,8 @@ bool handle_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t length) {
       return false;
     }
     default:
-      // Only a whole message in one text frame is data; RSV bits are ignored, not refused.
-      if ((first_byte & 0x8F) != (0x80 | kOpcodeText)) {
-        drop(slot);
-        return false;
-      }
-      dispatch_command(slot, command_text);
-      return slot.fd != -1;
+      drop(slot);
+      return false;
   }
 }
 
@@ -64,35 +57,43 @@ void set_cork(int fd, int on) {
   (void)setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-// Handles every complete frame held. While more frames wait behind the one being handled, the
-// socket is corked (*corked set), so the replies to pipelined commands leave together instead of
-// one segment and one wake-up of the page each. Once a stop signal has arrived no further frame
-// is handled: the loop's exit rules come first.
-void serve_frames(ConnectionSlot& slot, bool* corked) {
+}  // namespace
+
+bool ws_receive(ConnectionSlot& slot) {
+  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
+  if (got <= 0) {
+    drop(slot);
+    return false;
+  }
+  slot.frames_len += static_cast<size_t>(got);
+  return true;
+}
+
+const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
   // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
   while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);
-      return;
+      return nullptr;
     }
     uint64_t length = frame[1] & 0x7F;
     size_t header = 2;
     if (length == 127) {  // never needed below 4081 bytes: refused before its length arrives
       drop(slot);
-      return;
+      return nullptr;
     }
     if (length == 126) {
-      if (slot.frames_len < 4) return;
+      if (slot.frames_len < 4) return nullptr;
       length = uint64_t{frame[2]} << 8 | frame[3];
       if (length > kLargestPayload) {
         drop(slot);
-        return;
+        return nullptr;
       }
       header = 4;
     }
     const size_t size = header + 4 + static_cast<size_t>(length);
-    if (slot.frames_len < size) return;
+    if (slot.frames_len < size) return nullptr;
 
     const uint8_t* mask = frame + header;
     const uint8_t* payload = mask + 4;
@@ -104,37 +105,20 @@ void serve_frames(ConnectionSlot& slot, bool* corked) {
     const uint8_t first_byte = frame[0];
     std::memmove(slot.frames, slot.frames + size, slot.frames_len - size);
     slot.frames_len -= size;
-    if (!*corked && slot.frames_len >= 2) {
+    if (!walk.corked && slot.frames_len >= 2) {
       set_cork(slot.fd, 1);
-      *corked = true;
+      walk.corked = true;
     }
-    // Replies held so far leave before a command that may wait on the kernel for seconds.
-    if (*corked && (first_byte & 0x0F) == kOpcodeText && command_may_block(command_text)) {
-      set_cork(slot.fd, 0);
-      *corked = false;
-    }
-    if (!handle_frame(slot, first_byte, length)) return;
+    // Only a whole message in one text frame is data; RSV bits are ignored, not refused.
+    if ((first_byte & 0x8F) == (0x80 | kOpcodeText)) return command_text;
+    if (!handle_other_frame(slot, first_byte, length)) return nullptr;
   }
+  return nullptr;
 }
 
-}  // namespace
-
-void ws_receive(ConnectionSlot& slot) {
-  ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
-  if (got <= 0) {
-    drop(slot);
-    return;
-  }
-  slot.frames_len += static_cast<size_t>(got);
-  bool corked = false;
-  serve_frames(slot, &corked);
-  if (corked && slot.fd != -1) set_cork(slot.fd, 0);
-}
-
-void ws_serve_held(ConnectionSlot& slot) {
-  bool corked = false;
-  serve_frames(slot, &corked);
-  if (corked && slot.fd != -1) set_cork(slot.fd, 0);
+void ws_uncork(ConnectionSlot& slot, FrameWalk& walk) {
+  if (walk.corked && slot.fd != -1) set_cork(slot.fd, 0);
+  walk.corked = false;
 }
 
 void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length) {

@@ -2,20 +2,33 @@
 
 #include <cstdint>
 
-#include "app/slots.h"
+#include "base/slots.h"
 
-// Serves one readable upgraded slot: reads into `frames`, handles every complete masked frame in
-// order (ping answered with pong, pong ignored, close answered with 0x88 0x00 then dropped, FIN
-// text frames handed to dispatch_command; a command that leaves the slot waiting for a scan stops
-// the walk, and later frames stay held until ws_serve_held), and drops the connection on anything
-// outside that subset, a control frame without FIN or above 125 payload bytes included. Stops
-// handling frames once stop_flag is set. On return the slot is open with at most one partial
-// frame held (or frames left unhandled because of a stop or a waiting scan), or closed.
-void ws_receive(ConnectionSlot& slot);
+// One walk over the frames a slot holds, from ws_next_text's first call to ws_uncork.
+struct FrameWalk {
+  bool corked;  // the socket was corked because more frames waited behind a text frame
+};
 
-// Serves the complete frames a slot already holds (those left unread while its scan waited), as
-// ws_receive would after reading them. On return the slot is open or closed as for ws_receive.
-void ws_serve_held(ConnectionSlot& slot);
+// Reads what the page sent into `frames`. Returns true when bytes arrived; false when the read
+// failed or the page went away, and the slot is then closed.
+bool ws_receive(ConnectionSlot& slot);
+
+// Walks the complete masked frames held, in order: a ping is answered with a pong, a pong
+// ignored, a close answered with 0x88 0x00 then dropped, anything outside that subset (a control
+// frame without FIN or above 125 payload bytes included) dropped.
+// Returns the next FIN text frame's payload, NUL-terminated and valid until the next call; null
+// when no complete frame remains, the slot is closed, its scan is waiting (later frames stay held),
+// or a stop signal has arrived. While more
+// frames wait behind the returned one the socket is corked, so the replies to pipelined commands
+// leave together.
+const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk);
+
+// Lets the replies held so far leave: uncorks the socket if the walk corked it and the slot is
+// still open. Called before a command that may wait, and to end the walk; after the walk the slot
+// is open with at most one partial frame held (or frames left because of a stop), or closed.
+void ws_uncork(ConnectionSlot& slot, FrameWalk& walk);
+
+inline constexpr int kOpcodeText = 1;  // a frame carrying UTF-8 text
 
 // Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes. A failed
 // write is not reported and does not close the slot.

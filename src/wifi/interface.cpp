@@ -9,6 +9,7 @@
 #include "wifi/scan_events.h"
 #include "wifi/station.h"
 #include "wifi/survey.h"
+#include "wifi/wifi_state.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ void copy_text(char* out, size_t out_size, const char* text) {
   std::snprintf(out, out_size, "%s", text);
 }
 
-// Runs the family request; the exchange's result, with nl80211_family_id set when it resolved.
+// Runs the family request; the exchange's result, with wifi_state.family_id set when it resolved.
 int32_t resolve_family() {
   NetlinkRequest request;
   build_family_request(&request);
@@ -33,8 +34,8 @@ bool choose_interface(InterfacePick* pick, int32_t* result) {
   build_interface_dump_request(&request);
   *result = netlink_exchange(request, on_interface, pick);
   if (pick->ifindex >= 0) {
-    wifi_ifindex = pick->ifindex;
-    copy_text(wifi_ifname, sizeof wifi_ifname, pick->ifname);
+    wifi_state.ifindex = pick->ifindex;
+    copy_text(wifi_state.ifname, sizeof wifi_state.ifname, pick->ifname);
   }
   return *result >= 0 && pick->ifindex >= 0;
 }
@@ -49,6 +50,16 @@ void use_link_in_use(const InterfacePick& pick, int32_t link_id, LinkInfo* link)
   link->width_mhz = width_from_code(in_use->width_code);
 }
 
+// The scan dump marks the BSS the computer is associated with; only that mark is wanted, so no
+// record is kept. known is 0 when no BSS is marked or the dump failed.
+Association probe_association(int32_t ifindex) {
+  ScanCollector collector{nullptr, 0, 0, {}};
+  NetlinkRequest request;
+  build_scan_dump_request(&request, ifindex);
+  (void)netlink_exchange(request, on_bss, &collector);
+  return collector.found;
+}
+
 }  // namespace
 
 InterfacePick fresh_interface_pick() {
@@ -60,7 +71,7 @@ InterfacePick fresh_interface_pick() {
 
 void on_family(const NlAttr* const* table, int, void*) {
   uint16_t id = 0;
-  if (attr_u16(table[nl::kCtrlAttrFamilyId], &id)) nl80211_family_id = id;
+  if (attr_u16(table[nl::kCtrlAttrFamilyId], &id)) wifi_state.family_id = id;
   on_family_groups(table, kAttrTableMaxType, nullptr);
 }
 
@@ -106,7 +117,7 @@ int32_t width_from_code(int32_t code) {
 
 int wifi_open(char* msg, size_t msg_size) {
   int32_t result = resolve_family();
-  if (nl80211_family_id < 0) {
+  if (wifi_state.family_id < 0) {
     std::snprintf(msg, msg_size, "nl80211 not available (%s)",
                   result != 0 ? std::strerror(-result) : "no WiFi driver");
     return -1;
@@ -129,39 +140,35 @@ int wifi_open(char* msg, size_t msg_size) {
 int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   // A driver that loads after start-up (an adapter plugged in, a late module) registers the
   // family only then: it is looked up again, once per query, until it is known.
-  if (nl80211_family_id < 0) (void)resolve_family();
+  if (wifi_state.family_id < 0) (void)resolve_family();
   InterfacePick pick = fresh_interface_pick();
   int32_t result = 0;
-  if (nl80211_family_id < 0 || !choose_interface(&pick, &result)) {
+  if (wifi_state.family_id < 0 || !choose_interface(&pick, &result)) {
     copy_text(msg, msg_size, kNoInterface);
     return -1;
   }
-  copy_text(link->iface, sizeof link->iface, wifi_ifname);
+  copy_text(link->iface, sizeof link->iface, wifi_state.ifname);
   copy_text(link->ssid, sizeof link->ssid, pick.ssid);
   link->connected = pick.has_freq;
   link->freq_mhz = static_cast<int32_t>(pick.freq_mhz);
   link->channel = channel_from_freq(link->freq_mhz);
   link->width_mhz = width_from_code(pick.width_code);
   if (!link->connected) return 0;
-  link->noise = link_noise(wifi_ifindex, link->freq_mhz);
+  link->noise = link_noise(wifi_state.ifindex, link->freq_mhz);
 
-  // Association probe: the scan dump marks the BSS the computer is associated with. Only the
-  // association memory is wanted, so no record is kept.
-  assoc_known = 0;
-  ScanCollector collector{nullptr, 0, 0};
-  NetlinkRequest request;
-  build_scan_dump_request(&request, wifi_ifindex);
-  (void)netlink_exchange(request, on_bss, &collector);
-  if (assoc_known == 0) return 0;
-  std::memcpy(link->bssid, assoc_bssid, sizeof link->bssid);
+  // Remembered for the live stream, which asks about this association until the next probe.
+  wifi_state.assoc = probe_association(wifi_state.ifindex);
+  if (wifi_state.assoc.known == 0) return 0;
+  std::memcpy(link->bssid, wifi_state.assoc.bssid, sizeof link->bssid);
   link->has_bssid = 1;
   // A multi-link interface names no network: the associated BSS's SSID element does.
   if (pick.link_count > 0 && link->ssid[0] == '\0') {
-    copy_text(link->ssid, sizeof link->ssid, assoc_ssid);
+    copy_text(link->ssid, sizeof link->ssid, wifi_state.assoc.ssid);
   }
 
   StationInfo station{};
-  build_station_request(&request, wifi_ifindex, assoc_station_address());
+  NetlinkRequest request;
+  build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
   result = netlink_exchange(request, on_station, &station);
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
   if (result < 0 || station.signal_dbm == 0) return 0;

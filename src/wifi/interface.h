@@ -24,7 +24,7 @@ struct InterfacePick {
 // ifindex -1, width_code -1, everything else zero.
 InterfacePick fresh_interface_pick();
 
-// Callback for the family request; stores CTRL_ATTR_FAMILY_ID in nl80211_family_id.
+// Callback for the family request; stores CTRL_ATTR_FAMILY_ID in wifi_state.family_id.
 void on_family(const NlAttr* const* table, int max_type, void* unused);
 
 // Callback for the interface dump; user data an InterfacePick. Considers station interfaces only:

@@ -6,7 +6,9 @@
 
 #include "wifi/kernel_port.h"
 
-int kernel_open(int receive_timeout_ms) {
+namespace {
+
+int linux_open(int receive_timeout_ms) {
   int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_GENERIC);
   if (fd < 0) return -errno;
   timeval timeout{};
@@ -16,7 +18,7 @@ int kernel_open(int receive_timeout_ms) {
   return fd;
 }
 
-int kernel_send(int fd, const uint8_t* bytes, size_t length) {
+int linux_send(int fd, const uint8_t* bytes, size_t length) {
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;  // nl_pid 0 is the kernel; nl_groups 0: no multicast
   if (sendto(fd, bytes, length, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0) {
@@ -25,16 +27,16 @@ int kernel_send(int fd, const uint8_t* bytes, size_t length) {
   return 0;
 }
 
-long kernel_recv(int fd, uint8_t* buffer, size_t capacity) {
+long linux_recv(int fd, uint8_t* buffer, size_t capacity) {
   ssize_t got = recv(fd, buffer, capacity, 0);
   return got < 0 ? -errno : static_cast<long>(got);
 }
 
-void kernel_close(int fd) {
+void linux_close(int fd) {
   close(fd);
 }
 
-int kernel_events_open(uint32_t group) {
+int linux_events_open(uint32_t group) {
   int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_GENERIC);
   if (fd < 0) return -errno;
   sockaddr_nl local{};
@@ -48,7 +50,12 @@ int kernel_events_open(uint32_t group) {
   return fd;
 }
 
-long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
+long linux_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   ssize_t got = recv(fd, buffer, capacity, MSG_DONTWAIT);
   return got < 0 ? -errno : static_cast<long>(got);
 }
+
+}  // namespace
+
+const KernelPort kLinuxKernelPort = {linux_open,  linux_send,        linux_recv,
+                                     linux_close, linux_events_open, linux_events_recv};

@@ -7,13 +7,10 @@
 #include "wifi/kernel_port.h"
 #include "wifi/nl80211_codes.h"
 
-uint32_t nl_seq = 1;
-alignas(8) uint8_t nl_rx_buffer[kReceiveBufferSize];
-int32_t nl80211_family_id = -1;
-int32_t wifi_ifindex = -1;
-char wifi_ifname[40] = {};
-
 namespace {
+
+// Every reply datagram lands here.
+alignas(8) uint8_t nl_rx_buffer[kReceiveBufferSize];
 
 constexpr size_t kMsgHeaderSize = 16;
 constexpr size_t kGenlHeaderEnd = 20;  // netlink header plus the 4-byte generic-netlink header

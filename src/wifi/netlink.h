@@ -32,12 +32,6 @@ inline constexpr size_t kReceiveBufferSize = 65536;
 // message, or null. Pointers are valid only during the call. Must not start another exchange.
 using NetlinkCallback = void (*)(const NlAttr* const* table, int max_type, void* user_data);
 
-extern uint32_t nl_seq;                           // sequence number of the next request; from 1
-extern uint8_t nl_rx_buffer[kReceiveBufferSize];  // every reply datagram lands here
-extern int32_t nl80211_family_id;                 // -1 until wifi_open resolves it
-extern int32_t wifi_ifindex;                      // -1 until an interface is chosen
-extern char wifi_ifname[40];                      // name of the chosen interface
-
 // Sends the first nlmsg_len bytes of `request` on a fresh socket and hands every reply message to
 // `callback` (may be null) until the exchange ends. Returns 0 (end of dump, acknowledgement, or a
 // datagram holding a message without NLM_F_MULTI), the kernel's negative error code (of an error

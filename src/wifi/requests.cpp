@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "wifi/nl80211_codes.h"
+#include "wifi/wifi_state.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ void start_request(NetlinkRequest* request, uint16_t type, uint16_t flags, uint8
   request->nlmsg_len = kHeadersSize;
   request->nlmsg_type = type;
   request->nlmsg_flags = flags;
-  request->nlmsg_seq = nl_seq++;
+  request->nlmsg_seq = wifi_state.seq++;
   request->cmd = cmd;
   request->version = 1;
 }
@@ -34,7 +35,7 @@ void add_u32(NetlinkRequest* request, uint16_t type, uint32_t value) {
 }
 
 uint16_t family_type() {
-  return static_cast<uint16_t>(nl80211_family_id);
+  return static_cast<uint16_t>(wifi_state.family_id);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 
 #include "wifi/netlink.h"
 
-// The six requests the helper ever sends. Each zero-fills `request`, takes nl_seq (and advances
-// it), sets nlmsg_len to the exact length and uses generic-netlink version 1. All but the family
-// request go to nl80211_family_id.
+// The six requests the helper ever sends. Each zero-fills `request`, takes wifi_state.seq (and
+// advances it), sets nlmsg_len to the exact length and uses generic-netlink version 1. All but the
+// family request go to wifi_state.family_id.
 
 // CTRL_CMD_GETFAMILY for "nl80211" to the controller; 32 bytes.
 void build_family_request(NetlinkRequest* request);

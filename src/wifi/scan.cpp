@@ -11,16 +11,6 @@
 #include "wifi/requests.h"
 #include "wifi/scan_events.h"
 
-uint8_t assoc_known = 0;
-uint8_t assoc_bssid[6] = {};
-uint8_t assoc_has_mld = 0;
-uint8_t assoc_mld_addr[6] = {};
-char assoc_ssid[33] = {};
-
-const uint8_t* assoc_station_address() {
-  return assoc_has_mld == 1 ? assoc_mld_addr : assoc_bssid;
-}
-
 namespace {
 
 constexpr int kBssMaxType = nl::kBssMldAddr;
@@ -116,13 +106,14 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   const NlAttr* ies =
       bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
   if (associated && has_bssid) {
-    std::memcpy(assoc_bssid, bssid, sizeof assoc_bssid);
-    assoc_known = 1;
-    assoc_has_mld = attr_mac(bss[nl::kBssMldAddr], assoc_mld_addr) ? 1 : 0;
-    assoc_ssid[0] = '\0';
+    Association& found = collector->found;
+    found = Association{};
+    std::memcpy(found.bssid, bssid, sizeof found.bssid);
+    found.known = 1;
+    found.has_mld = attr_mac(bss[nl::kBssMldAddr], found.mld_addr) ? 1 : 0;
     if (ies != nullptr) {
-      (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), assoc_ssid,
-                               sizeof assoc_ssid);
+      (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), found.ssid,
+                               sizeof found.ssid);
     }
   }
   int32_t signal_mbm = 0;
@@ -162,40 +153,42 @@ int32_t channel_from_freq(int32_t f) {
 }
 
 int scan_trigger() {
-  if (nl80211_family_id < 0 || wifi_ifindex < 0) return kScanDumpNow;
+  if (wifi_state.family_id < 0 || wifi_state.ifindex < 0) return kScanDumpNow;
   // Ends of earlier scans still unread must not be taken for the end of this one.
-  (void)scan_events_read(wifi_ifindex);
+  (void)scan_events_read(wifi_state.ifindex);
   NetlinkRequest request;
-  build_scan_trigger_request(&request, wifi_ifindex);
+  build_scan_trigger_request(&request, wifi_state.ifindex);
   int32_t result = netlink_exchange(request, nullptr, nullptr);
-  if (result == 0) return scan_event_fd >= 0 ? kScanAwaitEvent : kScanAwaitFixed;
-  if (result == -EBUSY && scan_event_fd >= 0) return kScanAwaitEvent;
+  if (result == 0) return wifi_state.event_fd >= 0 ? kScanAwaitEvent : kScanAwaitFixed;
+  if (result == -EBUSY && wifi_state.event_fd >= 0) return kScanAwaitEvent;
   // Refused (an unprivileged user, or busy with no way to see the end): the dump then lists what
   // the system scanned last.
   return kScanDumpNow;
 }
 
 int scan_event_socket() {
-  return scan_event_fd;
+  return wifi_state.event_fd;
 }
 
 bool scan_ended() {
-  return scan_events_read(wifi_ifindex);
+  return scan_events_read(wifi_state.ifindex);
 }
 
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size) {
-  if (nl80211_family_id < 0 || wifi_ifindex < 0) {
+  if (wifi_state.family_id < 0 || wifi_state.ifindex < 0) {
     std::snprintf(msg, msg_size, "no WiFi interface found");
     return -1;
   }
   NetlinkRequest request;
-  ScanCollector collector{entries, std::max(capacity, 0), 0};
-  build_scan_dump_request(&request, wifi_ifindex);
+  ScanCollector collector{entries, std::max(capacity, 0), 0, {}};
+  build_scan_dump_request(&request, wifi_state.ifindex);
   int32_t result = netlink_exchange(request, on_bss, &collector);
   if (collector.count == 0 && result < 0) {
     std::snprintf(msg, msg_size, "scan failed: %s", std::strerror(-result));
     return -1;
   }
+  // A dump that marks the association also tells the live stream whom to ask.
+  if (collector.found.known == 1) wifi_state.assoc = collector.found;
   sort_strongest_first(entries, collector.count);
   return collector.count;
 }

@@ -7,9 +7,6 @@
 #include "wifi/netlink.h"
 #include "wifi/nl80211_codes.h"
 
-int32_t nl80211_scan_group = -1;
-int scan_event_fd = -1;
-
 namespace {
 
 constexpr size_t kMsgHeaderSize = 16;
@@ -25,7 +22,7 @@ alignas(4) uint8_t event_buffer[8192];
 bool is_scan_end(const uint8_t* message, uint32_t length, int32_t ifindex) {
   uint16_t type = 0;
   std::memcpy(&type, message + 4, 2);
-  if (length < kGenlHeaderEnd || type != nl80211_family_id) return false;
+  if (length < kGenlHeaderEnd || type != wifi_state.family_id) return false;
   uint8_t cmd = message[kMsgHeaderSize];
   if (cmd != nl::kCmdNewScanResults && cmd != nl::kCmdScanAborted) return false;
   const NlAttr* table[kEventMaxType + 1];
@@ -48,25 +45,25 @@ void on_family_groups(const NlAttr* const* table, int, void*) {
     uint32_t id = 0;
     if (std::strcmp(name, "scan") == 0 && attr_u32(fields[nl::kCtrlAttrMcastGrpId], &id) &&
         id > 0 && id <= INT32_MAX) {
-      nl80211_scan_group = static_cast<int32_t>(id);
+      wifi_state.scan_group = static_cast<int32_t>(id);
     }
   }
 }
 
 int scan_events_open() {
-  if (scan_event_fd >= 0) return 0;
-  if (nl80211_scan_group < 0) return -ENOENT;
-  int fd = kernel_events_open(static_cast<uint32_t>(nl80211_scan_group));
+  if (wifi_state.event_fd >= 0) return 0;
+  if (wifi_state.scan_group < 0) return -ENOENT;
+  int fd = kernel_events_open(static_cast<uint32_t>(wifi_state.scan_group));
   if (fd < 0) return fd;
-  scan_event_fd = fd;
+  wifi_state.event_fd = fd;
   return 0;
 }
 
 bool scan_events_read(int32_t ifindex) {
   bool ended = false;
-  if (scan_event_fd < 0) return false;
+  if (wifi_state.event_fd < 0) return false;
   for (;;) {
-    long got = kernel_events_recv(scan_event_fd, event_buffer, sizeof event_buffer);
+    long got = kernel_events_recv(wifi_state.event_fd, event_buffer, sizeof event_buffer);
     if (got == -ENOBUFS) {
       ended = true;  // the socket overflowed: what was lost may have been the end
       continue;

@@ -5,44 +5,16 @@
 #include "wifi/requests.h"
 #include "wifi/scan.h"
 #include "wifi/wifi.h"
+#include "wifi/wifi_state.h"
 
 namespace {
 
 constexpr int kStaInfoMaxType = 39;
 constexpr int kRateInfoMaxType = 23;
 
-// Reads the figures present in one NL80211_ATTR_STA_INFO nest, leaving the others as they are.
-void read_station_figures(const NlAttr* sta_info, StationInfo* station) {
-  const NlAttr* info[kStaInfoMaxType + 1];
-  parse_nested(sta_info, info, kStaInfoMaxType);
-
-  uint8_t signal = 0;
-  if (attr_u8(info[nl::kStaInfoSignal], &signal)) {
-    station->signal_dbm = static_cast<int8_t>(signal);
-  }
-  if (info[nl::kStaInfoTxBitrate] != nullptr) {
-    parse_rate_info(info[nl::kStaInfoTxBitrate], &station->tx_mbps, &station->nss,
-                    &station->width_mhz);
-  }
-  if (info[nl::kStaInfoRxBitrate] != nullptr) {
-    parse_rate_info(info[nl::kStaInfoRxBitrate], &station->rx_mbps, nullptr, nullptr);
-  }
-}
-
-}  // namespace
-
-void on_station(const NlAttr* const* table, int, void* user_data) {
-  StationInfo* station = static_cast<StationInfo*>(user_data);
-  if (table[nl::kAttrStaInfo] == nullptr) return;
-  read_station_figures(table[nl::kAttrStaInfo], station);
-  uint8_t link_id = 0;
-  if (!attr_u8(table[nl::kAttrMloLinkId], &link_id)) return;
-  station->has_link_id = 1;
-  station->link_id = link_id;
-  const NlAttr* link_info = mlo_link_station_info(table[nl::kAttrMloLinks], link_id);
-  if (link_info != nullptr) read_station_figures(link_info, station);
-}
-
+// Reads one nested rate-info attribute: the rate in Mbit/s into *rate_out (left alone when the
+// attribute has none); unless nss_out is null also the spatial streams (left alone when unknown)
+// and the width in MHz (always written, 20 without a width flag).
 void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out,
                      int32_t* width_out) {
   const NlAttr* rate[kRateInfoMaxType + 1];
@@ -79,11 +51,43 @@ void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out
   }
 }
 
+// Reads the figures present in one NL80211_ATTR_STA_INFO nest, leaving the others as they are.
+void read_station_figures(const NlAttr* sta_info, StationInfo* station) {
+  const NlAttr* info[kStaInfoMaxType + 1];
+  parse_nested(sta_info, info, kStaInfoMaxType);
+
+  uint8_t signal = 0;
+  if (attr_u8(info[nl::kStaInfoSignal], &signal)) {
+    station->signal_dbm = static_cast<int8_t>(signal);
+  }
+  if (info[nl::kStaInfoTxBitrate] != nullptr) {
+    parse_rate_info(info[nl::kStaInfoTxBitrate], &station->tx_mbps, &station->nss,
+                    &station->width_mhz);
+  }
+  if (info[nl::kStaInfoRxBitrate] != nullptr) {
+    parse_rate_info(info[nl::kStaInfoRxBitrate], &station->rx_mbps, nullptr, nullptr);
+  }
+}
+
+}  // namespace
+
+void on_station(const NlAttr* const* table, int, void* user_data) {
+  StationInfo* station = static_cast<StationInfo*>(user_data);
+  if (table[nl::kAttrStaInfo] == nullptr) return;
+  read_station_figures(table[nl::kAttrStaInfo], station);
+  uint8_t link_id = 0;
+  if (!attr_u8(table[nl::kAttrMloLinkId], &link_id)) return;
+  station->has_link_id = 1;
+  station->link_id = link_id;
+  const NlAttr* link_info = mlo_link_station_info(table[nl::kAttrMloLinks], link_id);
+  if (link_info != nullptr) read_station_figures(link_info, station);
+}
+
 int signal_sample(int32_t* out) {
-  if (assoc_known != 1) return -1;  // nothing to ask about: no socket is opened
+  if (wifi_state.assoc.known != 1) return -1;  // nothing to ask about: no socket is opened
   StationInfo station{};
   NetlinkRequest request;
-  build_station_request(&request, wifi_ifindex, assoc_station_address());
+  build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
   if (netlink_exchange(request, on_station, &station) < 0 || station.signal_dbm == 0) return -1;
   *out = station.signal_dbm;
   return 0;

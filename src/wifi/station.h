@@ -22,9 +22,3 @@ struct StationInfo {
 // also names the link in use (NL80211_ATTR_MLO_LINK_ID); the figures that link has of its own in
 // NL80211_ATTR_MLO_LINKS replace the MLD's.
 void on_station(const NlAttr* const* table, int max_type, void* station_info);
-
-// Reads one nested rate-info attribute: the rate in Mbit/s into *rate_out (left alone when the
-// attribute has none); unless nss_out is null also the spatial streams (left alone when unknown)
-// and the width in MHz (always written, 20 without a width flag).
-void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out,
-                     int32_t* width_out);

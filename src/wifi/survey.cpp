@@ -5,14 +5,24 @@
 
 namespace {
 
+// User data of a survey dump: the best entry seen so far for one frequency. Start from
+// fresh_survey_pick(freq).
+struct SurveyPick {
+  int32_t freq_mhz;  // the link's frequency
+  int32_t rank;      // of the entry taken: 0 none, 1 same frequency, 2 in use, 3 both
+  int32_t noise_dbm;
+};
+
 constexpr int kSurveyMaxType = 15;
 
-}  // namespace
-
+// rank 0 and noise 0 for the link on `freq_mhz`.
 SurveyPick fresh_survey_pick(int32_t freq_mhz) {
   return SurveyPick{freq_mhz, 0, 0};
 }
 
+// Callback for the survey dump; user data a SurveyPick. Only an NL80211_ATTR_SURVEY_INFO entry
+// carrying a noise value counts. An entry marked in use ranks above one on the link's frequency
+// (both together rank highest); the first entry of the highest rank wins.
 void on_survey(const NlAttr* const* table, int, void* user_data) {
   SurveyPick* pick = static_cast<SurveyPick*>(user_data);
   if (table[nl::kAttrSurveyInfo] == nullptr) return;
@@ -30,6 +40,8 @@ void on_survey(const NlAttr* const* table, int, void* user_data) {
   pick->rank = rank;
   pick->noise_dbm = static_cast<int8_t>(noise);
 }
+
+}  // namespace
 
 int32_t link_noise(int32_t ifindex, int32_t freq_mhz) {
   SurveyPick pick = fresh_survey_pick(freq_mhz);

@@ -5,10 +5,7 @@
 set -euo pipefail
 make_dist=$1
 shift
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "$0")/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dist=$work/dist

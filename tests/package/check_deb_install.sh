@@ -14,14 +14,9 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP: dpkg --root needs root"
   exit 77
 fi
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
-
-run() { ${TIVEL_EMULATOR:+"$TIVEL_EMULATOR"} "$@"; }
-expected=$(run "$helper" --version)
-version=${expected#tamberline-tivel-helper }
+source "$(dirname "$0")/common.sh"
+version=$(helper_version "$helper")
+expected="tamberline-tivel-helper $version"
 
 [ "$(dpkg-deb -f "$deb" Package)" = tamberline-tivel-helper ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "control Version $(dpkg-deb -f "$deb" Version) is not $version"

@@ -9,15 +9,10 @@ tarball=$1
 helper=$2
 man_page=$3
 client=$4
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "$0")/common.sh"
 
-run() { ${TIVEL_EMULATOR:+"$TIVEL_EMULATOR"} "$@"; }
-
-expected=$(run "$helper" --version)
-version=${expected#tamberline-tivel-helper }
+version=$(helper_version "$helper")
+expected="tamberline-tivel-helper $version"
 folder=tamberline-tivel-helper-$version
 [[ $(basename "$tarball") == "$folder"-linux-*-static.tar.gz ]] || fail "tarball name $(basename "$tarball")"
 arch=${tarball##*-linux-}

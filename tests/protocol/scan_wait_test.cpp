@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -37,10 +38,20 @@ struct ScanSim {
   HelperProcess helper;
   explicit ScanSim(const std::string& text) : scene(text) {}
   ~ScanSim() { unlink(trace.c_str()); }
-  bool start() {
+  // Starts the simulator and connects each page to it.
+  bool start(std::initializer_list<WsClient*> pages) {
     HelperOptions options = sim_options(scene.path);
     options.env.push_back("TIVEL_SIM_TRACE=" + trace);
-    return start_on_free_port(helper, options);
+    if (!start_on_free_port(helper, options)) return false;
+    for (WsClient* page : pages) {
+      if (!ws_connect(*page, helper.port)) return false;
+    }
+    return true;
+  }
+  // Sends a scan command from `page` and waits until the helper has started (or joined) a scan.
+  bool ask_scan(WsClient& page) {
+    return ws_send(page, text_frame(R"({"cmd":"scan"})")) &&
+           wait_for_output(helper, "Scanning nearby WiFi...\n", 3000);
   }
   // How many scan requests (NL80211_CMD_TRIGGER_SCAN, 33) the stand-in kernel received.
   int triggers() const {
@@ -55,12 +66,9 @@ struct ScanSim {
 
 TEST(ScanWait, OtherPagesAndStreamsAreServedWhileAScanRuns) {
   ScanSim sim(std::string("scan-wait-ms 1500\n") + kAir);
-  ASSERT_TRUE(sim.start()) << sim.helper.output;
   WsClient scanner, other;
-  ASSERT_TRUE(ws_connect(scanner, sim.helper.port));
-  ASSERT_TRUE(ws_connect(other, sim.helper.port));
-  ASSERT_TRUE(ws_send(scanner, text_frame(R"({"cmd":"scan"})")));
-  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  ASSERT_TRUE(sim.start({&scanner, &other})) << sim.helper.output;
+  ASSERT_TRUE(sim.ask_scan(scanner));
   EXPECT_TRUE(starts_with(ws_command(other, R"({"cmd":"hello"})"), "{\"type\":\"hello\""));
   EXPECT_TRUE(starts_with(ws_command(other, R"({"cmd":"watch","hz":20,"secs":5})"),
                           "{\"type\":\"watching\""));
@@ -78,12 +86,9 @@ TEST(ScanWait, OtherPagesAndStreamsAreServedWhileAScanRuns) {
 
 TEST(ScanWait, TwoPagesScanningAtOnceShareOneTriggerAndOneReport) {
   ScanSim sim(std::string("scan-wait-ms 800\n") + kAir);
-  ASSERT_TRUE(sim.start()) << sim.helper.output;
   WsClient first, second;
-  ASSERT_TRUE(ws_connect(first, sim.helper.port));
-  ASSERT_TRUE(ws_connect(second, sim.helper.port));
-  ASSERT_TRUE(ws_send(first, text_frame(R"({"cmd":"scan"})")));
-  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  ASSERT_TRUE(sim.start({&first, &second})) << sim.helper.output;
+  ASSERT_TRUE(sim.ask_scan(first));
   std::string second_reply = ws_command(second, R"({"cmd":"scan"})");
   ServerFrame first_reply;
   ASSERT_TRUE(ws_read_frame(first, first_reply, 3000));
@@ -104,9 +109,8 @@ TEST(ScanWait, TwoPagesScanningAtOnceShareOneTriggerAndOneReport) {
 
 TEST(ScanWait, CommandsSentBehindAScanAreAnsweredAfterItsReportInOrder) {
   ScanSim sim(std::string("scan-wait-ms 300\n") + kAir);
-  ASSERT_TRUE(sim.start()) << sim.helper.output;
   WsClient page;
-  ASSERT_TRUE(ws_connect(page, sim.helper.port));
+  ASSERT_TRUE(sim.start({&page})) << sim.helper.output;
   ASSERT_TRUE(ws_send(page, text_frame(R"({"cmd":"scan"})") + text_frame(R"({"cmd":"link"})") +
                                 text_frame(R"({"cmd":"scan"})") + text_frame(R"({"cmd":"nope"})")));
   const char* expected[] = {"{\"type\":\"scan\"", "{\"type\":\"link\"", "{\"type\":\"scan\"",
@@ -121,9 +125,8 @@ TEST(ScanWait, CommandsSentBehindAScanAreAnsweredAfterItsReportInOrder) {
 
 TEST(ScanWait, AbortedScanIsDumpedWhenTheAbortComes) {
   ScanSim sim(std::string("scan-wait-ms 200\nscan-end aborted\n") + kAir);
-  ASSERT_TRUE(sim.start()) << sim.helper.output;
   WsClient page;
-  ASSERT_TRUE(ws_connect(page, sim.helper.port));
+  ASSERT_TRUE(sim.start({&page})) << sim.helper.output;
   auto start = Clock::now();
   std::string reply = ws_command(page, R"({"cmd":"scan"})");
   EXPECT_TRUE(starts_with(reply, "{\"type\":\"scan\"")) << reply;
@@ -133,9 +136,8 @@ TEST(ScanWait, AbortedScanIsDumpedWhenTheAbortComes) {
 TEST(ScanWait, BusyKernelScanIsWaitedForAndRefusedScanIsDumpedAtOnce) {
   for (const char* trigger : {"busy", "refuse"}) {
     ScanSim sim(std::string("scan-wait-ms 1200\ntrigger ") + trigger + "\n" + kAir);
-    ASSERT_TRUE(sim.start()) << sim.helper.output;
     WsClient page;
-    ASSERT_TRUE(ws_connect(page, sim.helper.port));
+    ASSERT_TRUE(sim.start({&page})) << sim.helper.output;
     auto start = Clock::now();
     std::string reply = ws_command(page, R"({"cmd":"scan"})");
     EXPECT_TRUE(starts_with(reply, "{\"type\":\"scan\"")) << reply;
@@ -149,13 +151,10 @@ TEST(ScanWait, BusyKernelScanIsWaitedForAndRefusedScanIsDumpedAtOnce) {
 
 TEST(ScanWait, WithoutTheScanGroupTheFixedWaitKeepsTheLoopRunning) {
   ScanSim sim(std::string("family no-scan-group\nscan-wait-ms 0\n") + kAir);
-  ASSERT_TRUE(sim.start()) << sim.helper.output;
   WsClient scanner, other;
-  ASSERT_TRUE(ws_connect(scanner, sim.helper.port));
-  ASSERT_TRUE(ws_connect(other, sim.helper.port));
+  ASSERT_TRUE(sim.start({&scanner, &other})) << sim.helper.output;
   auto start = Clock::now();
-  ASSERT_TRUE(ws_send(scanner, text_frame(R"({"cmd":"scan"})")));
-  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  ASSERT_TRUE(sim.ask_scan(scanner));
   EXPECT_TRUE(starts_with(ws_command(other, R"({"cmd":"link"})"), "{\"type\":\"link\""));
   EXPECT_LT(ms_since(start), 2000);
   ServerFrame frame;
@@ -166,11 +165,9 @@ TEST(ScanWait, WithoutTheScanGroupTheFixedWaitKeepsTheLoopRunning) {
 
 TEST(ScanWait, StopSignalDuringAScanEndsTheHelperAndClosesTheWaitingPage) {
   ScanSim sim(std::string("scan-end never\n") + kAir);
-  ASSERT_TRUE(sim.start()) << sim.helper.output;
   WsClient page;
-  ASSERT_TRUE(ws_connect(page, sim.helper.port));
-  ASSERT_TRUE(ws_send(page, text_frame(R"({"cmd":"scan"})")));
-  ASSERT_TRUE(wait_for_output(sim.helper, "Scanning nearby WiFi...\n", 3000));
+  ASSERT_TRUE(sim.start({&page})) << sim.helper.output;
+  ASSERT_TRUE(sim.ask_scan(page));
   auto start = Clock::now();
   EXPECT_EQ(stop_helper(sim.helper, SIGINT, 5000), 0);
   long long stop_ms = ms_since(start);

@@ -5,21 +5,23 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
-// Allocation seam: this test links its own block resizer, which can be told to fail.
+#include "protocol/text_allocator.h"
+
 namespace {
+
+// A block resizer that can be told to fail.
 int failures_left_after = -1;  // -1: never fail; n: succeed n more times, then fail
 size_t last_requested = 0;
-}  // namespace
 
-void* text_resize_block(void* block, size_t size) {
+void* failing_resize(void* block, size_t size) {
   last_requested = size;
   if (failures_left_after == 0) return nullptr;
   if (failures_left_after > 0) --failures_left_after;
   return std::realloc(block, size);
 }
-
-namespace {
 
 struct Text {
   TextBuffer buffer{};
@@ -35,45 +37,57 @@ std::string json(const std::string& input) {
 
 class TextBufferTest : public testing::Test {
  protected:
-  void SetUp() override { failures_left_after = -1; }
-  void TearDown() override { failures_left_after = -1; }
+  void SetUp() override {
+    failures_left_after = -1;
+    text_use_resize(failing_resize);
+  }
+  void TearDown() override { text_use_resize(nullptr); }
 };
 
 }  // namespace
 
 TEST_F(TextBufferTest, JsonEscapesQuoteBackslashAndControlBytes) {
-  EXPECT_EQ(json(""), "\"\"");
-  EXPECT_EQ(json("a\"b\\c"), "\"a\\\"b\\\\c\"");
-  EXPECT_EQ(json("\n"), "\"\\u000a\"");
-  EXPECT_EQ(json("\t"), "\"\\u0009\"");
-  EXPECT_EQ(json("\x7f"), "\"\\u007f\"");
-  EXPECT_EQ(json("\x1f"), "\"\\u001f\"");
-  EXPECT_EQ(json(" ~/"), "\" ~/\"");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {"", "\"\""},
+           {"a\"b\\c", "\"a\\\"b\\\\c\""},
+           {"\n", "\"\\u000a\""},
+           {"\t", "\"\\u0009\""},
+           {"\x7f", "\"\\u007f\""},
+           {"\x1f", "\"\\u001f\""},
+           {" ~/", "\" ~/\""},
+       })
+    EXPECT_EQ(json(input), output) << input;
 }
 
 TEST_F(TextBufferTest, JsonCopiesValidUtf8AndEscapesEveryOtherHighByte) {
-  EXPECT_EQ(json("\xc3\xa9"), "\"\xc3\xa9\"");
-  EXPECT_EQ(json("\xe9"), "\"\\u00e9\"");
-  EXPECT_EQ(json("\xc3"
-                 "A"),
-            "\"\\u00c3A\"");
-  EXPECT_EQ(json("x\xe2\x82"), "\"x\\u00e2\\u0082\"");
-  EXPECT_EQ(json("\xc0\x80"), "\"\\u00c0\\u0080\"");
-  EXPECT_EQ(json("\xf5"), "\"\\u00f5\"");
-  EXPECT_EQ(json("\xff"), "\"\\u00ff\"");
-  EXPECT_EQ(json("\xf0\x9f\x98\x80"), "\"\xf0\x9f\x98\x80\"");
-  EXPECT_EQ(json("\xe2\x82\xac"), "\"\xe2\x82\xac\"");
-  EXPECT_EQ(json("\xed\x9f\xbf"), "\"\xed\x9f\xbf\"");          // U+D7FF, last before surrogates
-  EXPECT_EQ(json("\xf4\x8f\xbf\xbf"), "\"\xf4\x8f\xbf\xbf\"");  // U+10FFFF
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {"\xc3\xa9", "\"\xc3\xa9\""},
+           {"\xe9", "\"\\u00e9\""},
+           {"\xc3"
+            "A",
+            "\"\\u00c3A\""},
+           {"x\xe2\x82", "\"x\\u00e2\\u0082\""},
+           {"\xc0\x80", "\"\\u00c0\\u0080\""},
+           {"\xf5", "\"\\u00f5\""},
+           {"\xff", "\"\\u00ff\""},
+           {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},
+           {"\xe2\x82\xac", "\"\xe2\x82\xac\""},
+           {"\xed\x9f\xbf", "\"\xed\x9f\xbf\""},          // U+D7FF, last before surrogates
+           {"\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},  // U+10FFFF
+       })
+    EXPECT_EQ(json(input), output) << input;
 }
 
 TEST_F(TextBufferTest, JsonEscapesOverlongSurrogateAndOutOfRangeSequencesByteByByte) {
   // Browsers fail the connection on these, so they must never be copied through.
-  EXPECT_EQ(json("\xe0\x80\x80"), "\"\\u00e0\\u0080\\u0080\"");
-  EXPECT_EQ(json("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
-  EXPECT_EQ(json("\xed\xbf\xbf"), "\"\\u00ed\\u00bf\\u00bf\"");
-  EXPECT_EQ(json("\xf0\x80\x80\x80"), "\"\\u00f0\\u0080\\u0080\\u0080\"");
-  EXPECT_EQ(json("\xf4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {"\xe0\x80\x80", "\"\\u00e0\\u0080\\u0080\""},
+           {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},
+           {"\xed\xbf\xbf", "\"\\u00ed\\u00bf\\u00bf\""},
+           {"\xf0\x80\x80\x80", "\"\\u00f0\\u0080\\u0080\\u0080\""},
+           {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
+       })
+    EXPECT_EQ(json(input), output) << input;
   // After a failed lead byte the scan resumes at the next byte, which may start a valid one.
   EXPECT_EQ(json("\xe0\xc3\xa9"), "\"\\u00e0\xc3\xa9\"");
 }

@@ -4,42 +4,49 @@
 #include "protocol/live_stream.h"
 
 namespace {
-int hz(const char* text) {
-  return read_watch_number(text, "hz", 10, 20);
+
+struct Case {
+  const char* command;
+  int hz;    // what read_watch_number gives for "hz" (default 10, at most 20)
+  int secs;  // and for "secs" (default 60, at most 600)
+};
+
+void expect_cases(std::initializer_list<Case> cases) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(read_watch_number(c.command, "hz", 10, 20), c.hz) << c.command;
+    EXPECT_EQ(read_watch_number(c.command, "secs", 60, 600), c.secs) << c.command;
+  }
 }
-int secs(const char* text) {
-  return read_watch_number(text, "secs", 60, 600);
-}
+
 }  // namespace
 
 TEST(WatchParameters, DefaultsAndClamps) {
-  EXPECT_EQ(hz("{\"cmd\":\"watch\"}"), 10);
-  EXPECT_EQ(secs("{\"cmd\":\"watch\"}"), 60);
-  EXPECT_EQ(hz("{\"hz\":0}"), 1);
-  EXPECT_EQ(hz("{\"hz\":1}"), 1);
-  EXPECT_EQ(hz("{\"hz\":5}"), 5);
-  EXPECT_EQ(hz("{\"hz\":20}"), 20);
-  EXPECT_EQ(hz("{\"hz\":50}"), 20);
-  EXPECT_EQ(hz("{\"hz\":99999999999999999999}"), 20);
-  EXPECT_EQ(hz("{\"hz\":2.5}"), 2);
-  EXPECT_EQ(secs("{\"secs\":0}"), 1);
-  EXPECT_EQ(secs("{\"secs\":600}"), 600);
-  EXPECT_EQ(secs("{\"secs\":601}"), 600);
+  expect_cases({{"{\"cmd\":\"watch\"}", 10, 60},
+                {"{\"hz\":0}", 1, 60},
+                {"{\"hz\":1}", 1, 60},
+                {"{\"hz\":5}", 5, 60},
+                {"{\"hz\":20}", 20, 60},
+                {"{\"hz\":50}", 20, 60},
+                {"{\"hz\":99999999999999999999}", 20, 60},
+                {"{\"hz\":2.5}", 2, 60},
+                {"{\"secs\":0}", 10, 1},
+                {"{\"secs\":600}", 10, 600},
+                {"{\"secs\":601}", 10, 600}});
 }
 
 TEST(WatchParameters, OnlyColonsAndBlanksMayPrecedeTheDigits) {
-  EXPECT_EQ(hz("{\"hz\": 5}"), 5);
-  EXPECT_EQ(hz("{\"hz\" : 5}"), 5);
-  EXPECT_EQ(hz("{\"hz\"::  :7}"), 7);
-  EXPECT_EQ(hz("{\"hz\":\t5}"), 10);
-  EXPECT_EQ(hz("{\"hz\":\n5}"), 10);
-  EXPECT_EQ(hz("{\"hz\":-5}"), 10);
-  EXPECT_EQ(hz("{\"hz\":\"5\"}"), 10);
-  EXPECT_EQ(hz("{\"hz\":"), 10);
+  expect_cases({{"{\"hz\": 5}", 5, 60},
+                {"{\"hz\" : 5}", 5, 60},
+                {"{\"hz\"::  :7}", 7, 60},
+                {"{\"hz\":\t5}", 10, 60},
+                {"{\"hz\":\n5}", 10, 60},
+                {"{\"hz\":-5}", 10, 60},
+                {"{\"hz\":\"5\"}", 10, 60},
+                {"{\"hz\":", 10, 60}});
 }
 
 TEST(WatchParameters, TheQuotedKeyIsFoundAnywhere) {
-  EXPECT_EQ(hz("{\"cmd\":\"watch\",\"note\":\"hz\"}"), 10);
-  EXPECT_EQ(hz("{\"note\":\"hz\",\"hz\":3}"), 10);
-  EXPECT_EQ(secs("{\"cmd\":\"watch\",\"secs\":5,\"hz\":2}"), 5);
+  expect_cases({{"{\"cmd\":\"watch\",\"note\":\"hz\"}", 10, 60},
+                {"{\"note\":\"hz\",\"hz\":3}", 10, 60},
+                {"{\"cmd\":\"watch\",\"secs\":5,\"hz\":2}", 2, 5}});
 }

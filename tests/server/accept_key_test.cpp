@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "server/base64.h"
 #include "server/sha1.h"
@@ -39,10 +41,13 @@ std::string accept_for(const std::string& key) {
 
 // Expected digests come from `sha1sum`, not from this code.
 TEST(Sha1, Fips180Vectors) {
-  EXPECT_EQ(sha1_hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(sha1_hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
-  EXPECT_EQ(sha1_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+           {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+           {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+       })
+    EXPECT_EQ(sha1_hex(input), output) << input;
   EXPECT_EQ(
       sha1_hex("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmno"
                "pqklmnopqrlmnopqrsmnopqrstnopqrstu"),
@@ -52,27 +57,36 @@ TEST(Sha1, Fips180Vectors) {
 
 // 55 bytes still fit the length into the final block; from 56 on it takes a second one.
 TEST(Sha1, PaddingBoundaries) {
-  EXPECT_EQ(sha1_hex(std::string(55, 'a')), "c1c8bbdc22796e28c0e15163d20899b65621d65a");
-  EXPECT_EQ(sha1_hex(std::string(56, 'a')), "c2db330f6083854c99d4b5bfb6e8f29f201be699");
-  EXPECT_EQ(sha1_hex(std::string(63, 'a')), "03f09f5b158a7a8cdad920bddc29b81c18a551f5");
-  EXPECT_EQ(sha1_hex(std::string(64, 'a')), "0098ba824b5c16427bd7a1122a5a442a25ec644d");
-  EXPECT_EQ(sha1_hex(std::string(65, 'a')), "11655326c708d70319be2610e8a57d9a5b959d3b");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {std::string(55, 'a'), "c1c8bbdc22796e28c0e15163d20899b65621d65a"},
+           {std::string(56, 'a'), "c2db330f6083854c99d4b5bfb6e8f29f201be699"},
+           {std::string(63, 'a'), "03f09f5b158a7a8cdad920bddc29b81c18a551f5"},
+           {std::string(64, 'a'), "0098ba824b5c16427bd7a1122a5a442a25ec644d"},
+           {std::string(65, 'a'), "11655326c708d70319be2610e8a57d9a5b959d3b"},
+       })
+    EXPECT_EQ(sha1_hex(input), output) << input;
 }
 
 TEST(Base64, Rfc4648Vectors) {
-  EXPECT_EQ(base64(""), "");
-  EXPECT_EQ(base64("f"), "Zg==");
-  EXPECT_EQ(base64("fo"), "Zm8=");
-  EXPECT_EQ(base64("foo"), "Zm9v");
-  EXPECT_EQ(base64("foob"), "Zm9vYg==");
-  EXPECT_EQ(base64("fooba"), "Zm9vYmE=");
-  EXPECT_EQ(base64("foobar"), "Zm9vYmFy");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {"", ""},
+           {"f", "Zg=="},
+           {"fo", "Zm8="},
+           {"foo", "Zm9v"},
+           {"foob", "Zm9vYg=="},
+           {"fooba", "Zm9vYmE="},
+           {"foobar", "Zm9vYmFy"},
+       })
+    EXPECT_EQ(base64(input), output) << input;
 }
 
 TEST(Base64, EveryByteValueUsesTheStandardAlphabet) {
-  EXPECT_EQ(base64(std::string("\xfb\xff\xbf", 3)), "+/+/");
-  EXPECT_EQ(base64(std::string("\0\0\0", 3)), "AAAA");
-  EXPECT_EQ(base64(std::string("\xff", 1)), "/w==");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {std::string("\xfb\xff\xbf", 3), "+/+/"},
+           {std::string("\0\0\0", 3), "AAAA"},
+           {std::string("\xff", 1), "/w=="},
+       })
+    EXPECT_EQ(base64(input), output) << input;
 }
 
 // Writes exactly the text and its NUL, nothing past the size it promises.

@@ -16,13 +16,14 @@
 #include "wifi/kernel_port.h"
 #include "wifi/netlink.h"
 #include "wifi/requests.h"
+#include "wifi/wifi_state.h"
 
 namespace {
 
 // Resolves nl80211 through the real kernel: the exchange's result, or why it cannot be tried.
 int32_t resolve_family_for_real() {
-  nl_seq = 1;
-  nl80211_family_id = -1;
+  kernel_use(kLinuxKernelPort);
+  wifi_state_reset();
   NetlinkRequest request;
   build_family_request(&request);
   return netlink_exchange(request, on_family, nullptr);
@@ -36,7 +37,7 @@ bool no_generic_netlink(int32_t result) {
 TEST(WifiRealKernel, ControllerAnswersTheFamilyRequest) {
   int32_t result = resolve_family_for_real();
   if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
-  if (nl80211_family_id >= 0) {
+  if (wifi_state.family_id >= 0) {
     EXPECT_EQ(result, 0);  // a machine with a WiFi stack
   } else {
     EXPECT_EQ(result, -ENOENT);  // no nl80211 family: the controller says so
@@ -46,6 +47,7 @@ TEST(WifiRealKernel, ControllerAnswersTheFamilyRequest) {
 // The kernel answers nothing to a message that is not a request and asks for no
 // acknowledgement, so the exchange waits out its 3-second receive time-out.
 TEST(WifiRealKernel, SilentKernelEndsTheExchangeAfterThreeSeconds) {
+  kernel_use(kLinuxKernelPort);
   NetlinkRequest request;
   build_family_request(&request);
   request.nlmsg_flags = 0;
@@ -62,6 +64,7 @@ TEST(WifiRealKernel, SilentKernelEndsTheExchangeAfterThreeSeconds) {
 // Any kernel has the controller's own "notify" group (id GENL_ID_CTRL): subscribing needs no
 // privilege, and reading an empty socket returns at once.
 TEST(WifiRealKernel, EventSocketSubscribesAndNeverBlocks) {
+  kernel_use(kLinuxKernelPort);
   int fd = kernel_events_open(GENL_ID_CTRL);
   if (no_generic_netlink(fd)) GTEST_SKIP() << "no generic netlink here: " << fd;
   ASSERT_GE(fd, 0) << fd;
@@ -83,7 +86,7 @@ bool has_message(const HelperProcess& helper, const std::string& message) {
 TEST(WifiRealBinary, LogsWhyWiFiIsNotAvailable) {
   int32_t result = resolve_family_for_real();
   if (no_generic_netlink(result)) GTEST_SKIP() << "no generic netlink here: " << result;
-  if (nl80211_family_id >= 0) GTEST_SKIP() << "this machine has nl80211";
+  if (wifi_state.family_id >= 0) GTEST_SKIP() << "this machine has nl80211";
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   EXPECT_TRUE(has_message(helper,

@@ -31,14 +31,14 @@ constexpr Sample kSamples[] = {
 // helper uses for that kind of reply, and checks what it stored.
 void run(Kind kind, const Bytes& datagram) {
   serve_script({reply_of({datagram, done_datagram(1)})});
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
   switch (kind) {
     case Kind::kFamily: {
       build_family_request(&request);
       netlink_exchange(request, on_family, nullptr);
-      ASSERT_GE(nl80211_family_id, -1);
-      ASSERT_LE(nl80211_family_id, 65535);
+      ASSERT_GE(wifi_state.family_id, -1);
+      ASSERT_LE(wifi_state.family_id, 65535);
       break;
     }
     case Kind::kInterfaces: {
@@ -51,7 +51,7 @@ void run(Kind kind, const Bytes& datagram) {
     }
     case Kind::kScan: {
       static ScanTable table;
-      ScanCollector collector{table, kScanCapacity, 0};
+      ScanCollector collector{table, kScanCapacity, 0, {}};
       build_scan_dump_request(&request, 5);
       netlink_exchange(request, on_bss, &collector);
       ASSERT_LE(collector.count, kScanCapacity);

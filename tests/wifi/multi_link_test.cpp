@@ -55,18 +55,20 @@ std::string station_request_mac(const Bytes& request) {
 // The link of the recorded state: link 0 (5180 MHz, 20 MHz wide) is the one in use; the name
 // comes from the BSS records, the signal and receive rate from the station of the AP MLD.
 void expect_recorded_link(const LinkInfo& link) {
-  EXPECT_EQ(link.connected, 1);
-  EXPECT_STREQ(link.iface, "wlan1");
-  EXPECT_STREQ(link.ssid, "MLO-Home");
-  EXPECT_EQ(link.rssi, -50);
-  EXPECT_DOUBLE_EQ(link.tx_mbps, 0.0);
-  EXPECT_DOUBLE_EQ(link.rx_mbps, 6.0);
-  EXPECT_EQ(link.channel, 36);
-  EXPECT_EQ(link.freq_mhz, 5180);
-  EXPECT_EQ(link.width_mhz, 20);
-  EXPECT_EQ(link.nss, 0);
-  EXPECT_EQ(link.has_bssid, 1);
-  EXPECT_EQ(mac_text(link.bssid), kLink1Bssid);
+  expect_link(link, {.connected = 1,
+                     .iface = "wlan1",
+                     .ssid = "MLO-Home",
+                     .rssi = -50,
+                     .noise = 0,
+                     .tx_mbps = 0.0,
+                     .rx_mbps = 6.0,
+                     .channel = 36,
+                     .freq_mhz = 5180,
+                     .width_mhz = 20,
+                     .nss = 0,
+                     .phy = "",
+                     .bssid = {0x02, 0, 0, 0x8a, 0x93, 0xd7},  // kLink1Bssid
+                     .has_bssid = 1});
 }
 
 using MultiLinkReplay = WifiTest;
@@ -76,10 +78,10 @@ TEST_F(MultiLinkReplay, EachRecordedExchangeDecodes) {
   FakeResponder responder = recordings_responder(kMlo, &error);
   ASSERT_TRUE(responder) << error;
   fake_kernel_respond(responder);
-  nl80211_family_id = 37;
+  wifi_state.family_id = 37;
   NetlinkRequest request;
 
-  nl_seq = 2;
+  wifi_state.seq = 2;
   build_interface_dump_request(&request);
   InterfacePick pick = fresh_interface_pick();
   EXPECT_EQ(netlink_exchange(request, on_interface, &pick), 0);
@@ -95,25 +97,25 @@ TEST_F(MultiLinkReplay, EachRecordedExchangeDecodes) {
   EXPECT_EQ(pick.links[1].freq_mhz, 0u);  // set up, but no channel reported
   EXPECT_EQ(pick.links[1].width_code, -1);
 
-  nl_seq = 6;
+  wifi_state.seq = 6;
   build_scan_dump_request(&request, 3);
   static ScanTable table;
-  ScanCollector collector{table, kScanCapacity, 0};
+  ScanCollector collector{table, kScanCapacity, 0, {}};
   EXPECT_EQ(netlink_exchange(request, on_bss, &collector), 0);
   ASSERT_EQ(collector.count, 2);
   EXPECT_EQ(table[0].associated + table[1].associated, 2);
   EXPECT_STREQ(table[1].ssid, "MLO-Home");
-  EXPECT_EQ(assoc_known, 1);
-  EXPECT_EQ(mac_text(assoc_bssid), kLink1Bssid);
-  EXPECT_EQ(assoc_has_mld, 1);
-  EXPECT_EQ(mac_text(assoc_station_address()), "02:00:00:00:00:00");
+  EXPECT_EQ(collector.found.known, 1);
+  EXPECT_EQ(mac_text(collector.found.bssid), kLink1Bssid);
+  EXPECT_EQ(collector.found.has_mld, 1);
+  EXPECT_EQ(mac_text(station_address(collector.found)), "02:00:00:00:00:00");
 
-  nl_seq = 7;  // a link's BSSID: the kernel has no such station
+  wifi_state.seq = 7;  // a link's BSSID: the kernel has no such station
   build_station_request(&request, 3, table[1].bssid);
   StationInfo station{};
   EXPECT_EQ(netlink_exchange(request, on_station, &station), -ENOENT);
 
-  nl_seq = 8;
+  wifi_state.seq = 8;
   build_station_request(&request, 3, kMld);
   EXPECT_EQ(netlink_exchange(request, on_station, &station), 0);
   EXPECT_EQ(station.signal_dbm, -50);
@@ -135,8 +137,8 @@ TEST_F(MultiLinkReplay, LinkAndLiveSamplesAskTheApMld) {
   fake_kernel_respond(recorded_reply_of_kind);
   char msg[200] = {};
   ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
-  EXPECT_EQ(nl80211_family_id, 37);
-  EXPECT_EQ(wifi_ifindex, 3);
+  EXPECT_EQ(wifi_state.family_id, 37);
+  EXPECT_EQ(wifi_state.ifindex, 3);
 
   LinkInfo link{};
   ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
@@ -163,18 +165,8 @@ using MultiLinkScene = WifiTest;
 
 // The stand-in's multi-link layout gives what the recording gives.
 TEST_F(MultiLinkScene, SceneOfTheRecordingGivesTheRecordedLink) {
-  Scene scene;
-  std::string error;
-  ASSERT_TRUE(
-      load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/wifi7-mlo.scene", &scene, &error))
-      << error;
-  auto shared = std::make_shared<Scene>(scene);
-  fake_kernel_respond(
-      [shared](const Bytes& request) { return answer_from_scene(*shared, request, 0); });
-  char msg[200] = {};
-  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   LinkInfo link{};
-  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
+  ASSERT_NO_FATAL_FAILURE(open_scene_file("wifi7-mlo.scene", &link));
   expect_recorded_link(link);
   int32_t sample = 0;
   ASSERT_EQ(signal_sample(&sample), 0);
@@ -283,7 +275,7 @@ TEST_F(MultiLinkScene, BrokenLinkNestsAreSkipped) {
   sta.end_nest();
   sta.end_message();
   serve_script({reply_of({dump.bytes, done_datagram(2)}), reply_of({sta.bytes})});
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
   build_interface_dump_request(&request);
   InterfacePick pick = fresh_interface_pick();
@@ -298,20 +290,15 @@ TEST_F(MultiLinkScene, BrokenLinkNestsAreSkipped) {
 }
 
 TEST(MultiLinkSceneFormat, ErrorsNameTheLineAndWhatIsWrong) {
-  auto error_of = [](std::string_view text) {
-    Scene scene;
-    std::string error;
-    EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
-    return error;
-  };
-  EXPECT_EQ(error_of("mlo-link id=0"), "line 1: mlo-link needs an interface line before it");
-  EXPECT_EQ(error_of("interface\nmlo-link id=15"), "line 2: bad id '15' (expected 0..14)");
-  EXPECT_EQ(error_of("interface\nmlo-link\nmlo-link id=0"), "line 3: mlo-link id=0 given twice");
-  EXPECT_EQ(error_of("mlo-bss mld=02:00:00:00:00:00"),
-            "line 1: mlo-bss needs a bss line before it");
-  EXPECT_EQ(error_of("bss\nmlo-bss link=1"), "line 2: mlo-bss needs mld=MAC");
-  EXPECT_EQ(error_of("mlo-station-link id=1 colour=red"),
-            "line 1: unknown field 'colour=red' for mlo-station-link");
+  expect_scene_errors({
+      {"mlo-link id=0", "line 1: mlo-link needs an interface line before it"},
+      {"interface\nmlo-link id=15", "line 2: bad id '15' (expected 0..14)"},
+      {"interface\nmlo-link\nmlo-link id=0", "line 3: mlo-link id=0 given twice"},
+      {"mlo-bss mld=02:00:00:00:00:00", "line 1: mlo-bss needs a bss line before it"},
+      {"bss\nmlo-bss link=1", "line 2: mlo-bss needs mld=MAC"},
+      {"mlo-station-link id=1 colour=red",
+       "line 1: unknown field 'colour=red' for mlo-station-link"},
+  });
 }
 
 }  // namespace

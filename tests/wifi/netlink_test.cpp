@@ -54,7 +54,7 @@ Bytes error_message(int32_t code) {
 }
 
 int32_t run_dump(Seen* seen) {
-  nl80211_family_id = kFamily;
+  wifi_state.family_id = kFamily;
   NetlinkRequest request;
   build_interface_dump_request(&request);
   return netlink_exchange(request, record, seen);
@@ -76,8 +76,8 @@ TEST_F(WifiRequests, AllFiveFormsMatchTheRecordedRequestsByteForByte) {
       SCOPED_TRACE(std::string(folder) + " request " + std::to_string(nn));
       Bytes recorded = recorded_request(kFixtures + "/" + folder, nn);
       ASSERT_FALSE(recorded.empty());
-      nl_seq = static_cast<uint32_t>(nn);
-      nl80211_family_id = kFamily;
+      wifi_state.seq = static_cast<uint32_t>(nn);
+      wifi_state.family_id = kFamily;
       NetlinkRequest request;
       std::string name = kNames[nn];
       if (name == "family") build_family_request(&request);
@@ -85,7 +85,7 @@ TEST_F(WifiRequests, AllFiveFormsMatchTheRecordedRequestsByteForByte) {
       if (name == "scan-dump") build_scan_dump_request(&request, 5);
       if (name == "scan-trigger") build_scan_trigger_request(&request, 5);
       if (name == "station") build_station_request(&request, 5, bssid);
-      EXPECT_EQ(nl_seq, static_cast<uint32_t>(nn + 1));
+      EXPECT_EQ(wifi_state.seq, static_cast<uint32_t>(nn + 1));
       EXPECT_EQ(hex_of(reinterpret_cast<uint8_t*>(&request), request.nlmsg_len), hex_of(recorded));
     }
   }
@@ -94,11 +94,11 @@ TEST_F(WifiRequests, AllFiveFormsMatchTheRecordedRequestsByteForByte) {
 // The survey dump is laid out like the scan dump (dump flags, the interface index), with
 // NL80211_CMD_GET_SURVEY (50) as its command.
 TEST_F(WifiRequests, SurveyDumpIsLaidOutLikeTheOtherDumpsByteForByte) {
-  nl_seq = 6;
-  nl80211_family_id = kFamily;
+  wifi_state.seq = 6;
+  wifi_state.family_id = kFamily;
   NetlinkRequest request;
   build_survey_dump_request(&request, 5);
-  EXPECT_EQ(nl_seq, 7u);
+  EXPECT_EQ(wifi_state.seq, 7u);
   EXPECT_EQ(hex_of(reinterpret_cast<uint8_t*>(&request), request.nlmsg_len),
             "1c000000"
             "2000"
@@ -111,7 +111,7 @@ TEST_F(WifiRequests, SurveyDumpIsLaidOutLikeTheOtherDumpsByteForByte) {
 
 TEST_F(WifiRequests, ExchangeSendsExactlyTheRequestOnAFreshSocketWithAThreeSecondTimeout) {
   serve_script({reply_of({error_message(0)})});
-  nl80211_family_id = kFamily;
+  wifi_state.family_id = kFamily;
   NetlinkRequest request;
   build_scan_trigger_request(&request, 5);
   EXPECT_EQ(netlink_exchange(request, nullptr, nullptr), 0);

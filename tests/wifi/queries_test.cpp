@@ -98,15 +98,15 @@ class WifiQueries : public WifiTest {
 
 TEST_F(WifiQueries, OpenResolvesTheFamilyAndChoosesTheStationInterface) {
   open_with(kHome);
-  EXPECT_EQ(nl80211_family_id, 32);
-  EXPECT_EQ(wifi_ifindex, 5);
-  EXPECT_STREQ(wifi_ifname, "wlan3");
+  EXPECT_EQ(wifi_state.family_id, 32);
+  EXPECT_EQ(wifi_state.ifindex, 5);
+  EXPECT_STREQ(wifi_state.ifname, "wlan3");
   EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces"}));
 }
 
 TEST_F(WifiQueries, OpenExplainsAMissingFamily) {
   EXPECT_EQ(open_failure("family absent"), "nl80211 not available (No such file or directory)");
-  EXPECT_EQ(nl80211_family_id, -1);
+  EXPECT_EQ(wifi_state.family_id, -1);
   EXPECT_EQ(request_kinds(), Kinds{"family"});
 }
 
@@ -126,7 +126,7 @@ TEST_F(WifiQueries, FamilyReplyWithoutAUsableIdMeansNoDriver) {
     char msg[200] = {};
     EXPECT_EQ(wifi_open(msg, sizeof msg), -1);
     EXPECT_STREQ(msg, "nl80211 not available (no WiFi driver)");
-    EXPECT_EQ(nl80211_family_id, -1);
+    EXPECT_EQ(wifi_state.family_id, -1);
   }
 }
 
@@ -145,8 +145,8 @@ interface ifindex=4 name=p2p type=p2p-client freq=2412
 interface type=station
 )"),
             "no WiFi interface found");
-  EXPECT_EQ(nl80211_family_id, 32);
-  EXPECT_EQ(wifi_ifindex, -1);
+  EXPECT_EQ(wifi_state.family_id, 32);
+  EXPECT_EQ(wifi_state.ifindex, -1);
 }
 
 TEST_F(WifiQueries, FirstStationWithAFrequencyWinsElseTheFirstStation) {
@@ -155,15 +155,15 @@ interface ifindex=2 name=wlan0 type=station
 interface ifindex=3 name=wlan1 type=station freq=2412
 interface ifindex=4 name=wlan2 type=station freq=5180
 )");
-  EXPECT_STREQ(wifi_ifname, "wlan1");
-  EXPECT_EQ(wifi_ifindex, 3);
+  EXPECT_STREQ(wifi_state.ifname, "wlan1");
+  EXPECT_EQ(wifi_state.ifindex, 3);
 
   SetUp();
   open_with(R"(
 interface ifindex=2 name=wlan0 type=station
 interface ifindex=3 name=wlan1 type=station
 )");
-  EXPECT_STREQ(wifi_ifname, "wlan0");
+  EXPECT_STREQ(wifi_state.ifname, "wlan0");
   LinkInfo info = link();
   EXPECT_EQ(info.connected, 0);
   EXPECT_STREQ(info.iface, "wlan0");
@@ -185,8 +185,8 @@ TEST_F(WifiQueries, InterfaceSeenBeforeADumpErrorIsKeptButTheOpenFails) {
   char msg[200] = {};
   EXPECT_EQ(wifi_open(msg, sizeof msg), -1);
   EXPECT_STREQ(msg, "no WiFi interface found (No buffer space available)");
-  EXPECT_EQ(wifi_ifindex, 9);
-  EXPECT_STREQ(wifi_ifname, "wlx0");
+  EXPECT_EQ(wifi_state.ifindex, 9);
+  EXPECT_STREQ(wifi_state.ifname, "wlx0");
 }
 
 TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
@@ -195,10 +195,10 @@ TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
       "interface ifindex=2 name=wlan-with-a-very-long-name-that-goes-on-and-on type=station "
       "freq=2412 ssid-hex=" +
       long_ssid + "\n");
-  EXPECT_STREQ(wifi_ifname, "wlan-with-a-very-long-name-that-goes-on");  // 39 characters
+  EXPECT_STREQ(wifi_state.ifname, "wlan-with-a-very-long-name-that-goes-on");  // 39 characters
   LinkInfo info = link();
   EXPECT_EQ(std::string(info.ssid), std::string(32, '\xaa'));
-  EXPECT_STREQ(info.iface, wifi_ifname);
+  EXPECT_STREQ(info.iface, wifi_state.ifname);
 
   SetUp();
   open_with("interface ifindex=2 name=wlan0 type=station freq=2412 ssid-hex=41420043\n");
@@ -213,21 +213,20 @@ TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
 
 TEST_F(WifiQueries, LinkReportsTheAssociationWithItsStationStatistics) {
   open_with(kHome);
-  LinkInfo info = link();
-  EXPECT_EQ(info.connected, 1);
-  EXPECT_STREQ(info.iface, "wlan3");
-  EXPECT_STREQ(info.ssid, "Home");
-  EXPECT_EQ(info.rssi, -52);
-  EXPECT_EQ(info.noise, 0);
-  EXPECT_DOUBLE_EQ(info.tx_mbps, 866.7);
-  EXPECT_DOUBLE_EQ(info.rx_mbps, 780.0);
-  EXPECT_EQ(info.channel, 36);
-  EXPECT_EQ(info.freq_mhz, 5180);
-  EXPECT_EQ(info.width_mhz, 80);
-  EXPECT_EQ(info.nss, 2);
-  EXPECT_STREQ(info.phy, "");
-  EXPECT_EQ(info.has_bssid, 1);
-  EXPECT_EQ(mac_text(info.bssid), "02:00:00:00:00:00");
+  expect_link(link(), {.connected = 1,
+                       .iface = "wlan3",
+                       .ssid = "Home",
+                       .rssi = -52,
+                       .noise = 0,
+                       .tx_mbps = 866.7,
+                       .rx_mbps = 780.0,
+                       .channel = 36,
+                       .freq_mhz = 5180,
+                       .width_mhz = 80,
+                       .nss = 2,
+                       .phy = "",
+                       .bssid = {0x02, 0, 0, 0, 0, 0},
+                       .has_bssid = 1});
   EXPECT_EQ(request_kinds(),
             (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump", "station"}));
   // The station request names the remembered BSSID on the chosen interface.
@@ -547,7 +546,7 @@ bss bssid=3c:84:6a:12:34:56 freq=5180 signal=-9900 status=associated ssid=Mine
   EXPECT_STREQ(table_[1].ssid, "Neighbour-001");
   EXPECT_STREQ(table_[94].ssid, "Neighbour-094");
   EXPECT_STREQ(table_[95].ssid, "Mine");
-  EXPECT_EQ(assoc_known, 1);
+  EXPECT_EQ(wifi_state.assoc.known, 1);
 }
 
 // The rule on a table of three: a newcomer replaces the weakest record held when it is stronger
@@ -637,8 +636,8 @@ bss bssid=02:00:00:00:00:0c signal=-4000 status=ibss
   EXPECT_EQ(table_[0].associated, 1);
   EXPECT_EQ(table_[0].has_bssid, 0);
   EXPECT_EQ(table_[3].associated, 0);
-  EXPECT_EQ(assoc_known, 1);
-  EXPECT_EQ(mac_text(assoc_bssid), "02:00:00:00:00:0b");
+  EXPECT_EQ(wifi_state.assoc.known, 1);
+  EXPECT_EQ(mac_text(wifi_state.assoc.bssid), "02:00:00:00:00:0b");
 }
 
 TEST(WifiTables, ChannelFromFrequency) {
@@ -700,11 +699,11 @@ TEST_F(WifiQueries, SampleFailsOnKernelErrorSilenceOrMissingSignal) {
 TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceKeepsTheAssociationMemory) {
   open_with(kHome);
   link();
-  ASSERT_EQ(assoc_known, 1);
+  ASSERT_EQ(wifi_state.assoc.known, 1);
   // The interface lost its connection; the kernel no longer knows the station.
   serve_scene("interface ifindex=5 name=wlan3 type=station\nstation signal=-40\n");
   EXPECT_EQ(link().connected, 0);
-  EXPECT_EQ(assoc_known, 1);
+  EXPECT_EQ(wifi_state.assoc.known, 1);
   int32_t out = 0;
   EXPECT_EQ(signal_sample(&out), -1);
   EXPECT_EQ(request_kinds().back(), "station");
@@ -731,7 +730,7 @@ void serve_station_with_rate(const std::function<void(NlWriter&)>& rate) {
 }
 
 StationInfo station_reply() {
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   const uint8_t mac[6] = {2, 0, 0, 0, 0, 0};
   NetlinkRequest request;
   build_station_request(&request, 5, mac);

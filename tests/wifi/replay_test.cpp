@@ -90,15 +90,15 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
     int nn = want["nn"].as_int();
     const std::string& name = want["name"].text;
     SCOPED_TRACE(std::to_string(nn) + " " + name);
-    nl_seq = static_cast<uint32_t>(nn);
-    nl80211_family_id = 32;
+    wifi_state.seq = static_cast<uint32_t>(nn);
+    wifi_state.family_id = 32;
     NetlinkRequest request;
     int32_t result = 1;
     if (name == "family") {
-      nl80211_family_id = -1;
+      wifi_state.family_id = -1;
       build_family_request(&request);
       result = netlink_exchange(request, on_family, nullptr);
-      EXPECT_EQ(nl80211_family_id, want["family_id"].as_int());
+      EXPECT_EQ(wifi_state.family_id, want["family_id"].as_int());
     } else if (name == "interfaces") {
       build_interface_dump_request(&request);
       InterfacePick pick = fresh_interface_pick();
@@ -113,14 +113,13 @@ TEST_P(Replay, EveryExchangeDecodesAsRecorded) {
     } else if (name == "scan-dump") {
       build_scan_dump_request(&request, 5);
       static ScanTable table;
-      ScanCollector collector{table, kScanCapacity, 0};
-      assoc_known = 0;
+      ScanCollector collector{table, kScanCapacity, 0, {}};
       result = netlink_exchange(request, on_bss, &collector);
       const JsonValue& entries = want["entries_dump_order"];
       ASSERT_EQ(static_cast<size_t>(collector.count), entries.items.size());
       for (size_t i = 0; i < entries.items.size(); ++i) expect_entry(table[i], entries[i], widths_);
-      EXPECT_EQ(assoc_known, 1);
-      EXPECT_EQ(mac_text(assoc_bssid), want["assoc_bssid"].text);
+      EXPECT_EQ(collector.found.known, 1);
+      EXPECT_EQ(mac_text(collector.found.bssid), want["assoc_bssid"].text);
     } else if (name == "station") {
       const uint8_t bssid[6] = {0x02, 0, 0, 0, 0, 0};
       build_station_request(&request, 5, bssid);
@@ -150,9 +149,9 @@ TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
   answer_surveys_with_an_empty_dump();
   char msg[200] = {};
   ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
-  EXPECT_EQ(nl80211_family_id, 32);
-  EXPECT_EQ(wifi_ifindex, 5);
-  EXPECT_STREQ(wifi_ifname, "wlan3");
+  EXPECT_EQ(wifi_state.family_id, 32);
+  EXPECT_EQ(wifi_state.ifindex, 5);
+  EXPECT_STREQ(wifi_state.ifname, "wlan3");
 
   LinkInfo link{};
   ASSERT_EQ(link_query(&link, msg, sizeof msg), 0) << msg;
@@ -166,7 +165,7 @@ TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
   static ScanTable table;
   // The recorded family reply names the "scan" group, so the event socket is open: an accepted
   // trigger waits for the kernel's notification, a refused one dumps at once.
-  EXPECT_EQ(nl80211_scan_group, 10);
+  EXPECT_EQ(wifi_state.scan_group, 10);
   EXPECT_EQ(scan_trigger(),
             expected_["trigger_result"].as_int() == 0 ? kScanAwaitEvent : kScanDumpNow);
   int count = scan_dump(table, kScanCapacity, msg, sizeof msg);

@@ -10,40 +10,31 @@
 
 namespace {
 
-std::string parse_error(std::string_view text) {
-  Scene scene;
-  std::string error;
-  EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
-  return error;
-}
-
 TEST(WifiScene, ErrorsNameTheLineAndWhatIsWrong) {
-  EXPECT_EQ(parse_error("# fine\nbogus x=1\n"), "line 2: unknown directive 'bogus'");
-  EXPECT_EQ(parse_error("bss colour=red"), "line 1: unknown field 'colour=red' for bss");
-  EXPECT_EQ(parse_error("bss freq=abc"), "line 1: bad freq 'abc' (expected 0..4294967295)");
-  EXPECT_EQ(parse_error("bss bssid=02:00:00"), "line 1: bad bssid '02:00:00'");
-  EXPECT_EQ(parse_error("bss ssid=a hidden"),
-            "line 1: give only one of ssid=, ssid-hex= and hidden");
-  EXPECT_EQ(parse_error("bss ies=0g"), "line 1: bad ies (hex bytes, or none)");
-  EXPECT_EQ(parse_error("interface type=router"), "line 1: bad type 'router'");
-  EXPECT_EQ(parse_error("station tx-width=30"),
-            "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)");
-  EXPECT_EQ(parse_error("fault request=station"), "line 1: fault needs either silent or error=-N");
-  EXPECT_EQ(parse_error("fault request=link silent"),
-            "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
-  EXPECT_EQ(parse_error("scan-wait-ms soon"),
-            "line 1: scan-wait-ms needs a number of milliseconds");
-  EXPECT_NE(parse_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
+  expect_scene_errors({
+      {"# fine\nbogus x=1\n", "line 2: unknown directive 'bogus'"},
+      {"bss colour=red", "line 1: unknown field 'colour=red' for bss"},
+      {"bss freq=abc", "line 1: bad freq 'abc' (expected 0..4294967295)"},
+      {"bss bssid=02:00:00", "line 1: bad bssid '02:00:00'"},
+      {"bss ssid=a hidden", "line 1: give only one of ssid=, ssid-hex= and hidden"},
+      {"bss ies=0g", "line 1: bad ies (hex bytes, or none)"},
+      {"interface type=router", "line 1: bad type 'router'"},
+      {"station tx-width=30", "line 1: bad tx-width '30' (20, 40, 80, 80p80, 160 or 320)"},
+      {"fault request=station", "line 1: fault needs either silent or error=-N"},
+      {"fault request=link silent",
+       "line 1: fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey"},
+      {"scan-wait-ms soon", "line 1: scan-wait-ms needs a number of milliseconds"},
+      {"survey noise=-90", "line 1: survey needs freq=MHz"},
+      {"survey freq=2412 noise=-200", "line 1: bad noise '-200' (expected -128..127)"},
+      {"survey freq=2412 busy", "line 1: unknown field 'busy' for survey"},
+      {"bss freq=2412 width=80",
+       "line 1: width=80 does not exist at 2412 MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 "
+       "GHz: 20 to 320)"},
+  });
+  EXPECT_NE(scene_error("bss ssid=a ie-bytes=10").find("cannot hold the elements"),
             std::string::npos);
-  EXPECT_EQ(parse_error("survey noise=-90"), "line 1: survey needs freq=MHz");
-  EXPECT_EQ(parse_error("survey freq=2412 noise=-200"),
-            "line 1: bad noise '-200' (expected -128..127)");
-  EXPECT_EQ(parse_error("survey freq=2412 busy"), "line 1: unknown field 'busy' for survey");
-  EXPECT_EQ(parse_error("bss freq=2412 width=80"),
-            "line 1: width=80 does not exist at 2412 MHz (2.4 GHz: 20, 40; 5 GHz: 20 to 160; 6 "
-            "GHz: 20 to 320)");
-  EXPECT_EQ(parse_error("bss freq=5180 width=30").substr(0, 21), "line 1: width=30 does");
-  EXPECT_NE(parse_error("bss width=40 beacon-ies=00 ies=00").find("give the width's elements"),
+  EXPECT_EQ(scene_error("bss freq=5180 width=30").substr(0, 21), "line 1: width=30 does");
+  EXPECT_NE(scene_error("bss width=40 beacon-ies=00 ies=00").find("give the width's elements"),
             std::string::npos);
 }
 
@@ -181,7 +172,7 @@ TEST_F(WifiSceneKernel, SurveyEntryIsLaidOutAsTheKernelSendsIt) {
   ASSERT_TRUE(parse_scene("interface ifindex=5 name=wlan3 freq=5180\nsurvey freq=5180 noise=-92\n",
                           &scene, &error))
       << error;
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
   build_survey_dump_request(&request, 5);
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&request);
@@ -203,19 +194,11 @@ TEST_F(WifiSceneKernel, SurveyEntryIsLaidOutAsTheKernelSendsIt) {
 }
 
 TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
-  Scene scene;
-  std::string error;
-  ASSERT_TRUE(
-      load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/bench-96.scene", &scene, &error))
-      << error;
-  auto shared = std::make_shared<Scene>(scene);
-  fake_kernel_respond(
-      [shared](const Bytes& request) { return answer_from_scene(*shared, request, 0); });
-  char msg[200] = {};
-  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   LinkInfo link{};
-  ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
+  std::shared_ptr<Scene> scene;
+  ASSERT_NO_FATAL_FAILURE(open_scene_file("bench-96.scene", &link, &scene));
   EXPECT_EQ(link.has_bssid, 1);
+  char msg[200] = {};
   static ScanTable table;
   ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 96) << msg;
   int mine = 0;
@@ -227,12 +210,12 @@ TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
   EXPECT_EQ(mine, 1);
 
   // The dump arrives as the kernel sends a large one: several datagrams, then NLMSG_DONE alone.
-  nl80211_family_id = 32;
+  wifi_state.family_id = 32;
   NetlinkRequest request;
-  build_scan_dump_request(&request, wifi_ifindex);
+  build_scan_dump_request(&request, wifi_state.ifindex);
   Bytes bytes(reinterpret_cast<uint8_t*>(&request),
               reinterpret_cast<uint8_t*>(&request) + request.nlmsg_len);
-  FakeReply reply = answer_from_scene(scene, bytes, 0);
+  FakeReply reply = answer_from_scene(*scene, bytes, 0);
   ASSERT_GT(reply.datagrams.size(), 3u);
   for (const Bytes& datagram : reply.datagrams) EXPECT_LE(datagram.size(), 32768u);
   EXPECT_EQ(reply.datagrams.back().size(), 20u);

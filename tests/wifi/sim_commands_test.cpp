@@ -28,13 +28,18 @@ class SimCommands : public testing::Test {
   WsClient page_;
 };
 
+// The link reply for the scene's Home network, with the noise the scene's survey gives.
+std::string home_link_reply(int noise) {
+  return R"({"type":"link","connected":true,"iface":"wlan0","ssid":"Home","rssi":-51,"noise":)" +
+         std::to_string(noise) +
+         R"(,"txMbps":866.7,"rxMbps":780.0,"channel":36,"freqMHz":5180,"widthMHz":80,"nss":2,)"
+         R"("phy":""})";
+}
+
 TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
   SceneFile scene(kScene);
   start(scene.path);
-  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"),
-            R"({"type":"link","connected":true,"iface":"wlan0","ssid":"Home","rssi":-51,)"
-            R"("noise":0,"txMbps":866.7,"rxMbps":780.0,"channel":36,"freqMHz":5180,)"
-            R"("widthMHz":80,"nss":2,"phy":""})");
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"), home_link_reply(0));
 
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");
   EXPECT_NE(scan.find(R"("nets":[{"ssid":"Home","rssi":-50,"channel":36,"freqMHz":5180,)"
@@ -60,10 +65,7 @@ TEST_F(SimCommands, LinkAndScanCarryTheNoiseOfTheSurveyEntryInUse) {
                   "survey freq=5180 noise=-90\nsurvey freq=5180 noise=-93 in-use\n"
                   "survey freq=2437 noise=-97\n");
   start(scene.path);
-  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"),
-            R"({"type":"link","connected":true,"iface":"wlan0","ssid":"Home","rssi":-51,)"
-            R"("noise":-93,"txMbps":866.7,"rxMbps":780.0,"channel":36,"freqMHz":5180,)"
-            R"("widthMHz":80,"nss":2,"phy":""})");
+  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"), home_link_reply(-93));
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");
   EXPECT_NE(scan.find(R"("rssi":-51,"noise":-93,"txMbps":866.7,)"), std::string::npos) << scan;
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +17,7 @@
 #include "wifi/netlink.h"
 #include "wifi/scan.h"
 #include "wifi/scan_events.h"
+#include "wifi/wifi_state.h"
 
 // Shared pieces of the WiFi tests: a clean process-wide state per test and quick ways to make
 // the stand-in kernel answer.
@@ -25,28 +28,39 @@ inline const std::string kFixtures = TIVEL_WIFI_FIXTURES;
 class WifiTest : public testing::Test {
  protected:
   void SetUp() override {
-    nl_seq = 1;
-    nl80211_family_id = -1;
-    wifi_ifindex = -1;
-    wifi_ifname[0] = '\0';
-    nl80211_scan_group = -1;
-    scan_event_fd = -1;  // the stand-in's reset closes the one it handed out
-    assoc_known = 0;
-    std::memset(assoc_bssid, 0, sizeof assoc_bssid);
-    assoc_has_mld = 0;
-    std::memset(assoc_mld_addr, 0, sizeof assoc_mld_addr);
+    wifi_state_reset();  // the stand-in's reset below closes the event socket it handed out
     fake_kernel_reset();
     fake_kernel_set_silence_ms(20);  // only the time-out tests wait the full 3 seconds
   }
 };
 
-// Serves a scene written in the test (at a fixed instant, so a swinging signal stays put).
+// Serves a scene (at a fixed instant, so a swinging signal stays put).
+inline void serve_parsed_scene(std::shared_ptr<Scene> scene) {
+  fake_kernel_respond(
+      [scene](const Bytes& request) { return answer_from_scene(*scene, request, 0); });
+}
+
+// Serves a scene written in the test.
 inline void serve_scene(std::string_view text) {
   auto scene = std::make_shared<Scene>();
   std::string error;
   ASSERT_TRUE(parse_scene(text, scene.get(), &error)) << error;
-  fake_kernel_respond(
-      [scene](const Bytes& request) { return answer_from_scene(*scene, request, 0); });
+  serve_parsed_scene(scene);
+}
+
+// Serves the simulator's scene file `name` and reads the link on it, as start-up and a page's
+// first link command do. The scene is kept in *served when that is not null.
+inline void open_scene_file(const std::string& name, LinkInfo* link,
+                            std::shared_ptr<Scene>* served = nullptr) {
+  auto scene = std::make_shared<Scene>();
+  if (served != nullptr) *served = scene;
+  std::string error;
+  ASSERT_TRUE(load_scene_file(std::string(TIVEL_SIM_SCENES_DIR) + "/" + name, scene.get(), &error))
+      << error;
+  serve_parsed_scene(scene);
+  char msg[200] = {};
+  ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
+  ASSERT_EQ(link_query(link, msg, sizeof msg), 0);
 }
 
 // Answers successive requests with successive replies, then silence.
@@ -85,4 +99,38 @@ inline std::string mac_text(const uint8_t* mac) {
   std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
                 mac[4], mac[5]);
   return text;
+}
+
+// Every field of a link reading on one line, so a test compares a whole link at once and a
+// failure shows both.
+inline std::string link_text(const LinkInfo& link) {
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "connected=%d iface=%s ssid=%s rssi=%d noise=%d tx=%.6g rx=%.6g channel=%d "
+                "freq=%d width=%d nss=%d phy=%s has_bssid=%d bssid=%s",
+                link.connected, link.iface, link.ssid, link.rssi, link.noise, link.tx_mbps,
+                link.rx_mbps, link.channel, link.freq_mhz, link.width_mhz, link.nss, link.phy,
+                link.has_bssid, mac_text(link.bssid).c_str());
+  return text;
+}
+
+inline void expect_link(const LinkInfo& got, const LinkInfo& want) {
+  EXPECT_EQ(link_text(got), link_text(want));
+}
+
+// The error a scene text is refused with (empty when it parses).
+inline std::string scene_error(std::string_view text) {
+  Scene scene;
+  std::string error;
+  EXPECT_FALSE(parse_scene(text, &scene, &error)) << text;
+  return error;
+}
+
+// Each scene text is refused with exactly its error.
+struct SceneErrorCase {
+  const char* text;
+  const char* error;
+};
+inline void expect_scene_errors(std::initializer_list<SceneErrorCase> cases) {
+  for (const SceneErrorCase& c : cases) EXPECT_EQ(scene_error(c.text), c.error) << c.text;
 }

@@ -1,10 +1,10 @@
-#include "app/slots.h"
+#include "base/slots.h"
 
 #include <unistd.h>
 
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 
 std::array<ConnectionSlot, kSlotCount> slots;
 

@@ -1,0 +1,7 @@
+#include "base/settings.h"
+
+int32_t listen_port = 0;
+char dev_origin[kDevOriginCapacity] = {};
+volatile sig_atomic_t stop_flag = 0;
+uint64_t start_ms = 0;
+int stop_wake_fd = -1;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+// What the WiFi source keeps between calls, in one process-wide record: the kernel's ids learnt
+// at start-up, the interface chosen, and the association the last probe found.
+
+// The BSS a scan dump marked as associated (with a BSSID).
+struct Association {
+  uint8_t known;  // 1 once a dump marked such a BSS; the other fields mean nothing before
+  uint8_t bssid[6];
+  // Whether the BSS named its AP MLD address (NL80211_BSS_MLD_ADDR: a multi-link association),
+  // and the address.
+  uint8_t has_mld;
+  uint8_t mld_addr[6];
+  char ssid[33];  // from its SSID element; empty when it has none
+};
+
+struct WifiState {
+  uint32_t seq;        // sequence number of the next request; from 1
+  int32_t family_id;   // nl80211's generic-netlink id; -1 until resolved
+  int32_t scan_group;  // id of nl80211's "scan" multicast group; -1 while unknown
+  int event_fd;        // the socket subscribed to that group; -1 when there is none
+  int32_t ifindex;     // the chosen interface; -1 until one is chosen
+  char ifname[40];     // its name
+  Association assoc;   // what link_query's probe (or a later scan dump) found; signal_sample asks
+                       // the kernel about it
+};
+
+extern WifiState wifi_state;
+
+// Puts the record back to how a freshly started helper has it. The event socket is forgotten,
+// not closed: whoever handed it out (a test's stand-in kernel) closes it.
+void wifi_state_reset();
+
+// Whom station requests ask about: the AP MLD address of a multi-link association (the kernel
+// keeps no station under a link's BSSID), otherwise the BSSID.
+const uint8_t* station_address(const Association& assoc);
