@@ -7,13 +7,17 @@
 import fs from "node:fs";
 
 const SCENES = [
-  { name: "lab", associated: true },
+  { name: "lab", associated: true, timed: true },
   { name: "idle", associated: false },
 ];
 const PERM_HELP =
   "Linux shows what your system scanned most recently. For a fresh scan run the helper with " +
   "sudo, or let NetworkManager rescan (nmcli device wifi rescan).";
 const SCAN_WAIT_MS = 4000;
+// The helper's scan reply against iw's own trigger, wait and dump (median of three each), and
+// the largest step between the `t` stamps of a 20 Hz stream on another page during a scan.
+const SCAN_TIME_BOUND_MS = 250;
+const STREAM_GAP_BOUND_MS = 150;
 
 // ---- console log ------------------------------------------------------------------------------
 
@@ -237,8 +241,10 @@ function parseProbe(block) {
   for (const line of block.lines) {
     let m;
     if ((m = line.match(/^SEND (.*)$/))) {
-      current = { send: m[1], frames: [], doneMs: null };
+      current = { send: m[1], at: null, frames: [], doneMs: null };
       result.commands.push(current);
+    } else if ((m = line.match(/^AT (\d+)$/)) && current) {
+      current.at = Number(m[1]);
     } else if ((m = line.match(/^FRAME (\d+) ([01]) (.*)$/)) && current) {
       const frame = { ms: Number(m[1]), utf8: m[2] === "1", text: m[3], json: null };
       try {
@@ -626,6 +632,138 @@ function checkHelperLog(s, who, block, scanCount) {
   check(s, `helper log (${who})`, rows);
 }
 
+// ---- scan timing ------------------------------------------------------------------------------------
+
+const median = (values) => [...values].sort((x, y) => x - y)[Math.floor(values.length / 2)];
+
+// The kernel's own scan on `sta` in an event log block (iw event -t stamps, in seconds): the first
+// "scan started" and the first "scan finished" or "scan aborted" after it, and whether the
+// request was active (iw prints the SSIDs probed for after the frequencies; a passive scan has
+// none); null when either event is missing.
+function kernelScan(block, sta) {
+  let start = null;
+  for (const line of block ? block.lines : []) {
+    const m = line.match(/^(\d+\.\d+): (\S+) \(phy #\d+\): scan (started|finished|aborted)(.*)$/);
+    if (!m || m[2] !== sta) continue;
+    if (m[3] === "started") start = start ?? Number(m[1]);
+    else if (start !== null)
+      return { start, end: Number(m[1]), ms: Math.round((Number(m[1]) - start) * 1000), active: m[4].includes('"') };
+  }
+  return null;
+}
+
+// One iw trigger, wait and dump, from its steps as the guest logged them: the kernel's scan from
+// the moment it took iw's trigger ("scan started") to the end event iw waits for, plus the whole
+// "iw scan dump" run (process start, dump, printing). The helper's reply time likewise starts
+// with a running process; iw's own start before its trigger (over 100 ms under emulation, where
+// the helper's whole overhead is about 30 ms) is logged apart as `startMs`.
+function iwScanRun(block, eventsBlock, sta) {
+  const line = (block ? block.lines : []).find((l) => l.startsWith("IW-SCAN ")) || "";
+  const m = line.match(/^IW-SCAN trigger=([\d.]+) dump=([\d.]+)-([\d.]+) rc=(\d+) bss=(\d+)/);
+  const kernel = kernelScan(eventsBlock, sta);
+  const run = { ms: null, text: line || "none", kernel, dumpMs: null, startMs: null };
+  if (!m || m[4] !== "0" || Number(m[5]) === 0 || !kernel || kernel.start < Number(m[1])) return run;
+  run.dumpMs = Math.round((Number(m[3]) - Number(m[2])) * 1000);
+  run.startMs = Math.round((kernel.start - Number(m[1])) * 1000);
+  run.ms = kernel.ms + run.dumpMs;
+  return run;
+}
+
+// The stream's samples around one scan sent at `from` and answered at `to` (probe clock): the
+// steps between consecutive `t` stamps from the last sample that arrived before the scan to the
+// first one after its reply. `covered` is false when the stream did not run before and after.
+function streamGaps(stream, from, to) {
+  const watch = stream.commands[0];
+  if (!watch || watch.at === null) return { largest: null, arrivalLargest: null, samples: 0, covered: false };
+  const samples = watch.frames.filter((f) => f.json && f.json.type === "rssi")
+    .map((f) => ({ arrived: watch.at + f.ms, t: f.json.t }));
+  const firstAfter = samples.findIndex((x) => x.arrived >= to);
+  let lastBefore = -1;
+  samples.forEach((x, k) => { if (x.arrived <= from) lastBefore = k; });
+  const covered = lastBefore >= 0 && firstAfter > lastBefore;
+  const span = covered ? samples.slice(lastBefore, firstAfter + 1) : samples;
+  let largest = null;
+  let arrivalLargest = null;
+  for (let k = 1; k < span.length; k++) {
+    largest = Math.max(largest ?? 0, span[k].t - span[k - 1].t);
+    arrivalLargest = Math.max(arrivalLargest ?? 0, span[k].arrived - span[k - 1].arrived);
+  }
+  return { largest, arrivalLargest, samples: span.length, covered };
+}
+
+function checkScanTiming(s, sta) {
+  const rounds = [1, 2, 3].map((round) => {
+    const p = `${s}/timing/${round}`;
+    const helper = parseProbe(b(`${p}/helper`));
+    const scan = helper.commands[0];
+    const frame = frameOf(helper, 0, "scan");
+    const stream = parseProbe(b(`${p}/stream`));
+    return {
+      round,
+      active: iwScanRun(b(`${p}/iw`), b(`${p}/iw-events`), sta),
+      passive: iwScanRun(b(`${p}/iw-passive`), b(`${p}/iw-passive-events`), sta),
+      helper: {
+        ms: frame ? scan.doneMs : null,
+        text: frame ? `${scan.doneMs} (${frame.json.nets.length} networks)` : scan?.frames[0]?.text || helper.error || "no reply",
+        kernel: kernelScan(b(`${p}/helper-events`), sta),
+      },
+      stream,
+      gaps: frame && scan.at !== null
+        ? streamGaps(stream, scan.at, scan.at + scan.doneMs)
+        : { largest: null, arrivalLargest: null, samples: 0, covered: false },
+    };
+  });
+  const medianOf = (kind) => (rounds.every((r) => r[kind].ms !== null) ? median(rounds.map((r) => r[kind].ms)) : null);
+  const kindOf = (run) => (run.kernel ? (run.kernel.active ? "active" : "passive") : "unknown");
+  // The helper is compared with iw's scan of the kind it asked the kernel for.
+  const helperKinds = [...new Set(rounds.map((r) => kindOf(r.helper)))];
+  const same = helperKinds.length === 1 && helperKinds[0] !== "unknown" ? helperKinds[0] : null;
+  const rows = [];
+  for (const r of rounds) {
+    rows.push([`round ${r.round}: iw active scan (ms)`, "-", r.active.ms ?? r.active.text,
+      r.active.ms !== null && kindOf(r.active) === "active"]);
+    rows.push([`round ${r.round}: iw passive scan (ms)`, "-", r.passive.ms ?? r.passive.text,
+      r.passive.ms !== null && kindOf(r.passive) === "passive"]);
+    rows.push([`round ${r.round}: helper scan reply (ms)`, `${r.helper.text}, ${kindOf(r.helper)}`, "-",
+      r.helper.ms !== null]);
+  }
+  const helperMedian = medianOf("helper");
+  const iwMedian = same ? medianOf(same) : null;
+  const diff = helperMedian !== null && iwMedian !== null ? helperMedian - iwMedian : null;
+  rows.push([`median reply (ms), against iw's ${same ?? "(helper's kind unknown)"} scan`, helperMedian, iwMedian,
+    diff !== null && Math.abs(diff) <= SCAN_TIME_BOUND_MS]);
+  check(s, `scan time against iw (median of 3, within ${SCAN_TIME_BOUND_MS} ms)`, rows);
+
+  const gapRows = [];
+  for (const r of rounds) {
+    const g = r.gaps;
+    const streamError = r.stream.error ? ` (${r.stream.error})` : "";
+    gapRows.push([`round ${r.round}: largest step in t (ms)`, g.largest === null ? "none" + streamError : g.largest,
+      `<= ${STREAM_GAP_BOUND_MS}`, g.largest !== null && g.largest <= STREAM_GAP_BOUND_MS]);
+    gapRows.push([`round ${r.round}: samples spanning the scan`, g.samples,
+      "from before the scan to after its reply", g.covered]);
+  }
+  check(s, `20 Hz stream on a second page during the scans (steps <= ${STREAM_GAP_BOUND_MS} ms)`, gapRows);
+
+  const list = (kind, f) => rounds.map((r) => f(r[kind]) ?? "-").join(" ");
+  const line = (label, kind) =>
+    console.log(`  info: ${s}:   ${label.padEnd(24)} ${list(kind, (x) => x.ms)} ms, median ${medianOf(kind) ?? "-"} ` +
+      `(kernel's scan ${list(kind, (x) => x.kernel?.ms)} ms` + (kind === "helper" ? `, ${helperKinds.join("/")})` :
+      `, dump ${list(kind, (x) => x.dumpMs)} ms; iw's start to its trigger ${list(kind, (x) => x.startMs)} ms, not counted)`));
+  console.log(`  info: ${s}: scan time on ${sta} (associated), 3 rounds of iw active, iw passive, helper:`);
+  line("iw active (wildcard SSID)", "active");
+  line("iw passive", "passive");
+  line("helper scan reply", "helper");
+  const versus = (kind) => (medianOf(kind) !== null && helperMedian !== null ? helperMedian - medianOf(kind) : "-");
+  console.log(`  info: ${s}:   helper minus iw, medians: ${versus("passive")} ms against passive, ` +
+    `${versus("active")} ms against active; bound ${SCAN_TIME_BOUND_MS} ms against iw's ${same ?? "-"} scan`);
+  console.log(`  info: ${s}: 20 Hz stream during each helper scan: largest step in t ` +
+    `${rounds.map((r) => r.gaps.largest ?? "-").join(" ")} ms (bound ${STREAM_GAP_BOUND_MS}), ` +
+    `between arrivals ${rounds.map((r) => r.gaps.arrivalLargest ?? "-").join(" ")} ms, ` +
+    `samples ${rounds.map((r) => r.gaps.samples).join(" ")}`);
+}
+// ---- end of scan timing -------------------------------------------------------------------------------
+
 // ---- least privilege --------------------------------------------------------------------------------
 // The rights a serving helper holds, from /proc/PID/status: not root, the scan right
 // (CAP_NET_ADMIN, bit 12) alone, no_new_privs and the seccomp filter.
@@ -693,7 +831,7 @@ if (/WiFi not available: .*\(not built yet\)/.test(lines("lab/helper-root").join
   process.exit(77);
 }
 
-for (const { name: s, associated } of SCENES) {
+for (const { name: s, associated, timed } of SCENES) {
   const info = parseIwInfo(lines(`${s}/iw-info`));
   const before = parseIwLink(lines(`${s}/iw-link-before`));
   const after = parseIwLink(lines(`${s}/iw-link-after`));
@@ -726,6 +864,7 @@ for (const { name: s, associated } of SCENES) {
   checkScan(s, "nobody", parseProbe(b(`${s}/nobody/probe-scan`)), b(`${s}/nobody/iw-scan`),
     b(`${s}/nobody/iw-raw`), b(`${s}/nobody/scan-events`), info.iface, associated, after);
   checkFilecapRun(s, info, associated, after); // least privilege
+  if (timed) checkScanTiming(s, info.iface);
 }
 
 let failed = 0;

@@ -1,18 +1,27 @@
 // tivel-ws-probe: a minimal WebSocket client that plays the page inside the test VM.
 //
-//   tivel-ws-probe PORT JSON...
+//   tivel-ws-probe PORT [--stop-when FILE] JSON...
+//   tivel-ws-probe --clock
 //
 // Connects to 127.0.0.1:PORT the way the page does (Host 127.0.0.1:PORT, Origin of the maker's
 // site), then for each JSON argument sends one masked text frame and reads the reply: one frame,
-// or for a watch command every frame up to {"type":"stopped"}. Output, one record per line:
+// or for a watch command every frame up to {"type":"stopped"}. With --stop-when, a watching page
+// sends {"cmd":"stop"} once FILE exists (the test lets a stream run exactly as long as a scan on
+// another page). Output, one record per line:
 //
 //   SEND <json>
+//   AT <CLOCK_MONOTONIC ms of the send>
 //   FRAME <ms since the send> <1 when the payload is valid UTF-8, else 0> <payload>
+//   STOP <ms since the send>         (the stop command left)
 //   DONE <ms since the send>
 //   ERROR <what went wrong>          (then exit status 1)
 //
+// --clock prints CLOCK_REALTIME as seconds with six decimals, the stamps `iw event -t` puts on
+// the kernel's events, so the guest can time iw's steps against them.
+//
 // Built on the test kit, which uses plain sockets and the standard library only, so it links
 // fully static for the guest.
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -76,24 +85,44 @@ std::string read_text_frame(WsClient& page, uint64_t deadline_ms) {
   return frame.payload;
 }
 
+bool file_exists(const char* path) {
+  struct stat st {};
+  return path != nullptr && stat(path, &st) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--clock") == 0) {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    std::printf("%lld.%06ld\n", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
+    return 0;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s PORT JSON...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s PORT [--stop-when FILE] JSON...\n       %s --clock\n", argv[0],
+                 argv[0]);
     return 2;
   }
   int port = std::atoi(argv[1]);
+  int first = 2;
+  const char* stop_file = nullptr;
+  if (argc >= 4 && std::strcmp(argv[2], "--stop-when") == 0) {
+    stop_file = argv[3];
+    first = 4;
+  }
   WsClient page;
   connect_page(page, port);
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     std::string_view command = argv[i];
     bool watch = command.find("\"watch\"") != std::string_view::npos;
     std::printf("SEND %s\n", argv[i]);
     std::fflush(stdout);
     uint64_t sent = now_ms();
     if (!ws_send(page, client_frame(0x81, command, fresh_mask()))) fail("send frame");
+    std::printf("AT %llu\n", static_cast<unsigned long long>(sent));
     uint64_t limit = sent + (watch ? kWatchLimitMs : kReadTimeoutMs);
+    bool stop_sent = false;
     for (;;) {
       std::string payload = read_text_frame(page, limit);
       std::printf("FRAME %llu %d ", static_cast<unsigned long long>(now_ms() - sent),
@@ -102,6 +131,14 @@ int main(int argc, char** argv) {
       std::fputc('\n', stdout);
       std::fflush(stdout);
       if (!watch || payload == R"({"type":"stopped"})") break;
+      // Checked after each frame: a stream at 20 Hz brings one every 50 ms.
+      if (!stop_sent && file_exists(stop_file)) {
+        if (!ws_send(page, client_frame(0x81, R"({"cmd":"stop"})", fresh_mask())))
+          fail("send stop frame");
+        stop_sent = true;
+        std::printf("STOP %llu\n", static_cast<unsigned long long>(now_ms() - sent));
+        std::fflush(stdout);
+      }
     }
     std::printf("DONE %llu\n", static_cast<unsigned long long>(now_ms() - sent));
     std::fflush(stdout);
