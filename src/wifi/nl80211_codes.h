@@ -40,6 +40,7 @@ inline constexpr uint16_t kAttrIftype = 5;
 inline constexpr uint16_t kAttrMac = 6;
 inline constexpr uint16_t kAttrStaInfo = 21;
 inline constexpr uint16_t kAttrWiphyFreq = 38;
+inline constexpr uint16_t kAttrScanSsids = 45;  // nest of the SSIDs to probe for
 inline constexpr uint16_t kAttrBss = 47;
 inline constexpr uint16_t kAttrSsid = 52;
 inline constexpr uint16_t kAttrSurveyInfo = 84;

@@ -53,6 +53,11 @@ void build_interface_dump_request(NetlinkRequest* request) {
 void build_scan_trigger_request(NetlinkRequest* request, int32_t ifindex) {
   start_request(request, family_type(), nl::kFlagRequest | nl::kFlagAck, nl::kCmdTriggerScan);
   add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
+  // One empty SSID, the wildcard, as iw, wpa_supplicant and NetworkManager ask: the radio then
+  // sends probe requests where it may instead of only listening on every channel, and the scan
+  // ends in about the time the system's own scans take (5 s instead of 8 s on two bands).
+  static constexpr uint8_t kWildcardSsid[4] = {4, 0, 1, 0};  // nla_len 4, type 1, no payload
+  add_attribute(request, nl::kAttrScanSsids, kWildcardSsid, sizeof kWildcardSsid);
 }
 
 void build_scan_dump_request(NetlinkRequest* request, int32_t ifindex) {

@@ -14,7 +14,8 @@ void build_family_request(NetlinkRequest* request);
 // NL80211_CMD_GET_INTERFACE as a dump; 20 bytes.
 void build_interface_dump_request(NetlinkRequest* request);
 
-// NL80211_CMD_TRIGGER_SCAN on `ifindex`, asking for an acknowledgement; 28 bytes.
+// NL80211_CMD_TRIGGER_SCAN on `ifindex` for the wildcard SSID (an active scan), asking for an
+// acknowledgement; 36 bytes.
 void build_scan_trigger_request(NetlinkRequest* request, int32_t ifindex);
 
 // NL80211_CMD_GET_SCAN on `ifindex` as a dump; 28 bytes.

@@ -24,7 +24,8 @@ static_assert(nl::kCmdGetInterface == NL80211_CMD_GET_INTERFACE &&
 static_assert(nl::kAttrIfindex == NL80211_ATTR_IFINDEX && nl::kAttrIfname == NL80211_ATTR_IFNAME &&
               nl::kAttrIftype == NL80211_ATTR_IFTYPE && nl::kAttrMac == NL80211_ATTR_MAC &&
               nl::kAttrStaInfo == NL80211_ATTR_STA_INFO &&
-              nl::kAttrWiphyFreq == NL80211_ATTR_WIPHY_FREQ && nl::kAttrBss == NL80211_ATTR_BSS &&
+              nl::kAttrWiphyFreq == NL80211_ATTR_WIPHY_FREQ &&
+              nl::kAttrScanSsids == NL80211_ATTR_SCAN_SSIDS && nl::kAttrBss == NL80211_ATTR_BSS &&
               nl::kAttrSsid == NL80211_ATTR_SSID &&
               nl::kAttrChannelWidth == NL80211_ATTR_CHANNEL_WIDTH &&
               nl::kAttrMloLinks == NL80211_ATTR_MLO_LINKS &&

@@ -130,3 +130,14 @@ struct SceneErrorCase {
 inline void expect_scene_errors(std::initializer_list<SceneErrorCase> cases) {
   for (const SceneErrorCase& c : cases) EXPECT_EQ(scene_error(c.text), c.error) << c.text;
 }
+
+// The recorder's scan requests were passive; the helper's asks for the wildcard SSID as well:
+// the same request, 8 bytes longer, with NL80211_ATTR_SCAN_SSIDS holding one empty SSID. Any
+// other request is returned as it is.
+inline Bytes as_helper_sends(Bytes recorded) {
+  constexpr uint8_t kTriggerScan = 33;
+  if (recorded.size() != 28 || recorded[16] != kTriggerScan) return recorded;
+  recorded[0] += 8;
+  for (uint8_t byte : {0x08, 0x00, 0x2d, 0x00, 0x04, 0x00, 0x01, 0x00}) recorded.push_back(byte);
+  return recorded;
+}
