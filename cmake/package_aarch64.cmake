@@ -38,34 +38,34 @@ else()
   set(tivel_aarch64_build ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${tivel_aarch64_targets})
 endif()
 
-# One aarch64 build of the tree at `source` in `binary`; further arguments go to
-# ExternalProject_Add as they are.
-function(tivel_aarch64_build_of name source binary prefix)
-  ExternalProject_Add(
-    ${name}
-    SOURCE_DIR ${source}
-    BINARY_DIR ${binary}
-    PREFIX ${prefix}
-    CMAKE_ARGS ${tivel_aarch64_args}
-    BUILD_COMMAND ${tivel_aarch64_build}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    LOG_CONFIGURE ON
-    LOG_OUTPUT_ON_FAILURE ON
-    ${ARGN})
-endfunction()
-
-tivel_aarch64_build_of(tivel_aarch64 ${CMAKE_SOURCE_DIR} ${TIVEL_AARCH64_DIR}
-                       ${CMAKE_BINARY_DIR}/aarch64-stamps)
+ExternalProject_Add(
+  tivel_aarch64
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${TIVEL_AARCH64_DIR}
+  PREFIX ${CMAKE_BINARY_DIR}/aarch64-stamps
+  CMAKE_ARGS ${tivel_aarch64_args}
+  BUILD_COMMAND ${tivel_aarch64_build}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  LOG_CONFIGURE ON
+  LOG_OUTPUT_ON_FAILURE ON)
 
 # The copy is refreshed on every build (the update step), keeping time stamps so that only what
 # changed is compiled again.
 set(tivel_again_source ${CMAKE_BINARY_DIR}/reproduce/sources-copied-elsewhere)
-tivel_aarch64_build_of(
-  tivel_aarch64_again ${tivel_again_source} ${TIVEL_AARCH64_AGAIN_DIR}
-  ${CMAKE_BINARY_DIR}/reproduce/stamps
+ExternalProject_Add(
+  tivel_aarch64_again
+  SOURCE_DIR ${tivel_again_source}
+  BINARY_DIR ${TIVEL_AARCH64_AGAIN_DIR}
+  PREFIX ${CMAKE_BINARY_DIR}/reproduce/stamps
   DOWNLOAD_COMMAND ""
-  UPDATE_COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/copy-tree.sh ${CMAKE_SOURCE_DIR} ${tivel_again_source})
+  UPDATE_COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/copy-tree.sh ${CMAKE_SOURCE_DIR} ${tivel_again_source}
+  CMAKE_ARGS ${tivel_aarch64_args}
+  BUILD_COMMAND ${tivel_aarch64_build}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  LOG_CONFIGURE ON
+  LOG_OUTPUT_ON_FAILURE ON)
 
 set(TIVEL_AARCH64_ENV
     "TIVEL_HELPER=${TIVEL_AARCH64_DIR}/tamberline-tivel-helper"
