@@ -12,8 +12,6 @@ namespace {
 // Every reply datagram lands here.
 alignas(8) uint8_t nl_rx_buffer[kReceiveBufferSize];
 
-constexpr size_t kMsgHeaderSize = 16;
-constexpr size_t kGenlHeaderEnd = 20;  // netlink header plus the 4-byte generic-netlink header
 constexpr size_t kAttrHeaderSize = 4;
 constexpr int32_t kLargestErrno = 4095;
 
@@ -26,20 +24,6 @@ size_t align4(size_t length) {
 
 const uint8_t* bytes_of(const NlAttr* attribute) {
   return reinterpret_cast<const uint8_t*>(attribute);
-}
-
-struct MessageHeader {
-  uint32_t len;
-  uint16_t type;
-  uint16_t flags;
-};
-
-MessageHeader read_header(const uint8_t* at) {
-  MessageHeader header{};
-  std::memcpy(&header.len, at, 4);
-  std::memcpy(&header.type, at + 4, 2);
-  std::memcpy(&header.flags, at + 6, 2);
-  return header;
 }
 
 // A code the kernel sent: 0 or a negated errno. A value no kernel sends ends the exchange as an
@@ -73,31 +57,37 @@ enum class DatagramEnd { kWaitForMore, kFinal, kExchangeOver };
 DatagramEnd walk_datagram(const uint8_t* bytes, size_t remaining, NetlinkCallback callback,
                           void* user_data, int32_t* result) {
   bool final = false;
-  while (remaining >= kMsgHeaderSize) {
-    MessageHeader header = read_header(bytes);
-    if (header.len < kMsgHeaderSize || header.len > remaining) break;
-    if (header.type == nl::kMsgDone) {
-      *result = done_code(bytes, header.len);
+  NetlinkMessage message;
+  for (size_t step; (step = next_message(bytes, remaining, &message)) > 0;
+       bytes += step, remaining -= step) {
+    if (message.type == nl::kMsgDone) {
+      *result = done_code(bytes, message.len);
       return DatagramEnd::kExchangeOver;
     }
-    if (header.type == nl::kMsgError) {
-      *result = error_code(bytes, header.len);
+    if (message.type == nl::kMsgError) {
+      *result = error_code(bytes, message.len);
       return DatagramEnd::kExchangeOver;
     }
-    if ((header.flags & nl::kFlagMulti) == 0) final = true;
+    if ((message.flags & nl::kFlagMulti) == 0) final = true;
     // A message shorter than both headers has no attributes (and its walk starts at its end).
-    size_t headers = std::min<size_t>(header.len, kGenlHeaderEnd);
-    parse_attributes(bytes + headers, header.len - headers, attr_table, kAttrTableMaxType);
+    size_t headers = std::min<size_t>(message.len, kGenlHeaderEnd);
+    parse_attributes(bytes + headers, message.len - headers, attr_table, kAttrTableMaxType);
     if (callback != nullptr) callback(attr_table, kAttrTableMaxType, user_data);
-    size_t step = align4(header.len);
-    if (step >= remaining) break;
-    bytes += step;
-    remaining -= step;
   }
   return final ? DatagramEnd::kFinal : DatagramEnd::kWaitForMore;
 }
 
 }  // namespace
+
+size_t next_message(const uint8_t* bytes, size_t remaining, NetlinkMessage* message) {
+  if (remaining < kMsgHeaderSize) return 0;
+  message->bytes = bytes;
+  std::memcpy(&message->len, bytes, 4);
+  std::memcpy(&message->type, bytes + 4, 2);
+  std::memcpy(&message->flags, bytes + 6, 2);
+  if (message->len < kMsgHeaderSize || message->len > remaining) return 0;
+  return std::min(align4(message->len), remaining);
+}
 
 int32_t netlink_exchange(const NetlinkRequest& request, NetlinkCallback callback, void* user_data) {
   int fd = kernel_open(kReceiveTimeoutMs);

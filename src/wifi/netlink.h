@@ -24,6 +24,8 @@ struct NetlinkRequest {
 // with the functions below, which never look past nla_len.
 struct NlAttr;
 
+inline constexpr size_t kMsgHeaderSize = 16;   // the netlink message header
+inline constexpr size_t kGenlHeaderEnd = 20;   // that header plus the 4-byte generic-netlink header
 inline constexpr int kAttrTableMaxType = 320;  // up to the multi-link attributes (312..314)
 inline constexpr int kReceiveTimeoutMs = 3000;
 inline constexpr size_t kReceiveBufferSize = 65536;
@@ -31,6 +33,19 @@ inline constexpr size_t kReceiveBufferSize = 65536;
 // The per-message callback: `table[t]` is the last attribute of type t (0..max_type) in the
 // message, or null. Pointers are valid only during the call. Must not start another exchange.
 using NetlinkCallback = void (*)(const NlAttr* const* table, int max_type, void* user_data);
+
+// One whole message inside received bytes; `bytes` points at its header.
+struct NetlinkMessage {
+  const uint8_t* bytes;
+  uint32_t len;  // header included, at least kMsgHeaderSize
+  uint16_t type;
+  uint16_t flags;
+};
+
+// Reads the message at the start of bytes[0..remaining) into *message. Returns how far the next
+// message starts (the length rounded up to 4, at most `remaining`), or 0 when no whole message
+// starts there: fewer bytes than a header, or a length below a header or past `remaining`.
+size_t next_message(const uint8_t* bytes, size_t remaining, NetlinkMessage* message);
 
 // Sends the first nlmsg_len bytes of `request` on a fresh socket and hands every reply message to
 // `callback` (may be null) until the exchange ends. Returns 0 (end of dump, acknowledgement, or a

@@ -7,11 +7,9 @@
 
 namespace {
 
-constexpr uint32_t kHeadersSize = 20;
-
 void start_request(NetlinkRequest* request, uint16_t type, uint16_t flags, uint8_t cmd) {
   std::memset(request, 0, sizeof *request);
-  request->nlmsg_len = kHeadersSize;
+  request->nlmsg_len = kGenlHeaderEnd;
   request->nlmsg_type = type;
   request->nlmsg_flags = flags;
   request->nlmsg_seq = wifi_state.seq++;
@@ -22,7 +20,7 @@ void start_request(NetlinkRequest* request, uint16_t type, uint16_t flags, uint8
 // Appends one attribute after those already in the request and pads it to 4 bytes (the padding
 // is already zero). REQUIRES: the attribute fits in the 256-byte attribute area.
 void add_attribute(NetlinkRequest* request, uint16_t type, const void* payload, uint16_t size) {
-  uint8_t* at = request->attributes + (request->nlmsg_len - kHeadersSize);
+  uint8_t* at = request->attributes + (request->nlmsg_len - kGenlHeaderEnd);
   uint16_t nla_len = static_cast<uint16_t>(4 + size);
   std::memcpy(at, &nla_len, 2);
   std::memcpy(at + 2, &type, 2);

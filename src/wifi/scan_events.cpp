@@ -9,24 +9,20 @@
 
 namespace {
 
-constexpr size_t kMsgHeaderSize = 16;
-constexpr size_t kGenlHeaderEnd = 20;
 constexpr int kGroupsMaxType = 31;  // nl80211 has seven groups; room to spare
 constexpr int kEventMaxType = nl::kAttrIfindex;
 
 // Notifications are a few hundred bytes (the scanned frequencies); this holds dozens at once.
 alignas(4) uint8_t event_buffer[8192];
 
-// True when the generic-netlink message at `message` (`length` bytes, inside the datagram) is
-// nl80211's end of a scan on `ifindex`.
-bool is_scan_end(const uint8_t* message, uint32_t length, int32_t ifindex) {
-  uint16_t type = 0;
-  std::memcpy(&type, message + 4, 2);
-  if (length < kGenlHeaderEnd || type != wifi_state.family_id) return false;
-  uint8_t cmd = message[kMsgHeaderSize];
+// True when `message` is nl80211's end of a scan on `ifindex`.
+bool is_scan_end(const NetlinkMessage& message, int32_t ifindex) {
+  if (message.len < kGenlHeaderEnd || message.type != wifi_state.family_id) return false;
+  uint8_t cmd = message.bytes[kMsgHeaderSize];
   if (cmd != nl::kCmdNewScanResults && cmd != nl::kCmdScanAborted) return false;
   const NlAttr* table[kEventMaxType + 1];
-  parse_attributes(message + kGenlHeaderEnd, length - kGenlHeaderEnd, table, kEventMaxType);
+  parse_attributes(message.bytes + kGenlHeaderEnd, message.len - kGenlHeaderEnd, table,
+                   kEventMaxType);
   uint32_t index = 0;
   return attr_u32(table[nl::kAttrIfindex], &index) && static_cast<int32_t>(index) == ifindex;
 }
@@ -71,16 +67,10 @@ bool scan_events_read(int32_t ifindex) {
     if (got <= 0) return ended;  // -EAGAIN: nothing more waits
     size_t remaining = static_cast<size_t>(got) < sizeof event_buffer ? static_cast<size_t>(got)
                                                                       : sizeof event_buffer;
-    const uint8_t* at = event_buffer;
-    while (remaining >= kMsgHeaderSize) {
-      uint32_t length = 0;
-      std::memcpy(&length, at, 4);
-      if (length < kMsgHeaderSize || length > remaining) break;
-      if (is_scan_end(at, length, ifindex)) ended = true;
-      size_t step = (static_cast<size_t>(length) + 3) & ~size_t{3};
-      if (step >= remaining) break;
-      at += step;
-      remaining -= step;
+    NetlinkMessage message;
+    for (const uint8_t* at = event_buffer; size_t step = next_message(at, remaining, &message);
+         at += step, remaining -= step) {
+      if (is_scan_end(message, ifindex)) ended = true;
     }
   }
 }
