@@ -67,21 +67,19 @@ int32_t width_from_ies(const uint8_t* ies, size_t length) {
   if (length == 0) return 0;
   int32_t width = 20;
   size_t at = 0;
-  while (length - at >= 2) {
-    uint8_t id = ies[at];
-    size_t size = ies[at + 1];
-    if (size > length - at - 2) break;  // runs past the end: the rest cannot be trusted
-    const uint8_t* body = ies + at + 2;
-    if (id == kHtOperation) {
+  Element element;
+  while (next_element(ies, length, &at, &element)) {
+    const uint8_t* body = element.body;
+    const size_t size = element.size;
+    if (element.id == kHtOperation) {
       width = std::max(width, ht_width(body, size));
-    } else if (id == kVhtOperation) {
+    } else if (element.id == kVhtOperation) {
       width = std::max(width, vht_width(body, size));
-    } else if (id == kExtension && size >= 1 && body[0] == kExtHeOperation) {
+    } else if (element.id == kExtension && size >= 1 && body[0] == kExtHeOperation) {
       width = std::max(width, he_width(body + 1, size - 1));
-    } else if (id == kExtension && size >= 1 && body[0] == kExtEhtOperation) {
+    } else if (element.id == kExtension && size >= 1 && body[0] == kExtEhtOperation) {
       width = std::max(width, eht_width(body + 1, size - 1));
     }
-    at += 2 + size;
   }
   return width;
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wifi/elements.h"
+
 // The channel width a BSS announces in its information elements.
 
 // 802.11 element IDs of the operation elements that announce a width (HE and EHT operation are

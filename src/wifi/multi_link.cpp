@@ -1,14 +1,8 @@
 #include "wifi/multi_link.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "wifi/nl80211_codes.h"
 
 namespace {
-
-constexpr uint8_t kSsidElement = 0;
-constexpr size_t kMaxSsid = 32;
 
 // The kernel numbers the nests of NL80211_ATTR_MLO_LINKS link id + 1, so 1..15.
 constexpr int kLinkNestMaxType = kMaxMloLinks;
@@ -71,23 +65,4 @@ const NlAttr* mlo_link_station_info(const NlAttr* mlo_links, int32_t id) {
     }
   }
   return nullptr;
-}
-
-bool ssid_from_elements(const uint8_t* ies, size_t length, char* out, size_t out_size) {
-  size_t at = 0;
-  while (at + 2 <= length) {
-    size_t body = ies[at + 1];
-    if (at + 2 + body > length) return false;
-    if (ies[at] == kSsidElement) {
-      const uint8_t* name = ies + at + 2;
-      size_t size = std::min({body, kMaxSsid, out_size - 1});
-      const void* zero = std::memchr(name, 0, size);
-      if (zero != nullptr) size = static_cast<size_t>(static_cast<const uint8_t*>(zero) - name);
-      std::memcpy(out, name, size);
-      out[size] = '\0';
-      return true;
-    }
-    at += 2 + body;
-  }
-  return false;
 }

@@ -31,8 +31,3 @@ const MloLink* lowest_mlo_link_with_freq(const MloLink* links, int32_t count);
 // The NL80211_ATTR_STA_INFO nest of link `id` inside a station reply's NL80211_ATTR_MLO_LINKS
 // (null: none); null when that link or its figures are absent. Valid as long as the reply is.
 const NlAttr* mlo_link_station_info(const NlAttr* mlo_links, int32_t id);
-
-// Copies the network name of the first complete SSID element (id 0) in ies[0..length) as text
-// into `out`: at most 32 bytes, ending at a zero byte, always terminated (out_size > 0). False,
-// leaving `out` alone, when the elements hold no complete SSID element.
-bool ssid_from_elements(const uint8_t* ies, size_t length, char* out, size_t out_size);

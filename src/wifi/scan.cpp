@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wifi/elements.h"
 #include "wifi/ie_width.h"
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
@@ -15,8 +16,6 @@ namespace {
 
 constexpr int kBssMaxType = nl::kBssMldAddr;
 constexpr size_t kMaxIes = sizeof ScanEntry::ies;
-constexpr uint8_t kSsidElement = 0;
-constexpr size_t kMaxSsid = 32;
 
 // The network name comes only from the first element, and only when that is the SSID element
 // and all its bytes are present.
