@@ -103,8 +103,8 @@ void serve_page(ConnectionSlot& slot) {
 
 // The earliest instant at which a pass has work to do even if no socket becomes ready: a
 // handshake passing its limit, a stream's next sample, a scan's wait running out, or an exit rule
-// coming true. Each limit
-// holds once `now - since > limit`, so it falls due one millisecond after the limit itself.
+// coming true. Each limit holds once `now - since > limit`, so it falls due one millisecond after
+// the limit itself.
 uint64_t next_due_ms(bool page_connected) {
   uint64_t due = live_next_due_ms();
   if (scan_due_ms() < due) due = scan_due_ms();
@@ -144,15 +144,17 @@ int run_event_loop(int listen_fd) {
     reason = exit_reason(now, page_connected);
     if (reason != nullptr) break;
 
-    // poll has no descriptor-number ceiling, unlike a fixed select set.
-    pollfd watched[3 + kSlotCount];
+    // poll has no descriptor-number ceiling, unlike a fixed select set. The listening socket,
+    // the stop pipe and the scan notifications come first, then the slots.
+    enum : nfds_t { kListenEntry, kStopEntry, kScanEventEntry, kFirstSlotEntry };
+    pollfd watched[kFirstSlotEntry + kSlotCount];
     int slot_entry[kSlotCount];
-    nfds_t count = 0;
-    watched[count++] = {listen_fd, POLLIN, 0};
+    nfds_t count = kFirstSlotEntry;
+    watched[kListenEntry] = {listen_fd, POLLIN, 0};
     // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
     // drained, as the next pass ends the loop.
-    watched[count++] = {stop_wake_fd, POLLIN, 0};
-    watched[count++] = {scan_event_socket(), POLLIN, 0};
+    watched[kStopEntry] = {stop_wake_fd, POLLIN, 0};
+    watched[kScanEventEntry] = {scan_event_socket(), POLLIN, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
       // A slot waiting for its scan is not read: its next commands wait behind the report.
@@ -165,7 +167,7 @@ int run_event_loop(int listen_fd) {
     // rule from here, not from before the wait.
     if (page_connected) last_page_ms = monotonic_ms();
 
-    if (watched[0].revents != 0) accept_one(listen_fd);
+    if (watched[kListenEntry].revents != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {
       ConnectionSlot& slot = slots[i];
       // A slot freed and refilled within this pass is not the descriptor poll reported on.
@@ -178,7 +180,7 @@ int run_event_loop(int listen_fd) {
         serve_page(slot);
       }
     }
-    const uint32_t answered = scan_pass(watched[2].revents != 0);
+    const uint32_t answered = scan_pass(watched[kScanEventEntry].revents != 0);
     for (size_t i = 0; i < kSlotCount; ++i) {
       if ((answered >> i & 1u) != 0 && slots[i].fd != -1 && slots[i].scan_waiting == 0)
         serve_held(slots[i]);
