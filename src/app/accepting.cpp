@@ -35,13 +35,11 @@ void log_refused_user(uint32_t uid) {
   if (accepting.refused_user_logged_ms != 0 && now - accepting.refused_user_logged_ms < 1000)
     return;
   accepting.refused_user_logged_ms = now;
-  char who[32] = "an unknown user";
-  if (uid != kUnknownUid) std::snprintf(who, sizeof who, "uid %u", uid);
   char owner[48] = "root";
   if (accepting.owners.owner_uid != 0)
     std::snprintf(owner, sizeof owner, "uid %u and root", accepting.owners.owner_uid);
-  log_format<200>("Refused a connection from a program of %s; only programs of %s may connect.",
-                  who, owner);
+  log_format<200>("Refused a connection from a program of uid %u; only programs of %s may connect.",
+                  uid, owner);
 }
 
 // The slot in the handshake state whose connection has sent nothing for longest, or null.
@@ -72,10 +70,11 @@ ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer) {
     return nullptr;
   }
   // Any local program can send any Origin; what the helper hands out is for its user alone.
+  // A peer whose socket has no owner any more has gone already: closed without a word.
   uint32_t uid = kUnknownUid;
   if (!peer_owner_allowed(accepting.owners, peer, accepting.local, &uid)) {
     close(fd);
-    log_refused_user(uid);
+    if (uid != kUnknownUid) log_refused_user(uid);
     return nullptr;
   }
   for (ConnectionSlot& slot : slots) {

@@ -16,11 +16,11 @@ inline constexpr uint64_t kAcceptPauseMs = 100;  // out of descriptors: acceptin
 // each peer's owner under `owners` (which this module closes in accepting_stop).
 void accepting_start(const PeerOwnerCheck& owners);
 
-// Decides on a connection just accepted from `peer`: a peer other than 127.0.0.1, or a program of
-// another user, is closed at once (the latter logged, a line a second at most); otherwise the
-// slot it takes: a free one, else the one whose connection has sent nothing for longest, closed
-// to make room. Returns null, with `fd` closed, when it is refused or every slot holds a page or
-// a request under way.
+// Decides on a connection just accepted from `peer`. A peer other than 127.0.0.1, one whose
+// socket has no owning program any more, or a program of another user is closed at once (the
+// last logged, a line a second at most). Otherwise returns the slot it takes: a free one, else
+// the one whose connection has sent nothing for longest, closed to make room. Returns null, with
+// `fd` closed, when it is refused or every slot holds a page or a request under way.
 ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer);
 
 // accept failed with `error`. Out of descriptors (EMFILE, ENFILE), logged once per run: a silent
