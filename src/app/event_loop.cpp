@@ -28,17 +28,42 @@ namespace {
 
 uint64_t last_page_ms = 0;
 
+// The instant a slot in the handshake state has held on too long: a connection that has sent
+// nothing may wait kSilentLimitMs from its accept (a browser holds it, silent, while it asks the
+// user whether the page may reach this computer); once its first byte came, the request must be
+// whole within kHandshakeLimitMs of that byte. The limit holds once `now - since > limit`.
+uint64_t handshake_due_ms(const ConnectionSlot& slot) {
+  if (slot.request_len == 0) return slot.accepted_ms + kSilentLimitMs + 1;
+  return slot.first_byte_ms + kHandshakeLimitMs + 1;
+}
+
 // Early in each pass: closes handshakes past their limit; true when some page is connected.
 bool expire_handshakes(uint64_t now) {
   bool page_connected = false;
   for (ConnectionSlot& slot : slots) {
     if (slot.upgraded != 0) {
       page_connected = true;
-    } else if (slot.fd != -1 && now - slot.accepted_ms > kHandshakeLimitMs) {
+    } else if (slot.fd != -1 && now >= handshake_due_ms(slot)) {
       close_slot(slot, "handshake timeout");
     }
   }
   return page_connected;
+}
+
+// The slot a new connection takes: the lowest free one, else the one whose connection has sent
+// nothing for longest, which is closed to make room (silent connections must not keep a page
+// out); null when every slot holds a page or a request under way.
+ConnectionSlot* slot_for_new_connection() {
+  ConnectionSlot* oldest_silent = nullptr;
+  for (ConnectionSlot& slot : slots) {
+    if (slot.fd == -1) return &slot;
+    if (slot.upgraded == 0 && slot.request_len == 0 &&
+        (oldest_silent == nullptr || slot.accepted_ms < oldest_silent->accepted_ms)) {
+      oldest_silent = &slot;
+    }
+  }
+  if (oldest_silent != nullptr) close_slot(*oldest_silent, "make room");
+  return oldest_silent;
 }
 
 // The exit rules in their fixed order; the reason line, or null to go on.
@@ -52,21 +77,19 @@ const char* exit_reason(uint64_t now, bool page_connected) {
   return nullptr;
 }
 
-// At most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
+// At most one connection per pass, from 127.0.0.1 only, into the slot slot_for_new_connection
+// gives.
 void accept_one(int listen_fd) {
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
   int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
   if (fd < 0) return;
-  ConnectionSlot* free_slot = nullptr;
-  for (ConnectionSlot& slot : slots) {
-    if (slot.fd == -1) {
-      free_slot = &slot;
-      break;
-    }
+  if (peer.sin_family != AF_INET || peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+    close(fd);
+    return;
   }
-  if (free_slot == nullptr || peer.sin_family != AF_INET ||
-      peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+  ConnectionSlot* free_slot = slot_for_new_connection();
+  if (free_slot == nullptr) {
     close(fd);
     return;
   }
@@ -112,7 +135,7 @@ uint64_t next_due_ms(bool page_connected) {
     if (at < due) due = at;
   };
   for (const ConnectionSlot& slot : slots) {
-    if (slot.fd != -1 && slot.upgraded == 0) consider(slot.accepted_ms + kHandshakeLimitMs + 1);
+    if (slot.fd != -1 && slot.upgraded == 0) consider(handshake_due_ms(slot));
   }
   if (page_seen == 0) consider(start_ms + kNoPageLimitMs + 1);
   if (page_seen == 1 && !page_connected) consider(last_page_ms + kPageGoneLimitMs + 1);

@@ -4,7 +4,8 @@
 
 extern int page_seen;  // 1 once any slot completed the WebSocket upgrade; never goes back to 0
 
-inline constexpr uint64_t kHandshakeLimitMs = 5000;
+inline constexpr uint64_t kHandshakeLimitMs = 5000;  // a request, from its first byte to its end
+inline constexpr uint64_t kSilentLimitMs = 60000;    // a connection that has sent nothing yet
 inline constexpr uint64_t kNoPageLimitMs = 600000;
 inline constexpr uint64_t kPageGoneLimitMs = 30000;
 inline constexpr uint64_t kRunLimitMs = 14400000;
