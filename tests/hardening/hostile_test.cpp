@@ -669,6 +669,9 @@ TEST(Hostile, FloodsOfRepeatedLinesCostBoundedLog) {
   EXPECT_TRUE(summarised) << helper.output.substr(before, 2000);
   EXPECT_EQ(fresh_page_problem(helper.port), "");
 }
+
+namespace {
+
 // A TCP socket created by a child process running as `uid`, handed back over a Unix socket: the
 // kernel counts a socket as its creator's, whoever uses it later. -1 on failure.
 int socket_of_user(uid_t uid) {
