@@ -15,8 +15,10 @@
 
 namespace {
 
-// How long a copy of the helper on a taken port gets to answer its plain page.
+// How long a copy of the helper on a taken port gets to answer its plain page, and how long the
+// search for one may hold up the start in all (other programs may hold ports and never answer).
 constexpr int kProbeLimitMs = 300;
+constexpr int kSearchLimitMs = 600;
 
 // Binds and listens on 127.0.0.1:port. Returns the socket, or -1 with errno telling why.
 int try_bind(int32_t port) {
@@ -77,7 +79,8 @@ bool helper_answers(int32_t port) {
 // The lowest port of first..last (all of them found taken) that another copy of the helper
 // answers on, which is where the page, trying the ports from the bottom, connects; 0 for none.
 int32_t running_copy(int32_t first, int32_t last) {
-  for (int32_t port = first; port <= last; ++port) {
+  long long give_up = now_ms() + kSearchLimitMs;
+  for (int32_t port = first; port <= last && now_ms() < give_up; ++port) {
     if (helper_answers(port)) return port;
   }
   return 0;
