@@ -8,8 +8,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
+#include "app/accepting.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -25,6 +27,10 @@
 int page_seen = 0;
 
 namespace {
+
+// At exit, the longest wait for standard output to take the last lines (a paused terminal must not
+// hold the exit up).
+constexpr int kLogExitWaitMs = 25;
 
 uint64_t last_page_ms = 0;
 
@@ -50,22 +56,6 @@ bool expire_handshakes(uint64_t now) {
   return page_connected;
 }
 
-// The slot a new connection takes: the lowest free one, else the one whose connection has sent
-// nothing for longest, which is closed to make room (silent connections must not keep a page
-// out); null when every slot holds a page or a request under way.
-ConnectionSlot* slot_for_new_connection() {
-  ConnectionSlot* oldest_silent = nullptr;
-  for (ConnectionSlot& slot : slots) {
-    if (slot.fd == -1) return &slot;
-    if (slot.upgraded == 0 && slot.request_len == 0 &&
-        (oldest_silent == nullptr || slot.accepted_ms < oldest_silent->accepted_ms)) {
-      oldest_silent = &slot;
-    }
-  }
-  if (oldest_silent != nullptr) close_slot(*oldest_silent, "make room");
-  return oldest_silent;
-}
-
 // The exit rules in their fixed order; the reason line, or null to go on.
 const char* exit_reason(uint64_t now, bool page_connected) {
   if (page_seen == 0 && now - start_ms > kNoPageLimitMs)
@@ -77,22 +67,17 @@ const char* exit_reason(uint64_t now, bool page_connected) {
   return nullptr;
 }
 
-// At most one connection per pass, from 127.0.0.1 only, into the slot slot_for_new_connection
-// gives.
+// At most one connection per pass, into the slot admit_connection gives.
 void accept_one(int listen_fd) {
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
   int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
-  if (fd < 0) return;
-  if (peer.sin_family != AF_INET || peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
-    close(fd);
+  if (fd < 0) {
+    accept_failed(errno);
     return;
   }
-  ConnectionSlot* free_slot = slot_for_new_connection();
-  if (free_slot == nullptr) {
-    close(fd);
-    return;
-  }
+  ConnectionSlot* free_slot = admit_connection(fd, peer);
+  if (free_slot == nullptr) return;
   // A large frame leaves as a header write then a payload write, and replies follow one another;
   // without this each later write would wait for the page's delayed acknowledgement of the one
   // before it (up to 40 ms per message).
@@ -131,12 +116,14 @@ void serve_page(ConnectionSlot& slot) {
 uint64_t next_due_ms(bool page_connected) {
   uint64_t due = live_next_due_ms();
   if (scan_due_ms() < due) due = scan_due_ms();
+  if (log_due_ms() < due) due = log_due_ms();
   auto consider = [&due](uint64_t at) {
     if (at < due) due = at;
   };
   for (const ConnectionSlot& slot : slots) {
     if (slot.fd != -1 && slot.upgraded == 0) consider(handshake_due_ms(slot));
   }
+  consider(accepting_due_ms());
   if (page_seen == 0) consider(start_ms + kNoPageLimitMs + 1);
   if (page_seen == 1 && !page_connected) consider(last_page_ms + kPageGoneLimitMs + 1);
   consider(start_ms + kRunLimitMs + 1);
@@ -157,8 +144,9 @@ int wait_until_ms(uint64_t now, uint64_t due) {
 
 }  // namespace
 
-int run_event_loop(int listen_fd) {
+int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
   start_ms = monotonic_ms();
+  accepting_start(owners);
   const char* reason = nullptr;
   while (reason == nullptr) {
     uint64_t now = monotonic_ms();
@@ -169,15 +157,17 @@ int run_event_loop(int listen_fd) {
 
     // poll has no descriptor-number ceiling, unlike a fixed select set. The listening socket,
     // the stop pipe and the scan notifications come first, then the slots.
-    enum : nfds_t { kListenEntry, kStopEntry, kScanEventEntry, kFirstSlotEntry };
+    enum : nfds_t { kListenEntry, kStopEntry, kScanEventEntry, kLogEntry, kFirstSlotEntry };
     pollfd watched[kFirstSlotEntry + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = kFirstSlotEntry;
-    watched[kListenEntry] = {listen_fd, POLLIN, 0};
+    watched[kListenEntry] = {accepting_paused(now) ? -1 : listen_fd, POLLIN, 0};
     // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
     // drained, as the next pass ends the loop.
     watched[kStopEntry] = {stop_wake_fd, POLLIN, 0};
     watched[kScanEventEntry] = {scan_event_socket(), POLLIN, 0};
+    // Standard output, only while log lines wait for it to take more.
+    watched[kLogEntry] = {log_wait_fd(), POLLOUT, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
       // A slot waiting for its scan is not read: its next commands wait behind the report.
@@ -189,6 +179,7 @@ int run_event_loop(int listen_fd) {
     // The pages were connected all through the wait: a page that leaves now starts the page-gone
     // rule from here, not from before the wait.
     if (page_connected) last_page_ms = monotonic_ms();
+    if (watched[kLogEntry].revents != 0) log_flush();
 
     if (watched[kListenEntry].revents != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {
@@ -209,6 +200,7 @@ int run_event_loop(int listen_fd) {
         serve_held(slots[i]);
     }
     live_signal_tick();
+    log_tick(monotonic_ms());
   }
 
   log_line(reason);
@@ -216,5 +208,7 @@ int run_event_loop(int listen_fd) {
     if (slot.fd != -1) close_slot(slot, "exit");
   }
   close(listen_fd);
+  accepting_stop();
+  log_finish(kLogExitWaitMs);
   return 0;
 }
