@@ -55,12 +55,12 @@ void append_hex_naive(TextBuffer& buffer, const uint8_t* bytes, size_t length) {
 
 void write_scan_report_naive(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries,
                              int n, MineChoice mine) {
-  write_scan_report(buffer, link, entries, n, mine, append_hex_naive);
+  write_scan_report(buffer, link, entries, n, mine, true, append_hex_naive);
 }
 
 void write_scan_report_fast(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries,
                             int n, MineChoice mine) {
-  write_scan_report(buffer, link, entries, n, mine);
+  write_scan_report(buffer, link, entries, n, mine, true);
 }
 
 using Writer = void (*)(TextBuffer&, const LinkInfo&, const ScanEntry*, int, MineChoice);
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   // Both writers must produce the very same text, or the comparison means nothing.
   MineChoice mine = choose_mine(sample_link, sample_entries, kScanCapacity);
   TextBuffer fast{}, naive{};
-  write_scan_report(fast, sample_link, sample_entries, kScanCapacity, mine);
+  write_scan_report(fast, sample_link, sample_entries, kScanCapacity, mine, true);
   write_scan_report_naive(naive, sample_link, sample_entries, kScanCapacity, mine);
   bool same = fast.len == naive.len && std::memcmp(fast.data, naive.data, fast.len) == 0;
   std::printf("Scan report: %d networks x %zu B of elements = %llu B of JSON%s\n", kScanCapacity,

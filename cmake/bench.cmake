@@ -31,6 +31,9 @@ find_package(benchmark QUIET)
 if(benchmark_FOUND)
   add_executable(tivel_scan_report_bench bench/scan_report_bench.cpp)
   target_link_libraries(tivel_scan_report_bench PRIVATE tivel_core benchmark::benchmark)
+  # The owner look-up each accepted connection costs.
+  add_executable(tivel_peer_owner_bench bench/peer_owner_bench.cpp)
+  target_link_libraries(tivel_peer_owner_bench PRIVATE tivel_core benchmark::benchmark)
   # A scan dump read by the association probe and by the scan command, on the stand-in kernel.
   add_executable(tivel_scan_dump_bench bench/scan_dump_bench.cpp)
   target_link_libraries(tivel_scan_dump_bench PRIVATE tivel_core tivel_fake_kernel

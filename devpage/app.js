@@ -29,6 +29,10 @@
     sent: [], // texts sent, in order
     received: [], // parsed messages, in order
     closeCode: null,
+    // The browser's local-network permission for this page (granted | prompt | denied), or null
+    // where the browser has no such permission.
+    permission: null,
+    attempts: [], // every WebSocket the search opened: { port, at (Date.now()) }
     watch: { active: false, hz: 0, secs: 0, samples: [], nulls: 0, ended: '' },
   };
   window.devpage = state;
@@ -46,11 +50,75 @@
     return Number.isInteger(n) && n >= 1 && n <= 65535 ? [n] : [];
   }
 
+  // ---------------------------------------------------------------- local-network permission
+  //
+  // A page served from the internet that opens ws://127.0.0.1 goes through the browser's
+  // local-network access check: the browser holds the connection and asks the user whether
+  // "<site> wants to access other apps and services on this device". Nothing reaches the helper
+  // until the user chooses Allow, so while that question is open the page must not give up on
+  // the port; after Block, only the site settings bring the connection back. Browsers without
+  // this permission throw on the query, and the page then behaves as it always did.
+
+  const PERMISSION = 'loopback-network';
+  // How long an attempt may wait while the browser asks. The helper itself closes a connection
+  // that stays silent for 60 s, which ends the attempt sooner; this only bounds a silent stranger.
+  const PROMPT_TIMEOUT_MS = 70000;
+  // The note about the browser's question appears only when the answer is not immediate, so a
+  // browser that lets the connection through at once shows no flash of it.
+  const PROMPT_NOTE_DELAY_MS = 700;
+
+  // The attempt in progress, so a permission change can re-time it: { rearm } or null.
+  let attempt = null;
+
+  async function watchPermission() {
+    if (!navigator.permissions || !navigator.permissions.query) return;
+    let status;
+    try {
+      status = await navigator.permissions.query({ name: PERMISSION });
+    } catch (err) {
+      return; // this browser has no such permission: nothing changes
+    }
+    state.permission = status.state;
+    status.addEventListener('change', () => onPermission(status.state));
+  }
+
+  function onPermission(next) {
+    const before = state.permission;
+    state.permission = next;
+    logLine('info', `local-network permission: ${before} → ${next}`);
+    if (next === 'granted') {
+      if (attempt) attempt.rearm();
+      else if (state.conn === 'failed') discover();
+    } else if (next === 'denied' && state.conn !== 'open') {
+      showDenied();
+    }
+  }
+
+  const askedFor = () => `"${location.host} wants to access other apps and services on this device"`;
+
+  function showAsking() {
+    showBanner(
+      `Your browser is asking: ${askedFor()}. Choose Allow so this page can reach the helper; ` +
+        'the page keeps waiting for your answer.',
+      'info',
+    );
+  }
+
+  function showDenied() {
+    showBanner(
+      `This browser blocks the page from reaching programs on this computer: the site permission ` +
+        `"Access other apps and services on this device" (${PERMISSION}) is set to Block for ${location.origin}. ` +
+        'To allow it again, open the site settings (the icon left of the address), set it to Allow, and press Reconnect.',
+    );
+  }
+
   // Opens ws://127.0.0.1:port and sends hello. Resolves to { ws, hello } when a hello reply comes
-  // back in time, or to null (socket closed) when anything else happens.
+  // back in time, or to null (socket closed) when anything else happens. While the browser is
+  // asking for the local-network permission, the attempt waits for the answer.
   function tryPort(port) {
     return new Promise((resolve) => {
       let ws;
+      state.attempts.push({ port, at: Date.now() });
       try {
         ws = new WebSocket(`ws://127.0.0.1:${port}`);
       } catch (err) {
@@ -58,16 +126,33 @@
         return;
       }
       let done = false;
+      let timer = 0;
+      let noteTimer = 0;
       const finish = (result) => {
         if (done) return;
         done = true;
+        attempt = null;
         clearTimeout(timer);
+        clearTimeout(noteTimer);
         ws.onopen = ws.onmessage = ws.onerror = ws.onclose = null;
         if (!result) ws.close();
         resolve(result);
       };
-      const timer = setTimeout(() => finish(null), HELLO_TIMEOUT_MS);
+      const rearm = () => {
+        clearTimeout(timer);
+        clearTimeout(noteTimer);
+        if (state.permission === 'prompt') {
+          timer = setTimeout(() => finish(null), PROMPT_TIMEOUT_MS);
+          noteTimer = setTimeout(showAsking, PROMPT_NOTE_DELAY_MS);
+        } else {
+          hideBanner();
+          timer = setTimeout(() => finish(null), HELLO_TIMEOUT_MS);
+        }
+      };
+      attempt = { rearm };
+      rearm();
       ws.onopen = () => {
+        clearTimeout(noteTimer);
         const text = JSON.stringify({ cmd: 'hello' });
         ws.send(text);
         logLine('out', text, `:${port}`);
@@ -108,12 +193,24 @@
         adopt(found.ws, port, found.hello, found.raw);
         return;
       }
+      // After Block every port fails the same way; say so at once instead of trying the rest.
+      if (state.permission === 'denied') break;
     }
     setConn('failed', 'No helper');
-    showBanner(
-      `No helper answered on ${range}. Start it with "make devpage" (or "make devpage SIM=1"); ` +
-        `it must allow this page's origin: --dev-origin ${location.origin}`,
-    );
+    if (state.permission === 'denied') {
+      showDenied();
+    } else {
+      const permission =
+        state.permission && state.permission !== 'granted'
+          ? ` Or the browser kept the page from reaching it: its local-network permission ` +
+            `("Access other apps and services on this device", ${PERMISSION}) is "${state.permission}" here; ` +
+            'choose Allow when the browser asks, or allow it in the site settings, then press Reconnect.'
+          : '';
+      showBanner(
+        `No helper answered on ${range}. Start it with "make devpage" (or "make devpage SIM=1"); ` +
+          `it must allow this page's origin: --dev-origin ${location.origin}.${permission}`,
+      );
+    }
     setFacts($('hello-facts'), [['Status', 'Not found', 'muted']]);
   }
 
@@ -125,6 +222,7 @@
     ws.onmessage = (ev) => onMessage(ev.data);
     ws.onclose = (ev) => onClose(ev);
     ws.onerror = () => {};
+    hideBanner();
     setConn('open', `Connected · 127.0.0.1:${port}`);
     onMessage(raw);
     send({ cmd: 'link' });
@@ -337,9 +435,11 @@
     refreshButtons();
   }
 
-  function showBanner(text) {
+  // kind: 'error' (red) or 'info' (a question the user can answer).
+  function showBanner(text, kind = 'error') {
     const banner = $('banner');
     banner.textContent = text;
+    banner.dataset.kind = kind;
     banner.hidden = false;
   }
 
@@ -752,5 +852,5 @@
   });
 
   drawChart();
-  discover();
+  watchPermission().then(discover);
 })();

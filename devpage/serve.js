@@ -10,6 +10,7 @@
 
 const fs = require('node:fs');
 const http = require('node:http');
+const https = require('node:https');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
 
@@ -58,11 +59,12 @@ function handle(req, res) {
   });
 }
 
-// Starts the static server on 127.0.0.1:port (0 picks a free port). Resolves to the http.Server;
-// its origin is `http://127.0.0.1:${server.address().port}`.
-function servePage(port = 47900) {
+// Starts the static server on 127.0.0.1:port (0 picks a free port). Resolves to the server; its
+// origin is `http://127.0.0.1:${server.address().port}`. With tls ({ key, cert }) it serves HTTPS
+// instead, as the maker's page is served (the tests use a self-signed certificate).
+function servePage(port = 47900, { tls } = {}) {
   return new Promise((resolve, reject) => {
-    const server = http.createServer(handle);
+    const server = tls ? https.createServer(tls, handle) : http.createServer(handle);
     server.once('error', reject);
     server.listen(port, '127.0.0.1', () => {
       server.off('error', reject);

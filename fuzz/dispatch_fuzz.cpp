@@ -125,7 +125,7 @@ void check_report(const JsonValue& reply, const std::string& command) {
     FUZZ_CHECK(reply.find("connected")->boolean && reply.find("ssid")->text == "Tamberline-Home");
     return;
   }
-  check_member_names(reply, {"type", "ieHidden", "mineGuess", "link", "nets"});
+  check_member_names(reply, {"type", "ieHidden", "mineGuess", "fresh", "link", "nets"});
   const JsonValue* link = reply.find("link");
   FUZZ_CHECK(link->kind == JsonValue::kObject);
   check_link_members(*link, 0);
@@ -133,7 +133,8 @@ void check_report(const JsonValue& reply, const std::string& command) {
   FUZZ_CHECK(nets->kind == JsonValue::kArray);
   int mine = 0;
   for (const JsonValue& net : nets->items) {
-    check_member_names(net, {"ssid", "rssi", "channel", "freqMHz", "widthMHz", "mine", "ie"});
+    check_member_names(
+        net, {"ssid", "rssi", "channel", "freqMHz", "widthMHz", "mine", "seenMsAgo", "ie"});
     mine += net.find("mine")->boolean ? 1 : 0;
   }
   FUZZ_CHECK(nets->items.size() == kSceneNetworks && mine == 1);

@@ -21,7 +21,7 @@ bench-deps:
 
 bench-build:
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DTIVEL_TESTS=ON >/dev/null
-	cmake --build $(RELEASE_DIR) -j $(JOBS) --target tivel_bench tivel_scan_report_bench
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target tivel_bench tivel_scan_report_bench tivel_peer_owner_bench
 
 bench: bench-deps bench-build
 	$(RELEASE_DIR)/tivel_bench run --cpu $(BENCH_CPU) --work $(RELEASE_DIR)/bench-work \
@@ -29,6 +29,9 @@ bench: bench-deps bench-build
 	@echo
 	taskset -c $(BENCH_CPU) $(RELEASE_DIR)/tivel_scan_report_bench --benchmark_color=false \
 	  | tee $(RELEASE_DIR)/bench-scan-report.md
+	@echo
+	taskset -c $(BENCH_CPU) $(RELEASE_DIR)/tivel_peer_owner_bench --benchmark_color=false \
+	  | tee $(RELEASE_DIR)/bench-peer-owner.md
 
 bench-idle: bench-deps bench-build
 	$(RELEASE_DIR)/tivel_bench idle --cpu $(BENCH_CPU) --work $(RELEASE_DIR)/bench-work \

@@ -24,7 +24,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 for dir in $(cat scripts/deps/*.npm 2>/dev/null | sed 's/#.*//' | sed '/^$/d'); do
-  if [ -f "$dir/package.json" ] && [ ! -d "$dir/node_modules" ]; then
+  # Also when the lock file changed since the last install (npm keeps its copy in node_modules).
+  if [ -f "$dir/package.json" ] && { [ ! -d "$dir/node_modules" ] ||
+    [ "$dir/package-lock.json" -nt "$dir/node_modules/.package-lock.json" ]; }; then
     echo "install-deps: npm packages in $dir"
     (cd "$dir" && if [ -f package-lock.json ]; then npm ci --no-audit --no-fund --silent; \
       else npm install --no-audit --no-fund --silent; fi)

@@ -335,6 +335,16 @@ void parse_bss(Line& line, Scene* scene) {
   take_ies(line, "ies", &bss.ies, &no_probe);
   std::optional<uint32_t> width;
   take_number(line, "width", 20, 320, &width);
+  if (std::optional<std::string> seen = line.take("seen")) {
+    int64_t ms = 0;
+    if (*seen == "none") {
+      bss.seen_ms_ago.reset();
+    } else if (parse_number(*seen, 0, UINT32_MAX, &ms)) {
+      bss.seen_ms_ago = static_cast<uint32_t>(ms);
+    } else {
+      line.fail("bad seen '" + *seen + "' (milliseconds, or none)");
+    }
+  }
   line.check_all_used();
   if (line.has_error()) return;
   if (width && bss.beacon_ies && bss.ies) {

@@ -46,11 +46,12 @@ struct SceneBss {
   std::optional<Mac> bssid;  // bssid=none leaves the attribute out
   std::optional<uint32_t> freq;
   std::optional<int32_t> signal_mbm;
-  std::optional<uint32_t> status;      // NL80211_BSS_STATUS_*
-  std::optional<Bytes> beacon_ies;     // NL80211_BSS_BEACON_IES
-  std::optional<Bytes> ies;            // NL80211_BSS_INFORMATION_ELEMENTS (probe response)
-  std::optional<uint8_t> mlo_link_id;  // NL80211_BSS_MLO_LINK_ID of an associated link
-  std::optional<Mac> mld_addr;         // NL80211_BSS_MLD_ADDR: the AP MLD address
+  std::optional<uint32_t> status;             // NL80211_BSS_STATUS_*
+  std::optional<Bytes> beacon_ies;            // NL80211_BSS_BEACON_IES
+  std::optional<Bytes> ies;                   // NL80211_BSS_INFORMATION_ELEMENTS (probe response)
+  std::optional<uint8_t> mlo_link_id;         // NL80211_BSS_MLO_LINK_ID of an associated link
+  std::optional<Mac> mld_addr;                // NL80211_BSS_MLD_ADDR: the AP MLD address
+  std::optional<uint32_t> seen_ms_ago = 120;  // NL80211_BSS_SEEN_MS_AGO; seen=none leaves it out
 };
 
 struct SceneStation {

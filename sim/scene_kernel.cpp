@@ -267,7 +267,7 @@ FakeReply scan_dump(const Scene& scene, const Request& request, uint64_t now_ms)
     writer.put_u16(NL80211_BSS_CAPABILITY, 0x0411);
     if (bss.freq) writer.put_u32(NL80211_BSS_FREQUENCY, *bss.freq);
     writer.put_u32(NL80211_BSS_CHAN_WIDTH, NL80211_BSS_CHAN_WIDTH_20);
-    writer.put_u32(NL80211_BSS_SEEN_MS_AGO, 120);
+    if (bss.seen_ms_ago) writer.put_u32(NL80211_BSS_SEEN_MS_AGO, *bss.seen_ms_ago);
     if (bss.signal_mbm) writer.put_s32(NL80211_BSS_SIGNAL_MBM, *bss.signal_mbm);
     if (status) writer.put_u32(NL80211_BSS_STATUS, *status);
     if (bss.mlo_link_id) writer.put_u8(NL80211_BSS_MLO_LINK_ID, *bss.mlo_link_id);

@@ -8,8 +8,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
+#include "app/accepting.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -28,13 +30,22 @@ namespace {
 
 uint64_t last_page_ms = 0;
 
+// The instant a slot in the handshake state has held on too long: a connection that has sent
+// nothing may wait kSilentLimitMs from its accept (a browser holds it, silent, while it asks the
+// user whether the page may reach this computer); once its first byte came, the request must be
+// whole within kHandshakeLimitMs of that byte. The limit holds once `now - since > limit`.
+uint64_t handshake_due_ms(const ConnectionSlot& slot) {
+  if (slot.request_len == 0) return slot.accepted_ms + kSilentLimitMs + 1;
+  return slot.first_byte_ms + kHandshakeLimitMs + 1;
+}
+
 // Early in each pass: closes handshakes past their limit; true when some page is connected.
 bool expire_handshakes(uint64_t now) {
   bool page_connected = false;
   for (ConnectionSlot& slot : slots) {
     if (slot.upgraded != 0) {
       page_connected = true;
-    } else if (slot.fd != -1 && now - slot.accepted_ms > kHandshakeLimitMs) {
+    } else if (slot.fd != -1 && now >= handshake_due_ms(slot)) {
       close_slot(slot, "handshake timeout");
     }
   }
@@ -52,24 +63,17 @@ const char* exit_reason(uint64_t now, bool page_connected) {
   return nullptr;
 }
 
-// At most one connection per pass, into the lowest free slot, from 127.0.0.1 only.
+// At most one connection per pass, into the slot admit_connection gives.
 void accept_one(int listen_fd) {
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
   int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
-  if (fd < 0) return;
-  ConnectionSlot* free_slot = nullptr;
-  for (ConnectionSlot& slot : slots) {
-    if (slot.fd == -1) {
-      free_slot = &slot;
-      break;
-    }
-  }
-  if (free_slot == nullptr || peer.sin_family != AF_INET ||
-      peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
-    close(fd);
+  if (fd < 0) {
+    accept_failed(errno);
     return;
   }
+  ConnectionSlot* free_slot = admit_connection(fd, peer);
+  if (free_slot == nullptr) return;
   // A large frame leaves as a header write then a payload write, and replies follow one another;
   // without this each later write would wait for the page's delayed acknowledgement of the one
   // before it (up to 40 ms per message).
@@ -112,8 +116,9 @@ uint64_t next_due_ms(bool page_connected) {
     if (at < due) due = at;
   };
   for (const ConnectionSlot& slot : slots) {
-    if (slot.fd != -1 && slot.upgraded == 0) consider(slot.accepted_ms + kHandshakeLimitMs + 1);
+    if (slot.fd != -1 && slot.upgraded == 0) consider(handshake_due_ms(slot));
   }
+  consider(accepting_due_ms());
   if (page_seen == 0) consider(start_ms + kNoPageLimitMs + 1);
   if (page_seen == 1 && !page_connected) consider(last_page_ms + kPageGoneLimitMs + 1);
   consider(start_ms + kRunLimitMs + 1);
@@ -134,8 +139,9 @@ int wait_until_ms(uint64_t now, uint64_t due) {
 
 }  // namespace
 
-int run_event_loop(int listen_fd) {
+int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
   start_ms = monotonic_ms();
+  accepting_start(owners);
   const char* reason = nullptr;
   while (reason == nullptr) {
     uint64_t now = monotonic_ms();
@@ -150,7 +156,7 @@ int run_event_loop(int listen_fd) {
     pollfd watched[kFirstSlotEntry + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = kFirstSlotEntry;
-    watched[kListenEntry] = {listen_fd, POLLIN, 0};
+    watched[kListenEntry] = {accepting_paused(now) ? -1 : listen_fd, POLLIN, 0};
     // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
     // drained, as the next pass ends the loop.
     watched[kStopEntry] = {stop_wake_fd, POLLIN, 0};
@@ -193,5 +199,6 @@ int run_event_loop(int listen_fd) {
     if (slot.fd != -1) close_slot(slot, "exit");
   }
   close(listen_fd);
+  accepting_stop();
   return 0;
 }

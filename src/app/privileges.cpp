@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -69,9 +70,30 @@ int read_capabilities(CapabilitySets* sets) {
   return 0;
 }
 
+// The value of environment variable `name` when it is a decimal user or group id other than 0
+// (and other than the -1 that means "no change" to the kernel), else `fallback`.
+uint32_t numeric_id(const char* name, uint32_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  uint64_t value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9' || c - text >= 10) return fallback;
+    value = value * 10 + static_cast<uint64_t>(*c - '0');
+  }
+  return value == 0 || value >= 0xffffffffu ? fallback : static_cast<uint32_t>(value);
+}
+
 }  // namespace
 
-int drop_privileges(char* reason, size_t capacity) {
+StartingUser find_starting_user() {
+  StartingUser user{static_cast<uint32_t>(getuid()), kUnprivilegedId, false};
+  if (user.uid != 0) return user;
+  uint32_t behind_sudo = numeric_id("SUDO_UID", 0);
+  if (behind_sudo == 0) return user;
+  return StartingUser{behind_sudo, numeric_id("SUDO_GID", kUnprivilegedId), true};
+}
+
+int drop_privileges(const StartingUser& user, char* reason, size_t capacity) {
   CapabilitySets held{};
   if (read_capabilities(&held) != 0) return fail(reason, capacity, "capget");
   if (started_as_root()) {
@@ -81,10 +103,12 @@ int drop_privileges(char* reason, size_t capacity) {
     // Without this the change of user below would empty the permitted set as well.
     if (prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0) return fail(reason, capacity, "PR_SET_KEEPCAPS");
     if (setgroups(0, nullptr) != 0) return fail(reason, capacity, "setgroups");
-    if (setresgid(kUnprivilegedId, kUnprivilegedId, kUnprivilegedId) != 0) {
-      return fail(reason, capacity, "setresgid");
-    }
-    if (setresuid(kUnprivilegedId, kUnprivilegedId, kUnprivilegedId) != 0) {
+    // The user behind sudo, not nobody: any other program running as nobody could otherwise
+    // signal the helper or lower its limits.
+    const uid_t uid = user.behind_sudo ? user.uid : kUnprivilegedId;
+    const gid_t gid = user.behind_sudo ? user.gid : kUnprivilegedId;
+    if (setresgid(gid, gid, gid) != 0) return fail(reason, capacity, "setresgid");
+    if (setresuid(uid, uid, uid) != 0) {
       return fail(reason, capacity, "setresuid");
     }
     (void)prctl(PR_SET_KEEPCAPS, 0, 0, 0, 0);

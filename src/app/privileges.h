@@ -11,9 +11,22 @@
 // and "nogroup" on Debian), numeric so that no user database is read.
 inline constexpr uint32_t kUnprivilegedId = 65534;
 
-// A process started as root (real, effective or saved user id 0) becomes kUnprivilegedId with no
-// supplementary groups. Every process then keeps CAP_NET_ADMIN alone, and only when it held it:
-// in the permitted and effective sets, none inheritable or ambient; the bounding set is emptied
-// to match when the process may do so. Returns 0, or -1 with the reason in `reason` (cut to
-// `capacity` bytes) when a step failed; the process must then not go on.
-int drop_privileges(char* reason, size_t capacity);
+// Who started the helper: the real user, or for a start through sudo (real user id 0 with a
+// numeric, non-zero SUDO_UID) the user behind sudo, with SUDO_GID as group when that is numeric.
+// That user's programs may connect, and a root start continues as that user.
+struct StartingUser {
+  uint32_t uid;
+  uint32_t gid;      // kUnprivilegedId when not known
+  bool behind_sudo;  // uid came from SUDO_UID
+};
+
+// Reads the real user id and, for a root start, SUDO_UID and SUDO_GID. Call before the drop.
+StartingUser find_starting_user();
+
+// A process started as root (real, effective or saved user id 0) becomes the user behind sudo
+// when `user` names one, else kUnprivilegedId (user and group), with no supplementary groups. Every
+// process then keeps CAP_NET_ADMIN alone, and only when it held it: in the permitted and effective
+// sets, none inheritable or ambient; the bounding set is emptied to match when the process may do
+// so. Returns 0, or -1 with the reason in `reason` (cut to `capacity` bytes) when a step failed;
+// the process must then not go on.
+int drop_privileges(const StartingUser& user, char* reason, size_t capacity);

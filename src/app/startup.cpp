@@ -17,6 +17,7 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/slots.h"
+#include "server/peer_owner.h"
 #include "wifi/wifi.h"
 
 namespace {
@@ -118,9 +119,18 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
     return 1;
   }
 
+  const StartingUser user = find_starting_user();
+  PeerOwnerCheck owners{-1, user.uid};
+  owners.diag_fd = peer_owner_open(listen_fd, reason, sizeof reason);
+  if (owners.diag_fd < 0) {
+    log_format<300>(
+        "Cannot tell which user a connection comes from (%s); programs of every user may connect.",
+        reason);
+  }
+
   // The port is bound and the WiFi source open: nothing from here on needs root, and only the
   // scan request needs a right at all (the kernel checks it on each new netlink socket).
-  if (drop_privileges(reason, sizeof reason) != 0) {
+  if (drop_privileges(user, reason, sizeof reason) != 0) {
     log_format<260>("Could not give up root rights (%s). Exiting.", reason);
     close(listen_fd);
     return 1;
@@ -136,5 +146,5 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
   // which cannot let a guest's filter block its own calls) is nothing the user can change, and
   // the rights are already dropped: the helper then serves without the filter.
   if (kSyscallFilter) (void)install_syscall_filter();
-  return run_event_loop(listen_fd);
+  return run_event_loop(listen_fd, owners);
 }

@@ -22,8 +22,10 @@ const AllowedCall kAllowedCalls[] = {
     {SYS_ppoll, kAnyArgs, 0, 0, "the loop's readiness wait (poll on aarch64)"},
     {SYS_accept4, kAnyArgs, 0, 0, "taking a page's connection from the listening socket"},
     {SYS_recvfrom, kAnyArgs, 0, 0,
-     "reading a page's bytes, the kernel's netlink replies and its scan notifications"},
-    {SYS_sendto, kAnyArgs, 0, 0, "sending frames to a page and requests to the kernel"},
+     "reading a page's bytes, the kernel's netlink replies (owner look-ups included) and its scan "
+     "notifications"},
+    {SYS_sendto, kAnyArgs, 0, 0,
+     "sending frames to a page, requests to the kernel and each connection's owner look-up"},
     {SYS_setsockopt, kAnyArgs, 0, 0, "TCP_NODELAY, TCP_CORK and time-outs on page sockets"},
     {SYS_shutdown, kAnyArgs, 0, 0, "cutting off a page that stopped reading"},
     {SYS_close, kAnyArgs, 0, 0, "closing page connections and netlink sockets"},

@@ -21,6 +21,7 @@ struct ConnectionSlot {
   uint64_t watch_next_ms;        // monotonic_ms at which the next sample is due
   char origin[kOriginCapacity];  // accepted page origin, cut to 127 characters
   uint64_t accepted_ms;          // monotonic_ms of the accept
+  uint64_t first_byte_ms;        // monotonic_ms of the request's first byte (once request_len > 0)
   int32_t scan_waiting;          // 1 while its scan command waits for the kernel's scan to end
 };
 

@@ -1,5 +1,7 @@
 #include "protocol/scan_command.h"
 
+#include <cstring>
+
 #include "base/clock.h"
 #include "base/log.h"
 #include "protocol/replies.h"
@@ -20,16 +22,39 @@ struct RunningScan {
 };
 RunningScan running{};
 
-void send_scan_reply(ConnectionSlot& slot, const LinkInfo& link, int n, const char* msg) {
+// The log line after a scan reply: a failure in plain words, or how many networks went and, when
+// the kernel ran no scan for them, how old the system's last scan is.
+void log_scan_outcome(const ScanEntry* entries, int n, const char* msg, bool fresh) {
   if (n < 0) {
-    send_error_reply(slot, "scan", msg);
+    constexpr char kPrefix[] = "scan failed: ";
+    if (std::strncmp(msg, kPrefix, sizeof kPrefix - 1) == 0) msg += sizeof kPrefix - 1;
+    log_format<260>("Scan failed: %s.", msg);
     return;
   }
-  MineChoice mine = choose_mine(link, scan_table, n);
-  TextBuffer buffer{};
-  write_scan_report(buffer, link, scan_table, n, mine);
-  text_send(slot, buffer);
-  log_format<120>("Sent %d nearby networks to the page.", n);
+  if (fresh) {
+    log_format<120>("Sent %d nearby networks to the page.", n);
+    return;
+  }
+  const int64_t age_ms = newest_seen_ms_ago(entries, n);
+  if (age_ms < 0) {
+    log_format<120>("Sent %d nearby networks (last scan by the system)", n);
+  } else {
+    log_format<120>("Sent %d nearby networks (last scan by the system, %llds ago)", n,
+                    static_cast<long long>(age_ms / 1000));
+  }
+}
+
+void send_scan_reply(ConnectionSlot& slot, const LinkInfo& link, int n, const char* msg,
+                     bool fresh) {
+  if (n < 0) {
+    send_error_reply(slot, "scan", msg);
+  } else {
+    MineChoice mine = choose_mine(link, scan_table, n);
+    TextBuffer buffer{};
+    write_scan_report(buffer, link, scan_table, n, mine, fresh);
+    text_send(slot, buffer);
+  }
+  log_scan_outcome(scan_table, n, msg, fresh);
 }
 
 // One dump for every waiting slot. The replies all leave before the caller runs any held
@@ -44,7 +69,7 @@ uint32_t finish_scan() {
     if (slots[i].fd == -1 || slots[i].scan_waiting == 0) continue;
     slots[i].scan_waiting = 0;
     answered |= 1u << i;
-    send_scan_reply(slots[i], running.link, n, msg);
+    send_scan_reply(slots[i], running.link, n, msg, true);
   }
   return answered;
 }
@@ -65,7 +90,8 @@ void handle_scan(ConnectionSlot& slot) {
   if (wait == kScanDumpNow) {
     msg[0] = '\0';
     int n = scan_dump(scan_table, kScanCapacity, msg, sizeof msg);
-    send_scan_reply(slot, link, n, msg);
+    // The kernel ran no scan for this request: the list is the system's last.
+    send_scan_reply(slot, link, n, msg, false);
     return;
   }
   running.active = true;

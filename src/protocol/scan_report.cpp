@@ -63,12 +63,13 @@ MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n) {
 }
 
 void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
-                       MineChoice mine, HexAppender append_hex) {
+                       MineChoice mine, bool fresh, HexAppender append_hex) {
   bool ie_hidden = n > 0;
   for (int k = 0; k < n && ie_hidden; ++k) ie_hidden = entries[k].ie_len == 0;
 
-  text_append_format(buffer, "{\"type\":\"scan\",\"ieHidden\":%s,\"mineGuess\":%s,\"link\":{",
-                     ie_hidden ? "true" : "false", mine.guess ? "true" : "false");
+  text_append_format(
+      buffer, "{\"type\":\"scan\",\"ieHidden\":%s,\"mineGuess\":%s,\"fresh\":%s,\"link\":{",
+      ie_hidden ? "true" : "false", mine.guess ? "true" : "false", fresh ? "true" : "false");
   write_link_object(buffer, link);
   text_append_literal(buffer, "},\"nets\":[");
   for (int k = 0; k < n; ++k) {
@@ -77,10 +78,12 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
     text_append_literal(buffer, "{\"ssid\":");
     text_append_json_string(buffer, entry.ssid);
     text_append_format(buffer,
-                       ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"mine\":%s,"
-                       "\"ie\":\"",
+                       ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"mine\":%s,",
                        entry.signal_dbm, entry.channel, entry.freq_mhz, entry.width_mhz,
                        k == mine.index ? "true" : "false");
+    if (entry.has_seen_ms_ago != 0)
+      text_append_format(buffer, "\"seenMsAgo\":%u,", entry.seen_ms_ago);
+    text_append_literal(buffer, "\"ie\":\"");
     if (entry.ie_len > 0) {
       size_t length = static_cast<size_t>(entry.ie_len);
       if (length > sizeof entry.ies) length = sizeof entry.ies;
@@ -89,4 +92,13 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
     text_append_literal(buffer, "\"}");
   }
   text_append_literal(buffer, "]}");
+}
+
+int64_t newest_seen_ms_ago(const ScanEntry* entries, int n) {
+  int64_t newest = -1;
+  for (int k = 0; k < n; ++k) {
+    if (entries[k].has_seen_ms_ago == 0) continue;
+    if (newest < 0 || entries[k].seen_ms_ago < newest) newest = entries[k].seen_ms_ago;
+  }
+  return newest;
 }

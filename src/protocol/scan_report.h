@@ -23,6 +23,11 @@ MineChoice choose_mine(const LinkInfo& link, const ScanEntry* entries, int n);
 // benchmark hands in a naive writer to measure the report against.
 using HexAppender = void (*)(TextBuffer& buffer, const uint8_t* bytes, size_t length);
 
-// Appends the whole scan report for entries[0..n) with `link` and the mine choice.
+// Appends the whole scan report for entries[0..n) with `link` and the mine choice. `fresh` says
+// whether the kernel ran a scan for this report (false: the list is what the system scanned
+// last); each network carries "seenMsAgo" when the kernel gave its age.
 void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry* entries, int n,
-                       MineChoice mine, HexAppender append_hex = text_append_hex);
+                       MineChoice mine, bool fresh, HexAppender append_hex = text_append_hex);
+
+// The age of the newest record among entries[0..n) in milliseconds; -1 when none has an age.
+int64_t newest_seen_ms_ago(const ScanEntry* entries, int n);

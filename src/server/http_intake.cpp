@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "server/accept_key.h"
@@ -79,15 +80,15 @@ void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   log_format<256>("Connected to %s.", shown);
 }
 
-// Sends one plain-text HTTP/1.1 reply (status, body, Connection: close), ignoring whether it went
-// out, then closes the slot with `reason`.
-void reply_and_close(ConnectionSlot& slot, const char* status, const char* body,
-                     const char* reason) {
+// Sends one plain-text HTTP/1.1 reply (status, body, `extra_headers` as whole CR LF-ended lines,
+// Connection: close), ignoring whether it went out, then closes the slot with `reason`.
+void reply_and_close(ConnectionSlot& slot, const char* status, const char* body, const char* reason,
+                     const char* extra_headers = "") {
   char reply[600];
   int length = std::snprintf(reply, sizeof reply,
                              "HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                             "Content-Length: %u\r\nConnection: close\r\n\r\n%s",
-                             status, static_cast<unsigned>(std::strlen(body)), body);
+                             "Content-Length: %u\r\n%sConnection: close\r\n\r\n%s",
+                             status, static_cast<unsigned>(std::strlen(body)), extra_headers, body);
   if (length > 0) {
     size_t size =
         static_cast<size_t>(length) < sizeof reply ? static_cast<size_t>(length) : sizeof reply - 1;
@@ -104,22 +105,32 @@ void decide(ConnectionSlot& slot) {
     return;
   }
 
-  char upgrade_value[64];
-  if (find_header(slot.request, "Upgrade", upgrade_value, sizeof upgrade_value) == nullptr ||
-      !equal_ignoring_ascii_case(upgrade_value, "websocket")) {
-    reply_and_close(slot, "200 OK",
-                    "Tamberline Tivel Helper is running. Go back to the Tamberline page; it "
-                    "connects by itself.\n",
-                    "plain http");
-    return;
-  }
-
   // An origin of at most 159 characters is compared. The buffer holds one byte more, so a longer
   // value is seen as such instead of being cut to pass for an allowed origin it begins with.
   char origin[kOriginLimit + 2];
   bool has_origin = find_header(slot.request, "Origin", origin, sizeof origin) != nullptr;
-  bool fits = has_origin && std::strlen(origin) <= kOriginLimit;
-  if (!fits || !origin_allowed(origin, dev_origin)) {
+  bool allowed =
+      has_origin && std::strlen(origin) <= kOriginLimit && origin_allowed(origin, dev_origin);
+
+  char upgrade_value[64];
+  if (find_header(slot.request, "Upgrade", upgrade_value, sizeof upgrade_value) == nullptr ||
+      !equal_ignoring_ascii_case(upgrade_value, "websocket")) {
+    // An allowed page may read this answer, so one fetch tells it the helper runs (an answer)
+    // from the browser blocking it (a network error). Any other request gets the same bytes as
+    // ever.
+    char cors[kOriginLimit + 64] = "";
+    if (allowed) {
+      std::snprintf(cors, sizeof cors, "Access-Control-Allow-Origin: %s\r\nVary: Origin\r\n",
+                    origin);
+    }
+    reply_and_close(slot, "200 OK",
+                    "Tamberline Tivel Helper is running. Go back to the Tamberline page; it "
+                    "connects by itself.\n",
+                    "plain http", cors);
+    return;
+  }
+
+  if (!allowed) {
     char shown[kOriginLimit + 1] = "an unknown page";
     if (has_origin) printable_copy(origin, shown, sizeof shown);
     log_format<256>("Refused a connection from %s (only Tamberline pages may connect).", shown);
@@ -148,6 +159,9 @@ void http_intake(ConnectionSlot& slot) {
     close_slot(slot, "closed");
     return;
   }
+  // The handshake limit runs from here: a browser may hold a connection open, silent, while it
+  // asks the user whether the page may reach this computer.
+  if (slot.request_len == 0) slot.first_byte_ms = monotonic_ms();
   slot.request_len += static_cast<size_t>(got);
   slot.request[slot.request_len] = '\0';
 

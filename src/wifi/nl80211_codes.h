@@ -69,6 +69,7 @@ inline constexpr uint16_t kBssFrequency = 2;
 inline constexpr uint16_t kBssInformationElements = 6;
 inline constexpr uint16_t kBssSignalMbm = 7;
 inline constexpr uint16_t kBssStatus = 9;
+inline constexpr uint16_t kBssSeenMsAgo = 10;  // u32: milliseconds since the BSS was last heard
 inline constexpr uint16_t kBssBeaconIes = 11;
 inline constexpr uint16_t kBssMloLinkId = 21;
 inline constexpr uint16_t kBssMldAddr = 22;  // the AP MLD address of an associated link

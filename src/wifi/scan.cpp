@@ -135,6 +135,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     entry->freq_mhz = static_cast<int32_t>(freq);
     entry->channel = channel_from_freq(entry->freq_mhz);
   }
+  if (attr_u32(bss[nl::kBssSeenMsAgo], &entry->seen_ms_ago)) entry->has_seen_ms_ago = 1;
   if (ies == nullptr) return;
   size_t copied = std::min(attr_payload_len(ies), kMaxIes);
   if (copied > 0) std::memcpy(entry->ies, attr_payload(ies), copied);

@@ -37,7 +37,9 @@ struct ScanEntry {
   int32_t has_bssid;
   uint8_t ies[2048];
   int32_t ie_len;
-  int32_t dump_order;  // rises with the record's place in the kernel's dump; orders equal signals
+  int32_t dump_order;    // rises with the record's place in the kernel's dump; orders equal signals
+  uint32_t seen_ms_ago;  // how long ago the kernel last heard the BSS (NL80211_BSS_SEEN_MS_AGO)
+  int32_t has_seen_ms_ago;  // 1 when the kernel gave that age
 };
 
 inline constexpr int kScanCapacity = 96;

@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/syscall_filter.h"
 #include "support/helper_process.h"
@@ -72,21 +73,44 @@ bool killed_by_filter(int status) {
 
 }  // namespace
 
-TEST(Rights, StartedAsRootTheHelperServesAsNobodyWithTheScanRightAloneAndTheFilter) {
+// Started as root, the helper serves as the user behind sudo (numeric SUDO_UID, and SUDO_GID when
+// numeric), else as nobody, so no unrelated program running as nobody can signal it; either way
+// with the scan right alone and the filter.
+TEST(Rights, StartedAsRootTheHelperServesAsItsUserWithTheScanRightAloneAndTheFilter) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
-  HelperProcess helper;
-  auto status = serving_status(helper, {});
-  EXPECT_EQ(status["Uid"], "65534\t65534\t65534\t65534");
-  EXPECT_EQ(status["Gid"], "65534\t65534\t65534\t65534");
-  EXPECT_EQ(status["Groups"], "");
-  EXPECT_EQ(status["CapEff"], kScanRightOnly);
-  EXPECT_EQ(status["CapPrm"], kScanRightOnly);
-  EXPECT_EQ(status["CapBnd"], kScanRightOnly);
-  EXPECT_EQ(status["CapInh"], "0000000000000000");
-  EXPECT_EQ(status["CapAmb"], "0000000000000000");
-  EXPECT_EQ(status["NoNewPrivs"], "1");
-  EXPECT_EQ(status["Seccomp"], "2");
-  EXPECT_EQ(stop_helper(helper), 0);
+  const struct {
+    std::vector<std::string> env;
+    const char* uid;
+    const char* gid;
+  } cases[] = {
+      {{}, "65534", "65534"},
+      {{"SUDO_UID=1000", "SUDO_GID=1000"}, "1000", "1000"},
+      {{"SUDO_UID=1000", "SUDO_GID=staff"}, "1000", "65534"},
+      {{"SUDO_UID=0", "SUDO_GID=0"}, "65534", "65534"},
+      {{"SUDO_UID=1000x", "SUDO_GID=1000"}, "65534", "65534"},
+      {{"SUDO_UID=4294967295"}, "65534", "65534"},
+  };
+  for (const auto& one : cases) {
+    const std::string name = one.env.empty() ? "no SUDO_UID" : one.env[0];
+    HelperOptions options;
+    options.env = one.env;
+    HelperProcess helper;
+    auto status = serving_status(helper, options);
+    auto all_four = [](const char* id) {
+      return std::string(id) + "\t" + id + "\t" + id + "\t" + id;
+    };
+    EXPECT_EQ(status["Uid"], all_four(one.uid)) << name;
+    EXPECT_EQ(status["Gid"], all_four(one.gid)) << name;
+    EXPECT_EQ(status["Groups"], "") << name;
+    EXPECT_EQ(status["CapEff"], kScanRightOnly) << name;
+    EXPECT_EQ(status["CapPrm"], kScanRightOnly) << name;
+    EXPECT_EQ(status["CapBnd"], kScanRightOnly) << name;
+    EXPECT_EQ(status["CapInh"], "0000000000000000") << name;
+    EXPECT_EQ(status["CapAmb"], "0000000000000000") << name;
+    EXPECT_EQ(status["NoNewPrivs"], "1") << name;
+    EXPECT_EQ(status["Seccomp"], "2") << name;
+    EXPECT_EQ(stop_helper(helper), 0) << name;
+  }
 }
 
 // An ordinary user: with the file capability the helper keeps just that right; without it,

@@ -1,6 +1,7 @@
-// The developer page in Debian's Chromium against the real helper binaries: the simulated WiFi (its
-// demo scene and a scene of network names with awkward bytes) and the real binary on a machine
-// without WiFi. One browser for the whole file, one page per case.
+// The developer page in Debian's Chromium and Firefox ESR against the real helper binaries: the
+// simulated WiFi (its demo scene and a scene of network names with awkward bytes) and the real
+// binary on a machine without WiFi. The same cases run in each engine (TIVEL_E2E_ENGINES=chromium
+// picks one); one browser per engine, one page per case.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -18,27 +19,30 @@ const scenes = require('./lib/scenes');
 const HELPER = binary('TIVEL_HELPER');
 const SIM = binary('TIVEL_SIM');
 const REPO = path.resolve(__dirname, '../..');
-const SCREENSHOT = process.env.UPDATE_SCREENSHOT
-  ? path.join(REPO, 'docs', 'devpage.png')
-  : path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), 'devpage.png');
+const ENGINES = process.env.TIVEL_E2E_ENGINES ? process.env.TIVEL_E2E_ENGINES.split(',') : browser.ENGINES;
+// The picture in the README is Chromium's; each engine leaves its own beside the test output.
+const screenshotPath = (engine) =>
+  process.env.UPDATE_SCREENSHOT && engine === 'chromium'
+    ? path.join(REPO, 'docs', 'devpage.png')
+    : path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), `devpage-${engine}.png`);
 
-describe('the developer page in Chromium', () => {
-  let chromium;
+for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => {
+  let engineBrowser;
   let server;
   let origin;
   const helpers = [];
   const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'tivel-e2e-'));
 
   before(async () => {
-    const missing = browser.unavailable();
+    const missing = browser.unavailable(engine);
     if (missing) throw new Error(`cannot run the browser tests: ${missing}; make deps installs it`);
     server = await servePage(0);
     origin = `http://127.0.0.1:${server.address().port}`;
-    chromium = await browser.launch();
+    engineBrowser = await browser.launch(engine);
   });
 
   after(async () => {
-    if (chromium) await chromium.close();
+    if (engineBrowser) await engineBrowser.close();
     if (server) server.close();
     for (const helper of helpers) await helper.stop();
     fs.rmSync(tmp, { recursive: true, force: true });
@@ -53,7 +57,7 @@ describe('the developer page in Chromium', () => {
   // Opens the page on the helper's port and waits until it has found the helper and has the
   // answer to its first link query. Page errors are collected in page.problems.
   async function openPage(helper) {
-    const page = await chromium.context.newPage();
+    const page = await engineBrowser.newPage();
     page.problems = [];
     page.on('pageerror', (err) => page.problems.push(`page error: ${err.message}`));
     page.on('console', (msg) => {
@@ -193,7 +197,7 @@ describe('the developer page in Chromium', () => {
     assert.equal((await pageState(page)).watch.samples.length, countAfterStop);
 
     assert.deepEqual(page.problems, []);
-    await page.screenshot({ path: SCREENSHOT, fullPage: true });
+    await page.screenshot({ path: screenshotPath(engine), fullPage: true });
     await page.close();
   });
 
@@ -321,7 +325,7 @@ describe('the developer page in Chromium', () => {
       const second = await startHelper(HELPER, { port: 47805, args: ['--dev-origin', origin] });
       helpers.push(second);
 
-      const page = await chromium.context.newPage();
+      const page = await engineBrowser.newPage();
       const started = Date.now();
       await page.goto(`${origin}/`);
       await page.waitForFunction(() => window.devpage.conn !== 'searching', null, { timeout: 15000 });
@@ -356,7 +360,7 @@ describe('the developer page in Chromium', () => {
   test('a helper that does not allow the page\'s origin: the page says which --dev-origin it needs', { skip: HELPER ? false : 'TIVEL_HELPER not set' }, async () => {
     const helper = await startHelper(HELPER, { args: ['--dev-origin', 'http://127.0.0.1:1'] });
     helpers.push(helper);
-    const page = await chromium.context.newPage();
+    const page = await engineBrowser.newPage();
     await page.goto(`${origin}/?port=${helper.port}`);
     await page.waitForFunction(() => window.devpage.conn === 'failed', null, { timeout: 5000 });
     assert.match(await page.textContent('#banner'), new RegExp(`--dev-origin ${origin.replace(/\./g, '\\.')}`));

@@ -527,6 +527,10 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
   rows.push(["BSS count", report.nets.length, iw.length]);
   rows.push(["ieHidden", report.ieHidden, false]);
   rows.push(["mineGuess", report.mineGuess, false]);
+  rows.push(["fresh", report.fresh, who === "root" || who === "filecap"]);
+  // The kernel gives every BSS its age.
+  rows.push(["nets with seenMsAgo", report.nets.filter((n) => Number.isInteger(n.seenMsAgo) && n.seenMsAgo >= 0).length,
+    report.nets.length]);
   rows.push(["link.connected", report.link.connected, associated]);
   rows.push(["link.iface", report.link.iface, sta]);
   if (associated) {
@@ -626,8 +630,8 @@ function checkHelperLog(s, who, block, scanCount) {
     ["exit", (text.match(/^exit status (\d+)/m) || ["", "?"])[1], "0"],
     ["Connected line", /Connected to https:\/\/tamberline\.com\./.test(text), true],
     ["Scanning line", /Scanning nearby WiFi\.\.\./.test(text), true],
-    ["Sent line", (text.match(/Sent (\d+) nearby networks to the page\./) || ["", "none"])[1], String(scanCount)],
-    ["no WiFi failure", /WiFi not available/.test(text) ? "WiFi not available" : "-", "-"],
+    ["Sent line", (text.match(/Sent (\d+) nearby networks (to the page\.|\(last scan by the system)/) || ["", "none"])[1], String(scanCount)],
+    ["no WiFi failure", /WiFi not available|No WiFi adapter/.test(text) ? "WiFi not available" : "-", "-"],
   ];
   check(s, `helper log (${who})`, rows);
 }

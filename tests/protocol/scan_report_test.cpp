@@ -34,10 +34,10 @@ LinkInfo link_with_bssid(int channel, int rssi) {
   return link;
 }
 
-std::string report(const LinkInfo& link, const std::vector<ScanEntry>& entries) {
+std::string report(const LinkInfo& link, const std::vector<ScanEntry>& entries, bool fresh = true) {
   TextBuffer buffer{};
   int n = static_cast<int>(entries.size());
-  write_scan_report(buffer, link, entries.data(), n, choose_mine(link, entries.data(), n));
+  write_scan_report(buffer, link, entries.data(), n, choose_mine(link, entries.data(), n), fresh);
   std::string text(buffer.data, buffer.len);
   text_release(buffer);
   return text;
@@ -135,20 +135,21 @@ TEST(ScanReport, MatchesTheDocumentedExampleByteForByte) {
   entries[0].associated = 1;
   std::memcpy(entries[0].ies, "\x00\x04Home", 6);
   entries[0].ie_len = 6;
-  EXPECT_EQ(
-      report(link, entries),
-      "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{\"connected\":true,"
-      "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
-      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":"
-      "\"\"},\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,"
-      "\"widthMHz\":0,\"mine\":true,\"ie\":\"0004486f6d65\"},{\"ssid\":\"Cafe\",\"rssi\":-81,"
-      "\"channel\":6,\"freqMHz\":2437,\"widthMHz\":0,\"mine\":false,\"ie\":\"\"}]}");
+  EXPECT_EQ(report(link, entries),
+            "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
+            "\"connected\":true,"
+            "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
+            "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":"
+            "\"\"},\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,"
+            "\"widthMHz\":0,\"mine\":true,\"ie\":\"0004486f6d65\"},{\"ssid\":\"Cafe\",\"rssi\":-81,"
+            "\"channel\":6,\"freqMHz\":2437,\"widthMHz\":0,\"mine\":false,\"ie\":\"\"}]}");
 }
 
 TEST(ScanReport, EmptyScanAndHiddenElements) {
   LinkInfo zero{};
   EXPECT_EQ(report(zero, {}),
-            "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{\"connected\":"
+            "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
+            "\"connected\":"
             "false,\"iface\":\"\",\"ssid\":\"\",\"rssi\":0,\"noise\":0,\"txMbps\":0.0,\"rxMbps\":"
             "0.0,\"channel\":0,\"freqMHz\":0,\"widthMHz\":0,\"nss\":0,\"phy\":\"\"},\"nets\":[]}");
   std::string hidden = report(zero, {entry("a\"\xff", -50, 1, 2412), entry("", -60, 1, 2412)});
@@ -179,4 +180,29 @@ TEST(ScanReport, GuessIsFlaggedAndFullTablesStayExact) {
     ++count;
   }
   EXPECT_EQ(count, kScanCapacity);
+}
+
+// The system's last scan: "fresh" false, and each network's age where the kernel gave one, placed
+// before its elements; a network without an age has no such member.
+TEST(ScanReport, StaleScanCarriesAgesWhereKnown) {
+  std::vector<ScanEntry> entries{entry("a", -50, 1, 2412), entry("b", -60, 6, 2437),
+                                 entry("c", -70, 11, 2462)};
+  entries[0].seen_ms_ago = 73250;
+  entries[0].has_seen_ms_ago = 1;
+  entries[2].seen_ms_ago = 0;
+  entries[2].has_seen_ms_ago = 1;
+  std::string text = report(LinkInfo{}, entries, false);
+  EXPECT_TRUE(text.starts_with(
+      "{\"type\":\"scan\",\"ieHidden\":true,\"mineGuess\":false,\"fresh\":false,\"link\":{"))
+      << text;
+  EXPECT_NE(text.find("\"mine\":false,\"seenMsAgo\":73250,\"ie\":\"\"},{\"ssid\":\"b\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"widthMHz\":0,\"mine\":false,\"ie\":\"\"},{\"ssid\":\"c\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"seenMsAgo\":0,\"ie\":\"\"}]}"), std::string::npos) << text;
+  EXPECT_EQ(newest_seen_ms_ago(entries.data(), 3), 0);
+  EXPECT_EQ(newest_seen_ms_ago(entries.data(), 2), 73250);
+  EXPECT_EQ(newest_seen_ms_ago(entries.data() + 1, 1), -1);
 }

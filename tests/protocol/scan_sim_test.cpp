@@ -89,12 +89,53 @@ TEST_F(ScanSimTest, UnconnectedInterfaceGivesZerosAndNullSamples) {
 TEST_F(ScanSimTest, EmptyScanSaysSoInTheLog) {
   serve("interface ifindex=3 name=wlan0 freq=2437 width=1 ssid=Home\n");
   std::string reply = ask(R"({"cmd":"scan"})");
-  EXPECT_EQ(reply.rfind("{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{", 0),
-            0u);
+  EXPECT_EQ(
+      reply.rfind(
+          "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{", 0),
+      0u);
   EXPECT_EQ(reply.substr(reply.size() - 12), "},\"nets\":[]}");
   ASSERT_TRUE(wait_for_output(helper_, "Sent 0 nearby networks to the page.\n", 2000));
   std::vector<std::string> log = log_messages(helper_);
   EXPECT_EQ(log[log.size() - 2], "Scanning nearby WiFi...");
+}
+
+// A scan the kernel would not run: the report says it is not fresh and gives each network's age
+// where the kernel has one; the log tells how old the system's last scan is. A scan that fails
+// says so in the log as well as in the reply.
+TEST_F(ScanSimTest, StaleAndFailedScansSayWhatHappened) {
+  serve(
+      "trigger refuse\n"
+      "interface ifindex=3 name=wlan0\n"
+      "bss bssid=02:00:00:00:00:01 freq=2412 signal=-6000 ssid=Far seen=73250\n"
+      "bss bssid=02:00:00:00:00:02 freq=2437 signal=-7000 ssid=Old seen=none\n"
+      "bss bssid=02:00:00:00:00:03 freq=2462 signal=-8000 ssid=Older seen=95000\n");
+  std::string reply = ask(R"({"cmd":"scan"})");
+  EXPECT_EQ(reply.rfind("{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,"
+                        "\"fresh\":false,\"link\":{",
+                        0),
+            0u)
+      << reply;
+  EXPECT_NE(reply.find("\"ssid\":\"Far\",\"rssi\":-60,\"channel\":1,\"freqMHz\":2412,"
+                       "\"widthMHz\":20,\"mine\":false,\"seenMsAgo\":73250,\"ie\":\""),
+            std::string::npos)
+      << reply;
+  EXPECT_NE(reply.find("\"ssid\":\"Old\",\"rssi\":-70,\"channel\":6,\"freqMHz\":2437,"
+                       "\"widthMHz\":20,\"mine\":false,\"ie\":\""),
+            std::string::npos)
+      << reply;
+  EXPECT_TRUE(
+      wait_for_output(helper_, "Sent 3 nearby networks (last scan by the system, 73s ago)\n", 2000))
+      << helper_.output;
+
+  HelperProcess no_wifi;
+  SceneFile absent("family absent\n");
+  ASSERT_TRUE(start_on_free_port(no_wifi, sim_options(absent.path))) << no_wifi.output;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, no_wifi.port));
+  EXPECT_EQ(ws_command(page, R"({"cmd":"scan"})"),
+            R"({"type":"error","cmd":"scan","msg":"no WiFi interface found"})");
+  EXPECT_TRUE(wait_for_output(no_wifi, "Scan failed: no WiFi interface found.\n", 2000))
+      << no_wifi.output;
 }
 
 TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
@@ -109,16 +150,18 @@ TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
   std::string reply = ask(R"({"cmd":"scan"})");
   EXPECT_EQ(
       reply,
-      "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"link\":{\"connected\":true,"
+      "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
+      "\"connected\":true,"
       "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
       "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"},"
       "\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":20,"
-      "\"mine\":true,\"ie\":\"0004486f6d65\"},"
+      "\"mine\":true,\"seenMsAgo\":120,\"ie\":\"0004486f6d65\"},"
       "{\"ssid\":\"\\\"!\\\\\\\"\\u00ff\\u00fe\\u00ed\\u00a0\\u0080\",\"rssi\":-50,"
-      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"mine\":false,\"ie\":\"000922215c22fffeed"
+      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"mine\":false,\"seenMsAgo\":120,"
+      "\"ie\":\"000922215c22fffeed"
       "a08001088c129824b048606c05040001000030140100000fac040100000fac040100000fac020000\"},"
       "{\"ssid\":\"Cafe\",\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":20,"
-      "\"mine\":false,\"ie\":\"0004436166650301ab\"}]}")
+      "\"mine\":false,\"seenMsAgo\":120,\"ie\":\"0004436166650301ab\"}]}")
       << reply;
   ASSERT_TRUE(wait_for_output(helper_, "Sent 3 nearby networks to the page.\n", 2000));
 }
@@ -161,9 +204,11 @@ TEST_F(ScanSimTest, CrowdedAirKeepsTheOwnNetworkAndItsSignal) {
       "station signal=-17\n");
   EXPECT_NE(ask(R"({"cmd":"link"})").find("\"rssi\":-17,"), std::string::npos);
   std::string reply = ask(R"({"cmd":"scan"})");
-  EXPECT_NE(reply.find("\"mineGuess\":false,\"link\":{\"connected\":true,\"iface\":\"wlan0\","
-                       "\"ssid\":\"Home\",\"rssi\":-17,"),
-            std::string::npos)
+  EXPECT_NE(
+      reply.find(
+          "\"mineGuess\":false,\"fresh\":true,\"link\":{\"connected\":true,\"iface\":\"wlan0\","
+          "\"ssid\":\"Home\",\"rssi\":-17,"),
+      std::string::npos)
       << reply.substr(0, 300);
   size_t nets = 0;
   for (size_t at = reply.find("{\"ssid\":"); at != std::string::npos;

@@ -142,11 +142,48 @@ TEST_F(HttpIntake, PlainRequestGetsTheTextPage) {
   EXPECT_TRUE(later_messages().empty());
 }
 
-TEST_F(HttpIntake, UpgradeMustBeExactlyWebsocket) {
-  for (const char* value : {"h2c", "websocket, foo", "foo, websocket", "websocket2", ""}) {
-    EXPECT_EQ(exchange(page_headers_with(port, "Upgrade", value)), kPlainReply) << value;
+// The plain page as an allowed page's fetch gets it: readable by that page, so it can tell a
+// running helper from a blocked connection.
+std::string plain_reply_for(const std::string& origin) {
+  std::string reply = kPlainReply;
+  reply.insert(reply.find("Connection: close"),
+               "Access-Control-Allow-Origin: " + origin + "\r\nVary: Origin\r\n");
+  return reply;
+}
+
+// A plain request: without an Origin, with one that is not allowed (near misses, one too long to
+// compare) or with a bad Host, exactly the bytes it always got; with an allowed Origin, the same
+// reply readable by that page. None of them is logged.
+TEST_F(HttpIntake, PlainRequestIsReadableOnlyByAllowedPages) {
+  std::vector<HttpHeader> fetch = page_headers_without(port, "Upgrade");
+  remove_header(fetch, "Sec-WebSocket-Key");
+  remove_header(fetch, "Sec-WebSocket-Version");
+  remove_header(fetch, "Connection");
+  for (const char* origin : {"https://tamberline.com", "https://www.kestrune.com"}) {
+    set_header(fetch, "Origin", origin);
+    EXPECT_EQ(exchange(fetch), plain_reply_for(origin)) << origin;
   }
-  EXPECT_EQ(exchange(page_headers_without(port, "Upgrade")), kPlainReply);
+  for (const std::string& origin :
+       {std::string("https://evil.example"), std::string("https://tamberline.com/"),
+        std::string("null"), std::string(""), "https://tamberline.com" + std::string(200, 'x')}) {
+    set_header(fetch, "Origin", origin);
+    EXPECT_EQ(exchange(fetch), kPlainReply) << origin;
+  }
+  remove_header(fetch, "Origin");
+  EXPECT_EQ(exchange(fetch), kPlainReply);
+  set_header(fetch, "Origin", kPageOrigin);
+  set_header(fetch, "Host", "evil.example:" + std::to_string(port));
+  EXPECT_EQ(exchange(fetch), kWrongHost);
+  EXPECT_TRUE(later_messages().empty());
+}
+
+TEST_F(HttpIntake, UpgradeMustBeExactlyWebsocket) {
+  // The page's own origin is allowed, so these plain replies are readable by it.
+  for (const char* value : {"h2c", "websocket, foo", "foo, websocket", "websocket2", ""}) {
+    EXPECT_EQ(exchange(page_headers_with(port, "Upgrade", value)), plain_reply_for(kPageOrigin))
+        << value;
+  }
+  EXPECT_EQ(exchange(page_headers_without(port, "Upgrade")), plain_reply_for(kPageOrigin));
   EXPECT_TRUE(later_messages().empty());
 }
 
@@ -276,8 +313,16 @@ class HttpIntakeWithDevOrigin : public HttpIntake {
 };
 
 TEST_F(HttpIntakeWithDevOrigin, DevOriginIsAllowedByteForByte) {
-  for (const char* origin : {"http://LOCALHOST:5173", "http://localhost:5173/", "http://localhost"})
+  for (const char* origin :
+       {"http://LOCALHOST:5173", "http://localhost:5173/", "http://localhost"}) {
     EXPECT_EQ(exchange(page_headers(port, origin)), kOriginNotAllowed) << origin;
+    std::vector<HttpHeader> plain = page_headers_with(port, "Upgrade", "");
+    set_header(plain, "Origin", origin);
+    EXPECT_EQ(exchange(plain), kPlainReply) << origin;
+  }
+  std::vector<HttpHeader> fetch = page_headers_without(port, "Upgrade");
+  set_header(fetch, "Origin", "http://localhost:5173");
+  EXPECT_EQ(exchange(fetch), plain_reply_for("http://localhost:5173"));
   for (const char* origin : {"http://localhost:5173", "https://kestrune.com"}) {
     WsClient page;
     EXPECT_EQ(upgrade(page, page_headers(port, origin)), switching_protocols(kSampleAccept));

@@ -176,6 +176,12 @@ TEST_P(Replay, StartupLinkScanAndLiveSampleGiveTheExpectedValues) {
   const JsonValue& scan = expected_["scan"];
   ASSERT_EQ(scan.items.size(), static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) expect_entry(table[i], scan[static_cast<size_t>(i)], widths_);
+  // The real kernel gives every BSS its age (iw prints it as "last seen: N ms ago"); these
+  // recordings were taken right after a scan.
+  for (int i = 0; i < count; ++i) {
+    EXPECT_EQ(table[i].has_seen_ms_ago, 1) << i;
+    EXPECT_LT(table[i].seen_ms_ago, 60000u) << i;
+  }
 
   int32_t sample = 0;
   ASSERT_EQ(signal_sample(&sample), 0);

@@ -43,14 +43,15 @@ TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
 
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");
   EXPECT_NE(scan.find(R"("nets":[{"ssid":"Home","rssi":-50,"channel":36,"freqMHz":5180,)"
-                      R"("widthMHz":20,"mine":true,"ie":"0004486f6d65"},{"ssid":)"),
+                      R"("widthMHz":20,"mine":true,"seenMsAgo":120,"ie":"0004486f6d65"},{"ssid":)"),
             std::string::npos)
       << scan;
   EXPECT_NE(scan.find(R"("rssi":-70,"channel":6,"freqMHz":2437,"widthMHz":20,"mine":false,)"
-                      R"("ie":"000322fffe"}]})"),
+                      R"("seenMsAgo":120,"ie":"000322fffe"}]})"),
             std::string::npos)
       << scan;
-  EXPECT_TRUE(wait_for_output(helper_, "Sent 2 nearby networks to the page.", 3000));
+  EXPECT_TRUE(
+      wait_for_output(helper_, "Sent 2 nearby networks (last scan by the system, 0s ago)", 3000));
 
   EXPECT_EQ(ws_command(page_, R"({"cmd":"watch","hz":5,"secs":1})"),
             R"({"type":"watching","hz":5,"secs":1})");
@@ -87,7 +88,7 @@ bss freq=2462 signal=-4400 beacon-ies= ies=none
       R"({"ssid":"Seven","rssi":-41,"channel":5,"freqMHz":5975,"widthMHz":320,)",
       R"({"ssid":"Forty","rssi":-42,"channel":1,"freqMHz":2412,"widthMHz":40,)",
       R"({"ssid":"Plain","rssi":-43,"channel":6,"freqMHz":2437,"widthMHz":20,)",
-      R"({"ssid":"","rssi":-44,"channel":11,"freqMHz":2462,"widthMHz":0,"mine":false,"ie":""})",
+      R"({"ssid":"","rssi":-44,"channel":11,"freqMHz":2462,"widthMHz":0,"mine":false,"seenMsAgo":120,"ie":""})",
   };
   for (const char* want : kWant) EXPECT_NE(scan.find(want), std::string::npos) << want << scan;
 }

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "base/slots.h"
+#include "server/peer_owner.h"
+
+// Who may take a slot, and what happens when none is free or the process runs out of
+// descriptors. The loop accepts; these decide.
+
+inline constexpr uint64_t kAcceptPauseMs = 100;  // out of descriptors: accepting rests this long
+
+// Starts taking connections on the listening socket bound to 127.0.0.1:listen_port, checking
+// each peer's owner under `owners` (which this module closes in accepting_stop).
+void accepting_start(const PeerOwnerCheck& owners);
+
+// Decides on a connection just accepted from `peer`. A peer other than 127.0.0.1, one whose
+// socket has no owning program any more, or a program of another user is closed at once (the
+// last logged, a line a second at most). Otherwise returns the slot it takes: a free one, else
+// the one whose connection has sent nothing for longest, closed to make room. Returns null, with
+// `fd` closed, when it is refused or every slot holds a page or a request under way.
+ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer);
+
+// accept failed with `error`. Out of descriptors (EMFILE, ENFILE), logged once per run: a silent
+// connection gives up its descriptor; without one, accepting rests for kAcceptPauseMs or until
+// a slot frees, so a connection the process cannot take does not spin the loop.
+void accept_failed(int error);
+
+// True while accepting rests at `now` (the listening socket is then left out of the wait); ends
+// the rest once its time is up or a slot freed.
+bool accepting_paused(uint64_t now);
+
+// The instant the current rest ends, or UINT64_MAX when accepting does not rest.
+uint64_t accepting_due_ms();
+
+// Closes the owner look-up's socket.
+void accepting_stop();
