@@ -420,6 +420,11 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     await page.goto(`${origin}/?port=${helper.port}`);
     await page.waitForFunction(() => window.devpage.conn === 'failed', null, { timeout: 5000 });
     assert.match(await page.textContent('#banner'), new RegExp(`--dev-origin ${origin.replace(/\./g, '\\.')}`));
+    // Where the browser has a local-network permission that is not granted, the page names it as
+    // another cause, with its state.
+    const permission = await page.evaluate(() => window.devpage.permission);
+    const named = /local-network permission \("Access other apps and services on this device", loopback-network\) is "(\w+)"/.exec(await page.textContent('#banner'));
+    assert.equal(named && named[1], permission && permission !== 'granted' ? permission : null);
     await helper.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
     assert.equal(await page.isDisabled('#btn-link'), true);
     await page.close();
