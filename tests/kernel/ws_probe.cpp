@@ -2,6 +2,7 @@
 //
 //   tivel-ws-probe PORT [--stop-when FILE] JSON...
 //   tivel-ws-probe --clock
+//   tivel-ws-probe --clocks
 //
 // Connects to 127.0.0.1:PORT the way the page does (Host 127.0.0.1:PORT, Origin of the maker's
 // site), then for each JSON argument sends one masked text frame and reads the reply: one frame,
@@ -19,7 +20,9 @@
 //   ERROR <what went wrong>          (then exit status 1)
 //
 // --clock prints CLOCK_REALTIME as seconds with six decimals, the stamps `iw event -t` puts on
-// the kernel's events, so the guest can time iw's steps against them.
+// the kernel's events, so the guest can time iw's steps against them. --clocks prints
+// "REALTIME <seconds> MONOTONIC <ms>", both read together, which puts the events and the frames'
+// arrival times on one time line.
 //
 // Built on the test kit, which uses plain sockets and the standard library only, so it links
 // fully static for the guest.
@@ -100,6 +103,13 @@ int main(int argc, char** argv) {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     std::printf("%lld.%06ld\n", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--clocks") == 0) {
+    timespec real{};
+    clock_gettime(CLOCK_REALTIME, &real);
+    std::printf("REALTIME %lld.%06ld MONOTONIC %llu\n", static_cast<long long>(real.tv_sec),
+                real.tv_nsec / 1000, static_cast<unsigned long long>(now_ms()));
     return 0;
   }
   if (argc < 2) {
