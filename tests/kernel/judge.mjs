@@ -10,9 +10,9 @@ const SCENES = [
   { name: "lab", associated: true, timed: true },
   { name: "idle", associated: false },
 ];
+// The hello probe talks to the root start, which keeps the right to scan.
 const PERM_HELP =
-  "Linux shows what your system scanned most recently. For a fresh scan run the helper with " +
-  "sudo, or let NetworkManager rescan (nmcli device wifi rescan).";
+  "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few seconds.";
 const SCAN_WAIT_MS = 4000;
 // What the helper's scan reply adds to the kernel's scan against what iw's dump adds (median of
 // three each), and the largest step between the `t` stamps of a 20 Hz stream on another page
