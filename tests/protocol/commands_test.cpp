@@ -4,8 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
