@@ -114,13 +114,23 @@ bool wait_running(HelperProcess& helper, int timeout_ms) {
 }
 
 bool start_on_free_port(HelperProcess& helper, HelperOptions options, int timeout_ms) {
-  int port = free_port();
+  // A port is free only at the moment it was looked at: a test running beside this one may take
+  // it (for its own helper, or as the local port of a connection) before this helper binds it.
+  // The helper then says so and exits, and the start is tried again on another port.
   options.args.push_back("--port");
-  options.args.push_back(std::to_string(port));
-  if (!start_helper(helper, options)) return false;
-  if (!wait_running(helper, timeout_ms)) return false;
-  helper.port = port;
-  return true;
+  options.args.push_back("");
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    int port = free_port();
+    options.args.back() = std::to_string(port);
+    if (!start_helper(helper, options)) return false;
+    if (wait_running(helper, timeout_ms)) {
+      helper.port = port;
+      return true;
+    }
+    if (helper.output.find("another program is using that port") == std::string::npos) return false;
+    wait_exit(helper, timeout_ms);
+  }
+  return false;
 }
 
 int wait_exit(HelperProcess& helper, int timeout_ms) {
