@@ -589,11 +589,15 @@ TEST(Hostile, StalledConsoleDoesNotStallTheLoop) {
   ASSERT_TRUE(ws_connect(page, helper.port));
   std::atomic<bool> stop{false};
   std::atomic<int> visits{0};
+  // Back to back by default; TIVEL_CHURN_PAUSE_MS spaces the visits out.
+  const char* pause_text = std::getenv("TIVEL_CHURN_PAUSE_MS");
+  const int pause_ms = pause_text != nullptr ? std::atoi(pause_text) : 0;
   std::thread churn([&] {
     while (!stop) {
       WsClient visitor;
       if (ws_connect(visitor, helper.port)) ++visits;
       ws_disconnect(visitor);
+      if (pause_ms > 0) usleep(static_cast<useconds_t>(pause_ms) * 1000);
     }
   });
   const double seconds = hostile_seconds();
