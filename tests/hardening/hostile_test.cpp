@@ -639,13 +639,13 @@ TEST(Hostile, SlowReaderBesideAStreamingPage) {
   });
   const double seconds = hostile_seconds();
   StreamFigures figures = watch_for(page, seconds);
+  double stop_ms = ms_to_stop(helper);  // while the flood goes on
   stop = true;
-  shutdown(slow.fd, SHUT_RDWR);  // ends a send the helper is not reading
+  shutdown(slow.fd, SHUT_RDWR);  // ends a send of the flooder's, should one still wait
   flooder.join();
   reader.join();
   expect_page_kept_up(figures, seconds, "slow reader");
   EXPECT_GT(taken.load(), 0u) << "the slow reader is served as it reads";
-  double stop_ms = ms_to_stop(helper);
   std::printf("[figures] slow reader: %zu bytes read in bursts, SIGTERM to exit %.1f ms\n",
               taken.load(), stop_ms);
   EXPECT_GE(stop_ms, 0.0);
