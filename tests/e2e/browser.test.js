@@ -338,7 +338,7 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
       assert.ok(took < 5000, `the page took ${took} ms to find the helper`);
       assert.deepEqual(otherGot, ['{"cmd":"hello"}']);
       await refusing.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
-      await first.waitFor(`Connected to ${origin}.`);
+      await first.waitFor(`Connected to ${origin} (slot `);
       assert.ok(!second.output.includes('Connected to'), 'the page stopped at the first helper');
 
       // When that helper goes away, Reconnect looks again and finds the next one.
@@ -349,7 +349,7 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
       s = await pageState(page);
       assert.equal(s.port, 47805);
       assert.equal(await page.isVisible('#banner'), false);
-      await second.waitFor(`Connected to ${origin}.`);
+      await second.waitFor(`Connected to ${origin} (slot `);
       await page.close();
     } finally {
       web.close();

@@ -36,6 +36,12 @@ size_t count_lines(const HelperProcess& helper, const std::string& message) {
   return count;
 }
 
+size_t count_lines_starting(const HelperProcess& helper, const std::string& prefix) {
+  size_t count = 0;
+  for (const std::string& line : log_messages(helper)) count += line.starts_with(prefix) ? 1 : 0;
+  return count;
+}
+
 std::string fresh_page_problem(int port) {
   WsClient page;
   if (!ws_connect(page, port)) return "no upgrade: '" + page.handshake + "'";

@@ -236,8 +236,9 @@ void Soak::soak(const char* label) {
   }
 
   // The log tells the same story as the replies did.
-  EXPECT_EQ(count_lines(helper, "Connected to https://tamberline.com."), tally.upgrades);
-  EXPECT_EQ(count_lines(helper, "Page disconnected (closed)."), tally.upgrades);
+  EXPECT_EQ(count_lines_starting(helper, "Connected to https://tamberline.com (slot "),
+            tally.upgrades);
+  EXPECT_EQ(count_lines_starting(helper, "Page disconnected (closed): "), tally.upgrades);
   EXPECT_EQ(count_lines(helper,
                         "Refused a connection from https://evil.example (only Tamberline pages "
                         "may connect)."),

@@ -82,13 +82,13 @@ class Framing : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
     ASSERT_TRUE(ws_connect(page, helper.port)) << page.handshake;
-    ASSERT_TRUE(wait_for_output(helper, "Connected to https://tamberline.com.\n", 2000));
+    ASSERT_TRUE(wait_for_output(helper, "Connected to https://tamberline.com (slot 1).\n", 2000));
   }
 
   size_t disconnect_lines() {
     size_t count = 0;
     for (const std::string& message : log_messages(helper))
-      count += message == "Page disconnected (closed)." ? 1 : 0;
+      count += message.starts_with("Page disconnected (closed): https://tamberline.com") ? 1 : 0;
     return count;
   }
 
@@ -210,7 +210,8 @@ TEST_F(Framing, CloseIsAnsweredThenTheConnectionEnds) {
   bool closed = false;
   EXPECT_EQ(ws_read_raw(page, 2000, 0, &closed), bytes({0x88, 0x00}));
   EXPECT_TRUE(closed);
-  EXPECT_TRUE(wait_for_output(helper, "Page disconnected (closed).\n", 2000));
+  EXPECT_TRUE(wait_for_output(
+      helper, "Page disconnected (closed): https://tamberline.com, slot 1.\n", 2000));
 }
 
 TEST_F(Framing, CloseWithoutStatusGetsTheSameAnswer) {
@@ -291,7 +292,8 @@ TEST_F(Framing, RepliesLeaveInTheOrderOfTheFrames) {
 
 TEST_F(Framing, PeerClosingIsLogged) {
   ws_disconnect(page);
-  EXPECT_TRUE(wait_for_output(helper, "Page disconnected (closed).\n", 2000));
+  EXPECT_TRUE(wait_for_output(
+      helper, "Page disconnected (closed): https://tamberline.com, slot 1.\n", 2000));
 }
 
 TEST_F(Framing, ShutdownDisconnectsPagesWithoutCloseFrame) {
@@ -299,7 +301,7 @@ TEST_F(Framing, ShutdownDisconnectsPagesWithoutCloseFrame) {
   std::vector<std::string> messages = log_messages(helper);
   ASSERT_GE(messages.size(), 2u);
   EXPECT_EQ(messages[messages.size() - 2], "Stopped.");
-  EXPECT_EQ(messages.back(), "Page disconnected (exit).");
+  EXPECT_EQ(messages.back(), "Page disconnected (exit): https://tamberline.com, slot 1.");
   EXPECT_TRUE(ws_closed_within(page, 2000));
 }
 
