@@ -41,10 +41,10 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string plain_reply(const char* status, const char* body) {
+std::string plain_reply(const char* status, const char* body, const std::string& extra = "") {
   return std::string("HTTP/1.1 ") + status +
          "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-         std::to_string(std::strlen(body)) + "\r\nConnection: close\r\n\r\n" + body;
+         std::to_string(std::strlen(body)) + "\r\n" + extra + "Connection: close\r\n\r\n" + body;
 }
 
 // The reply the decision rules give for a complete request `text` (NUL-terminated).
@@ -55,13 +55,6 @@ std::string expected_reply(const char* text) {
         same_ignoring_case(host, "localhost:" + std::to_string(kPort))))
     return plain_reply("403 Forbidden", "wrong host\n");
 
-  char upgrade[64];
-  if (find_header(text, "Upgrade", upgrade, sizeof upgrade) == nullptr ||
-      !same_ignoring_case(upgrade, "websocket"))
-    return plain_reply("200 OK",
-                       "Tamberline Tivel Helper is running. Go back to the Tamberline page; it "
-                       "connects by itself.\n");
-
   char origin[161];  // an origin longer than 159 characters is refused, never cut to fit
   static constexpr std::string_view kAllowed[] = {
       "https://tamberline.com", "https://www.tamberline.com", "https://kestrune.com",
@@ -69,6 +62,19 @@ std::string expected_reply(const char* text) {
   bool allowed = false;
   if (find_header(text, "Origin", origin, sizeof origin) != nullptr && std::strlen(origin) <= 159) {
     for (std::string_view page : kAllowed) allowed = allowed || page == origin;
+  }
+
+  char upgrade[64];
+  if (find_header(text, "Upgrade", upgrade, sizeof upgrade) == nullptr ||
+      !same_ignoring_case(upgrade, "websocket")) {
+    // An allowed page may read the plain answer.
+    std::string cors;
+    if (allowed)
+      cors = std::string("Access-Control-Allow-Origin: ") + origin + "\r\nVary: Origin\r\n";
+    return plain_reply("200 OK",
+                       "Tamberline Tivel Helper is running. Go back to the Tamberline page; it "
+                       "connects by itself.\n",
+                       cors);
   }
   if (!allowed) return plain_reply("403 Forbidden", "origin not allowed\n");
 

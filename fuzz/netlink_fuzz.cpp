@@ -249,12 +249,17 @@ int fuzz_events_open(uint32_t) {
   return -ENOSYS;
 }
 
+int fuzz_events_join(int, uint32_t) {
+  return -EBADF;
+}
+
 long fuzz_events_recv(int, uint8_t*, size_t) {
   return -EAGAIN;
 }
 
-constexpr KernelPort kFuzzKernelPort = {fuzz_open,  fuzz_send,        fuzz_recv,
-                                        fuzz_close, fuzz_events_open, fuzz_events_recv};
+constexpr KernelPort kFuzzKernelPort = {fuzz_open,       fuzz_send,        fuzz_recv,
+                                        fuzz_close,      fuzz_events_open, fuzz_events_join,
+                                        fuzz_events_recv};
 
 }  // namespace
 

@@ -21,14 +21,25 @@
 
 namespace {
 
+// A notification waiting to be handed out: due at `due` to members of `group` (0: whoever holds
+// the event socket), as `datagram`, or as the receive error `error` when that is not 0.
+struct PendingEvent {
+  std::chrono::steady_clock::time_point due;
+  uint32_t group = 0;
+  Bytes datagram;
+  int error = 0;
+  bool from_reply = false;  // set off by a request; a later one replaces it
+};
+
 struct FakeKernel {
   FakeResponder responder;
   int open_error = 0;
   int silence_ms = -1;
   int events_open_error = 0;
-  int event_fd = -1;  // the timer standing in for the event socket
-  Bytes event;        // the notification it hands out when it fires; empty: none
-  std::chrono::steady_clock::time_point event_due;
+  int events_join_error = 0;
+  int event_fd = -1;                  // the timer standing in for the event socket
+  std::vector<uint32_t> joined;       // the groups the event socket belongs to
+  std::vector<PendingEvent> pending;  // in the order they were scheduled
   bool keep_requests = true;
   FakeKernelLog log;
   int open_fd = -1;  // the socket of the exchange in progress
@@ -47,6 +58,45 @@ constexpr int kFirstFakeFd = 1000;
 
 void pause_ms(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool deliverable(const FakeKernel& k, const PendingEvent& event) {
+  return event.group == 0 ||
+         std::find(k.joined.begin(), k.joined.end(), event.group) != k.joined.end();
+}
+
+// The pending notification the socket hands out next: the earliest due one it may receive.
+std::vector<PendingEvent>::iterator next_event(FakeKernel& k) {
+  auto next = k.pending.end();
+  for (auto it = k.pending.begin(); it != k.pending.end(); ++it) {
+    if (deliverable(k, *it) && (next == k.pending.end() || it->due < next->due)) next = it;
+  }
+  return next;
+}
+
+// Makes the timer fire when the next notification falls due (at once when it already has), or
+// disarms it. Setting the timer also clears a readiness it had, which the helper's system call
+// filter would not let a read do.
+void arm_events(FakeKernel& k) {
+  if (k.event_fd < 0) return;
+  itimerspec when{};
+  auto next = next_event(k);
+  if (next != k.pending.end()) {
+    auto now = std::chrono::steady_clock::now();
+    // A zero it_value would disarm the timer: "at once" is one nanosecond.
+    long long ns =
+        next->due > now
+            ? std::chrono::duration_cast<std::chrono::nanoseconds>(next->due - now).count()
+            : 1;
+    when.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  }
+  (void)timerfd_settime(k.event_fd, 0, &when, nullptr);
+}
+
+void schedule(FakeKernel& k, PendingEvent event, int after_ms) {
+  event.due = std::chrono::steady_clock::now() + std::chrono::milliseconds(after_ms);
+  k.pending.push_back(std::move(event));
+  arm_events(k);
 }
 
 }  // namespace
@@ -69,6 +119,21 @@ void fake_kernel_set_silence_ms(int ms) {
 }
 void fake_kernel_fail_events_open(int code) {
   fake().events_open_error = code;
+}
+void fake_kernel_fail_events_join(int code) {
+  fake().events_join_error = code;
+}
+void fake_kernel_schedule_event(uint32_t group, Bytes datagram, int after_ms) {
+  PendingEvent event;
+  event.group = group;
+  event.datagram = std::move(datagram);
+  schedule(fake(), std::move(event), after_ms);
+}
+void fake_kernel_schedule_loss(uint32_t group, int after_ms) {
+  PendingEvent event;
+  event.group = group;
+  event.error = -ENOBUFS;
+  schedule(fake(), std::move(event), after_ms);
 }
 void fake_kernel_keep_requests(bool keep) {
   fake().keep_requests = keep;
@@ -97,14 +162,11 @@ int fake_send(int fd, const uint8_t* bytes, size_t length) {
   k.reply = k.responder ? k.responder(request) : FakeReply{};
   k.next_datagram = 0;
   if (k.reply.event_after_ms >= 0 && k.event_fd >= 0) {
-    k.event = k.reply.event;
-    k.event_due =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(k.reply.event_after_ms);
-    // A zero it_value would disarm the timer: "at once" is one nanosecond.
-    long ns = k.reply.event_after_ms > 0 ? 0 : 1;
-    itimerspec when{
-        {0, 0}, {k.reply.event_after_ms / 1000, (k.reply.event_after_ms % 1000) * 1000000L + ns}};
-    (void)timerfd_settime(k.event_fd, 0, &when, nullptr);
+    std::erase_if(k.pending, [](const PendingEvent& event) { return event.from_reply; });
+    PendingEvent event;
+    event.datagram = k.reply.event;
+    event.from_reply = true;
+    schedule(k, std::move(event), k.reply.event_after_ms);
   }
   return k.reply.send_error;
 }
@@ -142,25 +204,44 @@ int fake_events_open(uint32_t group) {
   k.log.event_groups.push_back(group);
   if (k.event_fd >= 0) close(k.event_fd);
   k.event_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  return k.event_fd >= 0 ? k.event_fd : -errno;
+  if (k.event_fd < 0) return -errno;
+  k.joined.assign(1, group);
+  arm_events(k);
+  return k.event_fd;
+}
+
+int fake_events_join(int fd, uint32_t group) {
+  FakeKernel& k = fake();
+  if (fd != k.event_fd || fd < 0) return -EBADF;
+  if (k.events_join_error != 0) return k.events_join_error;
+  k.log.event_groups.push_back(group);
+  k.joined.push_back(group);
+  arm_events(k);
+  return 0;
 }
 
 long fake_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   FakeKernel& k = fake();
   if (fd != k.event_fd || fd < 0) return -EBADF;
-  if (k.event.empty() || std::chrono::steady_clock::now() < k.event_due) return -EAGAIN;
-  // Disarming clears the timer's readiness without a read, which the helper's system call
-  // filter does not allow.
-  itimerspec off{};
-  (void)timerfd_settime(fd, 0, &off, nullptr);
-  size_t size = std::min(k.event.size(), capacity);
-  std::memcpy(buffer, k.event.data(), size);
-  k.event.clear();
+  // Notifications for groups the socket never joined are not its to see.
+  std::erase_if(k.pending, [&k](const PendingEvent& event) { return !deliverable(k, event); });
+  auto next = next_event(k);
+  if (next == k.pending.end() || std::chrono::steady_clock::now() < next->due) {
+    arm_events(k);
+    return -EAGAIN;
+  }
+  PendingEvent event = std::move(*next);
+  k.pending.erase(next);
+  arm_events(k);
+  if (event.error != 0) return event.error;
+  size_t size = std::min(event.datagram.size(), capacity);
+  std::memcpy(buffer, event.datagram.data(), size);
   return static_cast<long>(size);
 }
 
-constexpr KernelPort kFakeKernelPort = {fake_open,  fake_send,        fake_recv,
-                                        fake_close, fake_events_open, fake_events_recv};
+constexpr KernelPort kFakeKernelPort = {fake_open,       fake_send,        fake_recv,
+                                        fake_close,      fake_events_open, fake_events_join,
+                                        fake_events_recv};
 
 }  // namespace
 

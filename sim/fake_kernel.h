@@ -29,7 +29,7 @@ using FakeResponder = std::function<FakeReply(const Bytes& request)>;
 // Everything the stand-in saw since the last reset.
 struct FakeKernelLog {
   std::vector<Bytes> requests;         // each request's bytes, as sent
-  std::vector<uint32_t> event_groups;  // each group an event socket was opened for
+  std::vector<uint32_t> event_groups;  // each group an event socket was opened for or joined
   int opens = 0;                       // sockets handed out
   int closes = 0;
   int receive_timeout_ms = 0;  // the time-out asked for by the last open
@@ -55,8 +55,21 @@ void fake_kernel_set_silence_ms(int ms);
 // Makes every event-socket open fail with `code` (a negated errno); 0 lets them succeed again.
 void fake_kernel_fail_events_open(int code);
 
+// Makes every join of a further group fail with `code` (as for a group the process may not
+// join); 0 lets them succeed again.
+void fake_kernel_fail_events_join(int code);
+
 // The event socket is a real descriptor (a timer) so that the helper's loop can wait on it: it
 // turns readable when a pending notification falls due, and its receive then returns it.
+// Notifications scheduled below reach it only when it belongs to their `group` by the time they
+// are received; they may be scheduled before it is opened.
+
+// Sends `datagram` to the multicast `group` `after_ms` from now.
+void fake_kernel_schedule_event(uint32_t group, Bytes datagram, int after_ms);
+
+// Makes the socket report, `after_ms` from now, that notifications to `group` were lost for
+// lack of room (the receive fails with -ENOBUFS once).
+void fake_kernel_schedule_loss(uint32_t group, int after_ms);
 
 // Whether requests are kept in the log (the simulator turns this off for long runs).
 void fake_kernel_keep_requests(bool keep);

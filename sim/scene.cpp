@@ -567,6 +567,49 @@ void parse_family(Line& line, Scene* scene) {
   line.check_all_used();
 }
 
+// roam at=MS bssid=MAC [firmware] [gap-ms=N] / connect at=MS bssid=MAC / disconnect at=MS
+// [local]: a change of the association at a given time.
+void parse_change(Line& line, Scene* scene, SceneChangeKind kind) {
+  SceneChange change;
+  change.kind = kind;
+  std::optional<uint64_t> at;
+  take_number(line, "at", 0, 86400000, &at);
+  if (!at) line.fail(line.directive + " needs at=MS");
+  change.at_ms = at.value_or(0);
+  if (!scene->changes.empty() && change.at_ms < scene->changes.back().at_ms) {
+    line.fail("changes must come in time order");
+  }
+  if (kind == SceneChangeKind::kDisconnect) {
+    change.local = line.flag("local");
+  } else {
+    std::optional<std::string> bssid = line.take("bssid");
+    bool named = false;
+    if (bssid && parse_mac(*bssid, &change.bssid)) {
+      for (const SceneBss& bss : scene->bss) named = named || bss.bssid == change.bssid;
+    }
+    if (!named) line.fail(line.directive + " needs bssid= of a bss on a line before it");
+  }
+  if (kind == SceneChangeKind::kRoam) {
+    change.firmware = line.flag("firmware");
+    take_number(line, "gap-ms", 0, 60000, &change.gap_ms);
+  }
+  line.check_all_used();
+  if (!line.has_error()) scene->changes.push_back(change);
+}
+
+void parse_notify(Line& line, Scene* scene) {
+  if (line.flag("on")) {
+    scene->notify = SceneNotify::kOn;
+  } else if (line.flag("off")) {
+    scene->notify = SceneNotify::kOff;
+  } else if (line.flag("lost")) {
+    scene->notify = SceneNotify::kLost;
+  } else {
+    line.fail("notify needs on, off or lost");
+  }
+  line.check_all_used();
+}
+
 void parse_trigger(Line& line, Scene* scene) {
   if (line.flag("accept")) {
     scene->trigger_result = 0;
@@ -662,6 +705,14 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_mlo_station_link(line, scene);
     } else if (d == "survey") {
       parse_survey(line, scene);
+    } else if (d == "roam") {
+      parse_change(line, scene, SceneChangeKind::kRoam);
+    } else if (d == "disconnect") {
+      parse_change(line, scene, SceneChangeKind::kDisconnect);
+    } else if (d == "connect") {
+      parse_change(line, scene, SceneChangeKind::kConnect);
+    } else if (d == "notify") {
+      parse_notify(line, scene);
     } else {
       line.fail("unknown directive '" + d + "'");
     }

@@ -94,6 +94,21 @@ struct SceneFault {
 // How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, or no notification.
 enum class SceneScanEnd { kResults, kAborted, kNever };
 
+// A timed change of the station's association, with the notifications the kernel sends for it.
+enum class SceneChangeKind { kRoam, kDisconnect, kConnect };
+struct SceneChange {
+  SceneChangeKind kind = SceneChangeKind::kRoam;
+  uint64_t at_ms = 0;     // since the stand-in began serving the scene
+  Mac bssid{};            // the BSS it moves to (roam, connect); one of the scene's records
+  bool firmware = false;  // roam: one NL80211_CMD_ROAM, as drivers that roam in firmware send
+  uint64_t gap_ms = 50;   // roam as mac80211 does it: on none this long between the two
+  bool local = false;     // disconnect: the station left (else the access point went away)
+};
+
+// Whether the association's notifications reach the helper: `off` makes joining the "mlme" and
+// "config" groups fail; `lost` replaces each change's notifications by an overflow (ENOBUFS).
+enum class SceneNotify { kOn, kOff, kLost };
+
 struct Scene {
   std::string name = "unnamed";
   bool family_present = true;  // false: resolving "nl80211" fails with ENOENT
@@ -108,6 +123,8 @@ struct Scene {
   std::vector<SceneSurvey> survey;
   SceneMloStation mlo_station;
   std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
+  std::vector<SceneChange> changes;          // in time order
+  SceneNotify notify = SceneNotify::kOn;
 };
 
 // Parses a scene text into *scene (which should be default-constructed). False with

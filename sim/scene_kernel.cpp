@@ -120,6 +120,47 @@ const SceneInterface* interface_by_index(const Scene& scene, std::optional<uint3
   return nullptr;
 }
 
+// The station interface the scene's changes of association happen on: the first station with a
+// network device and a channel, else the first station with a network device.
+const SceneInterface* changing_interface(const Scene& scene) {
+  const SceneInterface* first = nullptr;
+  for (const SceneInterface& iface : scene.interfaces) {
+    if (iface.iftype != NL80211_IFTYPE_STATION || !iface.ifindex) continue;
+    if (iface.freq) return &iface;
+    if (first == nullptr) first = &iface;
+  }
+  return first;
+}
+
+// Where the station is at scene time `now_ms`: `changed` once a change took effect, and then the
+// BSS record it is associated with (none while disconnected).
+struct SceneNow {
+  bool changed = false;
+  const SceneBss* bss = nullptr;
+};
+
+const SceneBss* bss_by_bssid(const Scene& scene, const Mac& bssid) {
+  for (const SceneBss& bss : scene.bss) {
+    if (bss.bssid == bssid) return &bss;
+  }
+  return nullptr;
+}
+
+SceneNow association_at(const Scene& scene, uint64_t now_ms) {
+  SceneNow now;
+  for (const SceneChange& change : scene.changes) {
+    if (change.at_ms > now_ms) break;
+    now.changed = true;
+    now.bss = nullptr;
+    if (change.kind == SceneChangeKind::kDisconnect) continue;
+    // mac80211 roams by leaving and associating anew: on none for the gap in between.
+    bool between = change.kind == SceneChangeKind::kRoam && !change.firmware &&
+                   now_ms < change.at_ms + change.gap_ms;
+    if (!between) now.bss = bss_by_bssid(scene, change.bssid);
+  }
+  return now;
+}
+
 // A multi-link interface's links, as the kernel lists them instead of a top-level channel: one
 // nest per link, numbered link id + 1; the channel attributes only for a link that has one.
 void put_mlo_links(NlWriter& writer, const std::vector<SceneMloLink>& links) {
@@ -139,10 +180,30 @@ void put_mlo_links(NlWriter& writer, const std::vector<SceneMloLink>& links) {
   writer.end_nest();
 }
 
-FakeReply interface_dump(const Scene& scene, const Request& request) {
+// The interface as the kernel reports it at `now`: after a change of association, on the channel
+// of the BSS it is on (20 MHz), or on none.
+SceneInterface interface_now(const Scene& scene, const SceneInterface& iface, const SceneNow& now) {
+  if (!now.changed || &iface != changing_interface(scene)) return iface;
+  SceneInterface moved = iface;
+  moved.freq.reset();
+  moved.width_code.reset();
+  moved.center_freq1.reset();
+  if (now.bss == nullptr || !now.bss->freq) {
+    moved.ssid.reset();
+    return moved;
+  }
+  moved.freq = now.bss->freq;
+  moved.width_code = NL80211_CHAN_WIDTH_20;
+  moved.center_freq1 = now.bss->freq;
+  return moved;
+}
+
+FakeReply interface_dump(const Scene& scene, const Request& request, uint64_t now_ms) {
   std::vector<Bytes> messages;
   uint64_t wdev = 1;
-  for (const SceneInterface& iface : scene.interfaces) {
+  const SceneNow now = association_at(scene, now_ms);
+  for (const SceneInterface& listed : scene.interfaces) {
+    const SceneInterface iface = interface_now(scene, listed, now);
     NlWriter writer;
     writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_INTERFACE);
     if (iface.ifindex) {
@@ -169,7 +230,17 @@ FakeReply interface_dump(const Scene& scene, const Request& request) {
   return dump_reply(messages, request.seq);
 }
 
-FakeReply scan_dump(const Scene& scene, const Request& request) {
+// The status the kernel gives a BSS record at `now`: after a change, only the BSS the station is
+// on is associated.
+std::optional<uint32_t> status_now(const SceneBss& bss, const SceneNow& now) {
+  if (!now.changed || bss.status != NL80211_BSS_STATUS_ASSOCIATED) {
+    if (now.changed && &bss == now.bss) return NL80211_BSS_STATUS_ASSOCIATED;
+    return bss.status;
+  }
+  return &bss == now.bss ? bss.status : std::nullopt;
+}
+
+FakeReply scan_dump(const Scene& scene, const Request& request, uint64_t now_ms) {
   // nl80211 looks the interface up inside the dump itself, so an unknown one ends the dump:
   // NLMSG_DONE carrying -ENODEV rather than an error message.
   if (interface_by_index(scene, request.ifindex) == nullptr) {
@@ -179,7 +250,9 @@ FakeReply scan_dump(const Scene& scene, const Request& request) {
   }
   std::vector<Bytes> messages;
   uint64_t tsf = 1000000;
+  const SceneNow now = association_at(scene, now_ms);
   for (const SceneBss& bss : scene.bss) {
+    const std::optional<uint32_t> status = status_now(bss, now);
     NlWriter writer;
     writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_SCAN_RESULTS);
     writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
@@ -196,7 +269,7 @@ FakeReply scan_dump(const Scene& scene, const Request& request) {
     writer.put_u32(NL80211_BSS_CHAN_WIDTH, NL80211_BSS_CHAN_WIDTH_20);
     if (bss.seen_ms_ago) writer.put_u32(NL80211_BSS_SEEN_MS_AGO, *bss.seen_ms_ago);
     if (bss.signal_mbm) writer.put_s32(NL80211_BSS_SIGNAL_MBM, *bss.signal_mbm);
-    if (bss.status) writer.put_u32(NL80211_BSS_STATUS, *bss.status);
+    if (status) writer.put_u32(NL80211_BSS_STATUS, *status);
     if (bss.mlo_link_id) writer.put_u8(NL80211_BSS_MLO_LINK_ID, *bss.mlo_link_id);
     if (bss.mld_addr) writer.put(NL80211_BSS_MLD_ADDR, *bss.mld_addr);
     writer.end_nest();
@@ -324,8 +397,18 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
                         uint64_t now_ms) {
   if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
   std::optional<Mac> mac = station_mac(scene);
-  if (!scene.station.present || !mac || request.mac != mac) return error_reply(-ENOENT, bytes);
-  const SceneStation& station = scene.station;
+  SceneStation station = scene.station;
+  // After a change the kernel keeps the station of the BSS it is on now; its signal is the one
+  // that BSS was heard with.
+  const SceneNow now = association_at(scene, now_ms);
+  if (now.changed) {
+    mac = now.bss != nullptr ? now.bss->bssid : std::nullopt;
+    if (now.bss != nullptr && now.bss->signal_mbm) {
+      station.signal_dbm = *now.bss->signal_mbm / 100;
+      station.swing_db = 0;
+    }
+  }
+  if (!station.present || !mac || request.mac != mac) return error_reply(-ENOENT, bytes);
   NlWriter writer;
   writer.begin_message(request.type, 0, request.seq, NL80211_CMD_NEW_STATION);
   writer.put_u32(NL80211_ATTR_IFINDEX, *request.ifindex);
@@ -382,6 +465,124 @@ Bytes scan_end_event(const Scene& scene, std::optional<uint32_t> ifindex) {
   return writer.bytes;
 }
 
+// --- The notifications of the scene's changes of association ----------------------------------
+// Laid out as the recorded 6.1 kernel sent them (tests/wifi/fixtures/roam): each one message in its
+// own datagram, sequence number and port id 0.
+
+// Multicast messages carry port id 0 (the writer puts a requester's there).
+Bytes multicast(NlWriter& writer) {
+  std::memset(writer.bytes.data() + 12, 0, 4);
+  return writer.bytes;
+}
+
+// NEW_STATION / DEL_STATION on the station's own interface, naming the access point it joined or
+// left.
+Bytes station_notice(const Scene& scene, uint8_t cmd, uint32_t ifindex, const Mac& mac) {
+  NlWriter writer;
+  writer.begin_message(scene.family_id, 0, 0, cmd);
+  writer.put_u32(NL80211_ATTR_IFINDEX, ifindex);
+  writer.put(NL80211_ATTR_MAC, mac);
+  writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
+  writer.begin_nest(NL80211_ATTR_STA_INFO);
+  writer.end_nest();
+  writer.end_message();
+  return multicast(writer);
+}
+
+Bytes disconnect_notice(const Scene& scene, const SceneInterface& iface, uint16_t reason,
+                        bool by_ap) {
+  NlWriter writer;
+  writer.begin_message(scene.family_id, 0, 0, NL80211_CMD_DISCONNECT);
+  writer.put_u32(NL80211_ATTR_WIPHY, iface.wiphy);
+  writer.put_u32(NL80211_ATTR_IFINDEX, *iface.ifindex);
+  writer.put_u16(NL80211_ATTR_REASON_CODE, reason);
+  if (by_ap) writer.put_flag(NL80211_ATTR_DISCONNECTED_BY_AP);
+  writer.end_message();
+  return multicast(writer);
+}
+
+// CONNECT (with its status) or ROAM: the new BSSID and the association's request and response
+// elements, the request's starting with the network name.
+Bytes connect_notice(const Scene& scene, uint8_t cmd, const SceneInterface& iface,
+                     const SceneBss& bss) {
+  Bytes request_ies;
+  const std::optional<Bytes>& ies = bss.beacon_ies ? bss.beacon_ies : bss.ies;
+  if (ies && ies->size() >= 2 && (*ies)[0] == 0 && ies->size() >= 2u + (*ies)[1]) {
+    request_ies.assign(ies->begin(), ies->begin() + 2 + (*ies)[1]);
+  } else {
+    request_ies = {0, 0};
+  }
+  const Bytes rates = {0x01, 0x08, 0x82, 0x84, 0x8b, 0x96, 0x0c, 0x12, 0x18, 0x24};
+  request_ies.insert(request_ies.end(), rates.begin(), rates.end());
+  NlWriter writer;
+  writer.begin_message(scene.family_id, 0, 0, cmd);
+  writer.put_u32(NL80211_ATTR_WIPHY, iface.wiphy);
+  writer.put_u32(NL80211_ATTR_IFINDEX, *iface.ifindex);
+  writer.put(NL80211_ATTR_MAC, *bss.bssid);
+  if (cmd == NL80211_CMD_CONNECT) writer.put_u16(NL80211_ATTR_STATUS_CODE, 0);
+  writer.put(NL80211_ATTR_REQ_IE, request_ies);
+  writer.put(NL80211_ATTR_RESP_IE, rates);
+  writer.end_message();
+  return multicast(writer);
+}
+
+struct TimedNotice {
+  uint64_t at_ms;
+  Bytes datagram;
+};
+
+// Every change's notifications, in the order the kernel sends them. A roam as mac80211 does it is
+// a DISCONNECT (reason 1: the station left to roam) and, after the gap, a CONNECT; a lost access
+// point a DISCONNECT with reason 3 and the flag that the access point ended it.
+std::vector<TimedNotice> scene_notices(const Scene& scene) {
+  std::vector<TimedNotice> notices;
+  const SceneInterface* iface = changing_interface(scene);
+  if (iface == nullptr) return notices;
+  const uint32_t ifindex = *iface->ifindex;
+  std::optional<Mac> current = station_mac(scene);
+  for (const SceneChange& change : scene.changes) {
+    const SceneBss* next =
+        change.kind == SceneChangeKind::kDisconnect ? nullptr : bss_by_bssid(scene, change.bssid);
+    const uint64_t at = change.at_ms;
+    if (change.kind == SceneChangeKind::kRoam && change.firmware) {
+      notices.push_back({at, connect_notice(scene, NL80211_CMD_ROAM, *iface, *next)});
+    } else {
+      if (current) {
+        notices.push_back({at, station_notice(scene, NL80211_CMD_DEL_STATION, ifindex, *current)});
+        bool roam = change.kind == SceneChangeKind::kRoam;
+        uint16_t reason = roam ? 1 : 3;
+        notices.push_back({at, disconnect_notice(scene, *iface, reason, !roam && !change.local)});
+      }
+      if (next != nullptr) {
+        uint64_t joined = change.kind == SceneChangeKind::kRoam ? at + change.gap_ms : at;
+        notices.push_back(
+            {joined, station_notice(scene, NL80211_CMD_NEW_STATION, ifindex, *next->bssid)});
+        notices.push_back({joined, connect_notice(scene, NL80211_CMD_CONNECT, *iface, *next)});
+      }
+    }
+    current = next != nullptr ? next->bssid : std::nullopt;
+  }
+  return notices;
+}
+
+// Hands the scene's notifications to the stand-in's event socket, timed from now; the "mlme"
+// group is numbered after "scan" as the family reply lists them.
+void schedule_notices(const Scene& scene) {
+  if (scene.notify == SceneNotify::kOff) fake_kernel_fail_events_join(-EPERM);
+  if (scene.scan_group == 0 || scene.notify == SceneNotify::kOff) return;
+  const uint32_t mlme_group = scene.scan_group + 2;
+  if (scene.notify == SceneNotify::kLost) {
+    for (const SceneChange& change : scene.changes) {
+      fake_kernel_schedule_loss(mlme_group, static_cast<int>(change.at_ms));
+    }
+    return;
+  }
+  for (TimedNotice& notice : scene_notices(scene)) {
+    fake_kernel_schedule_event(mlme_group, std::move(notice.datagram),
+                               static_cast<int>(notice.at_ms));
+  }
+}
+
 }  // namespace
 
 int station_signal_at(const SceneStation& station, uint64_t now_ms) {
@@ -410,10 +611,10 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
   if (!scene.family_present || request.type != scene.family_id) return error_reply(-ENOENT, bytes);
   switch (request.cmd) {
     case NL80211_CMD_GET_INTERFACE:
-      return interface_dump(scene, request);
+      return interface_dump(scene, request, now_ms);
     case NL80211_CMD_GET_SCAN:
       if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
-      return scan_dump(scene, request);
+      return scan_dump(scene, request, now_ms);
     case NL80211_CMD_TRIGGER_SCAN:
       if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
       {
@@ -440,9 +641,11 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
 }
 
 FakeResponder scene_responder(std::shared_ptr<const Scene> scene) {
-  return [scene](const Bytes& request) {
+  const auto origin = std::chrono::steady_clock::now();
+  schedule_notices(*scene);
+  return [scene, origin](const Bytes& request) {
     uint64_t now_ms = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now().time_since_epoch())
+                                                std::chrono::steady_clock::now() - origin)
                                                 .count());
     return answer_from_scene(*scene, request, now_ms);
   };

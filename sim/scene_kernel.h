@@ -11,10 +11,13 @@
 // <linux/nl80211.h> and <linux/genetlink.h>; dumps packed into datagrams of up to 32 KiB and
 // ended by a separate NLMSG_DONE datagram).
 
-// The reply to `request` at `now_ms` (which moves a swinging station signal).
+// The reply to `request` at `now_ms` since the scene began (which moves a swinging station signal
+// and decides where the scene's timed changes have taken the association).
 FakeReply answer_from_scene(const Scene& scene, const Bytes& request, uint64_t now_ms);
 
-// A responder serving `scene`, reading the monotonic clock for the station signal.
+// A responder serving `scene` from now on, reading the monotonic clock. Also hands the stand-in
+// the notifications of the scene's changes of association, timed from now (so make the stand-in
+// the kernel port before), and, for `notify off`, makes joining further groups fail.
 FakeResponder scene_responder(std::shared_ptr<const Scene> scene);
 
 // The station signal of `scene` at `now_ms`: the base value moved by up to `swing_db` along a

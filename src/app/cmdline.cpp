@@ -1,8 +1,6 @@
 #include "app/cmdline.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/settings.h"
@@ -18,8 +16,9 @@ void print_banner() {
       kProgramVersion);
 }
 
-void print_help() {
-  std::printf(
+void print_help(FILE* out) {
+  std::fprintf(
+      out,
       "%s %s\nReads your computer's WiFi information for the Tamberline WiFi Kestrune\npage and "
       "nothing else. Run it, then go back to the page.\n\n  --version            print the "
       "version\n  --port N             listen on 127.0.0.1:N instead of %d-%d\n  --dev-origin "
@@ -34,13 +33,19 @@ CommandLine finish(CommandLine line, int exit_code) {
   return line;
 }
 
-// Reads N like strtol in base 10 (leading white space, one sign, digits), clamped to the 32-bit
-// range; text without a leading number gives 0.
-int32_t parse_port_number(const char* text) {
-  long long value = std::strtoll(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
+// A refused argument: the argument (and its value, when it has one), what is wrong with it, then
+// the usage, all on standard error so the person sees them together even when standard output
+// goes elsewhere. The banner already printed leaves first.
+CommandLine refuse(CommandLine line, const char* argument, const char* value, const char* why) {
+  std::fflush(stdout);
+  if (value != nullptr) {
+    std::fprintf(stderr, "%s: %s \"%s\": %s\n\n", kProgramName, argument, value, why);
+  } else {
+    std::fprintf(stderr, "%s: %s: %s\n\n", kProgramName, argument, why);
+  }
+  print_help(stderr);
+  std::fflush(stderr);
+  return finish(line, 2);
 }
 
 }  // namespace
@@ -63,18 +68,17 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       return finish(line, 0);
     }
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      print_help();
+      print_help(stdout);
       return finish(line, 0);
     }
     if (std::strcmp(arg, "--port") == 0 && has_value) {
-      int32_t port = parse_port_number(argv[++i]);
-      // A port the socket cannot take is refused rather than silently truncated to 16 bits,
-      // which would make the log name a port the helper is not listening on.
-      if (port != 0 && (port < 1 || port > 65535)) {
-        print_help();
-        return finish(line, 2);
+      const char* value = argv[++i];
+      // A value that is not plainly a port is refused: read loosely, "4780O" would listen on
+      // 4780 and "abc" on the default range, neither of them where the person asked.
+      line.port = parse_port_number(value);
+      if (line.port == 0) {
+        return refuse(line, arg, value, "not a port number (give a whole number from 1 to 65535)");
       }
-      line.port = port;
       continue;
     }
     if (std::strcmp(arg, "--dev-origin") == 0 && has_value) {
@@ -82,8 +86,24 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       continue;
     }
     if (std::strncmp(arg, "-psn_", 5) == 0) continue;
-    print_help();
-    return finish(line, 2);
+    if (std::strcmp(arg, "--port") == 0) {
+      return refuse(line, arg, nullptr, "needs a port number after it");
+    }
+    if (std::strcmp(arg, "--dev-origin") == 0) {
+      return refuse(line, arg, nullptr,
+                    "needs a page origin after it (such as http://localhost:8080)");
+    }
+    return refuse(line, arg, nullptr, "unknown argument");
   }
   return line;
+}
+
+int32_t parse_port_number(const char* text) {
+  int32_t port = 0;
+  for (const char* digit = text; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+    port = port * 10 + (*digit - '0');
+    if (port > 65535) return 0;
+  }
+  return port;
 }

@@ -28,6 +28,10 @@ int page_seen = 0;
 
 namespace {
 
+// At exit, the longest wait for standard output to take the last lines (a paused terminal must not
+// hold the exit up).
+constexpr int kLogExitWaitMs = 25;
+
 uint64_t last_page_ms = 0;
 
 // The instant a slot in the handshake state has held on too long: a connection that has sent
@@ -112,6 +116,7 @@ void serve_page(ConnectionSlot& slot) {
 uint64_t next_due_ms(bool page_connected) {
   uint64_t due = live_next_due_ms();
   if (scan_due_ms() < due) due = scan_due_ms();
+  if (log_due_ms() < due) due = log_due_ms();
   auto consider = [&due](uint64_t at) {
     if (at < due) due = at;
   };
@@ -153,7 +158,7 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
 
     // poll has no descriptor-number ceiling, unlike a fixed select set. The listening socket,
     // the stop pipe and the scan notifications come first, then the slots.
-    enum : nfds_t { kListenEntry, kStopEntry, kScanEventEntry, kFirstSlotEntry };
+    enum : nfds_t { kListenEntry, kStopEntry, kScanEventEntry, kLogEntry, kFirstSlotEntry };
     pollfd watched[kFirstSlotEntry + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = kFirstSlotEntry;
@@ -162,6 +167,8 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     // drained, as the next pass ends the loop.
     watched[kStopEntry] = {stop_wake_fd, POLLIN, 0};
     watched[kScanEventEntry] = {scan_event_socket(), POLLIN, 0};
+    // Standard output, only while log lines wait for it to take more.
+    watched[kLogEntry] = {log_wait_fd(), POLLOUT, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
       // A slot waiting for its scan is not read: its next commands wait behind the report.
@@ -173,6 +180,7 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     // The pages were connected all through the wait: a page that leaves now starts the page-gone
     // rule from here, not from before the wait.
     if (page_connected) last_page_ms = monotonic_ms();
+    if (watched[kLogEntry].revents != 0) log_flush();
 
     if (watched[kListenEntry].revents != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {
@@ -193,6 +201,7 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
         serve_held(slots[i]);
     }
     live_signal_tick();
+    log_tick(monotonic_ms());
   }
 
   log_line(reason);
@@ -201,5 +210,6 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
   }
   close(listen_fd);
   accepting_stop();
+  log_finish(kLogExitWaitMs);
   return 0;
 }

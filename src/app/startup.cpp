@@ -1,17 +1,16 @@
 #include "app/startup.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
+#include "app/activation.h"
 #include "app/cmdline.h"
 #include "app/event_loop.h"
+#include "app/listener.h"
 #include "app/privileges.h"
 #include "app/syscall_filter.h"
 #include "base/log.h"
@@ -39,22 +38,6 @@ void on_stop_signal(int signal_number) {
   static constexpr char kByte = 1;
   (void)!write(stop_wake_write_fd, &kByte, 1);  // non-blocking: a full pipe already wakes
   errno = saved_errno;
-}
-
-int try_bind(int32_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int one = 1;
-  (void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 void install_signals() {
@@ -88,16 +71,31 @@ void prepare_standard_descriptors() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-// Binds a listening TCP socket on 127.0.0.1: `port` alone when it is non-zero, else the first
-// free port of 47800..47809. Sets listen_port. Returns the socket, or -1 when nothing could be
-// bound.
-int bind_listener(int port) {
-  for (int32_t j = 0;; ++j) {
-    listen_port = port != 0 ? port : kFirstPort + j;
-    int fd = try_bind(listen_port);
-    if (fd >= 0) return fd;
-    if (port != 0 || kFirstPort + j >= kLastPort) return -1;
+// The socket a service manager handed over when it started the helper on demand: its descriptor
+// with listen_port set to its port (the Host check follows it); kNoHandedSocket when there is
+// none; kBadHandedSocket after logging why the one handed over cannot be served on.
+int handed_listener(int32_t port) {
+  char reason[160] = {};
+  int32_t handed_port = 0;
+  int fd = take_handed_socket(&handed_port, reason, sizeof reason);
+  if (fd == kNoHandedSocket) return fd;
+  if (fd == kBadHandedSocket) {
+    log_format<300>(
+        "The socket handed over by the service manager cannot be used: %s. The helper needs one "
+        "TCP socket listening on 127.0.0.1 (ListenStream=127.0.0.1:47800). Exiting.",
+        reason);
+    return kBadHandedSocket;
   }
+  if (port != 0 && port != handed_port) {
+    log_format<200>(
+        "--port %d does not match the socket handed over by the service manager "
+        "(127.0.0.1:%d). Exiting.",
+        port, handed_port);
+    close(fd);
+    return kBadHandedSocket;
+  }
+  listen_port = handed_port;
+  return fd;
 }
 
 }  // namespace
@@ -108,16 +106,17 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
   if (!line.run) return line.exit_code;
   std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);
 
+  // A handed-over socket is looked at before anything else opens a descriptor, so that a
+  // missing descriptor 3 is not mistaken for whatever would open there next.
+  int listen_fd = handed_listener(line.port);
+  if (listen_fd == kBadHandedSocket) return 1;
+
   kernel_use(kernel);
   char reason[200] = {};
   if (wifi_open(reason, sizeof reason) != 0) log_format<260>("WiFi not available: %s", reason);
 
-  int listen_fd = bind_listener(line.port);
-  if (listen_fd < 0) {
-    log_line(
-        "Could not open a local port (47800-47809 all busy). Close other copies and try again.");
-    return 1;
-  }
+  if (listen_fd == kNoHandedSocket) listen_fd = bind_listener(line.port);
+  if (listen_fd < 0) return 1;
 
   const StartingUser user = find_starting_user();
   PeerOwnerCheck owners{-1, user.uid};

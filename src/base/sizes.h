@@ -18,3 +18,6 @@ inline constexpr size_t kFramesCapacity = 4112;  // received frame bytes not yet
 static_assert(kFramesCapacity >= kLargestFrame, "the largest frame must fit whole");
 static_assert(kLargestPayload > 125, "frames longer than 125 bytes use the 16-bit length");
 static_assert(kLargestPayload <= 65535, "a 64-bit length is refused before it arrives");
+
+// Console lines waiting for standard output to take them; beyond this they are dropped.
+inline constexpr size_t kLogBufferCapacity = 16384;

@@ -49,7 +49,7 @@ int look_up(int diag_fd, const sockaddr_in& self, const sockaddr_in& other, inet
     ssize_t got = recv(diag_fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -errno;
-    int left = static_cast<int>(got);
+    auto left = static_cast<unsigned>(got);
     for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, left);
          message = NLMSG_NEXT(message, left)) {
       // An answer to an earlier look-up that gave up before it came: not this one.

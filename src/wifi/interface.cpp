@@ -51,13 +51,34 @@ void use_link_in_use(const InterfacePick& pick, int32_t link_id, LinkInfo* link)
 }
 
 // The scan dump marks the BSS the computer is associated with; only that mark is wanted, so no
-// record is kept. known is 0 when no BSS is marked or the dump failed.
-Association probe_association(int32_t ifindex) {
+// record is kept. Remembers it (none when no BSS is marked), for the live stream to ask about
+// until the kernel tells of a change; a failed dump leaves the memory to be read again.
+void read_association(int32_t ifindex) {
   ScanCollector collector{nullptr, 0, 0, {}};
   NetlinkRequest request;
   build_scan_dump_request(&request, ifindex);
-  (void)netlink_exchange(request, on_bss, &collector);
-  return collector.found;
+  int32_t result = netlink_exchange(request, on_bss, &collector);
+  wifi_state.assoc = collector.found;
+  wifi_state.assoc_stale = result < 0 && collector.found.known == 0 ? 1 : 0;
+}
+
+// A driver that loads after start-up (an adapter plugged in, a late module) registers the family
+// only then: it is looked up again, once per query, until it is known. Then the interface is
+// chosen afresh. False when no interface could be chosen; the association memory is then
+// cleared, and left to be read again when the kernel did not answer.
+bool choose_again(InterfacePick* pick) {
+  if (wifi_state.family_id < 0) (void)resolve_family();
+  int32_t result = 0;
+  if (wifi_state.family_id >= 0 && choose_interface(pick, &result)) return true;
+  wifi_state.assoc = Association{};
+  wifi_state.assoc_stale = wifi_state.family_id < 0 || result < 0 ? 1 : 0;
+  return false;
+}
+
+// An interface without a channel is associated with nothing.
+void forget_association() {
+  wifi_state.assoc = Association{};
+  wifi_state.assoc_stale = 0;
 }
 
 }  // namespace
@@ -137,13 +158,20 @@ int wifi_open(char* msg, size_t msg_size) {
   return 0;
 }
 
-int link_query(LinkInfo* link, char* msg, size_t msg_size) {
-  // A driver that loads after start-up (an adapter plugged in, a late module) registers the
-  // family only then: it is looked up again, once per query, until it is known.
-  if (wifi_state.family_id < 0) (void)resolve_family();
+bool association_probe() {
   InterfacePick pick = fresh_interface_pick();
-  int32_t result = 0;
-  if (wifi_state.family_id < 0 || !choose_interface(&pick, &result)) {
+  if (!choose_again(&pick)) return false;
+  if (pick.has_freq != 0) {
+    read_association(wifi_state.ifindex);
+  } else {
+    forget_association();
+  }
+  return true;
+}
+
+int link_query(LinkInfo* link, char* msg, size_t msg_size) {
+  InterfacePick pick = fresh_interface_pick();
+  if (!choose_again(&pick)) {
     copy_text(msg, msg_size, kNoInterface);
     return -1;
   }
@@ -153,11 +181,13 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   link->freq_mhz = static_cast<int32_t>(pick.freq_mhz);
   link->channel = channel_from_freq(link->freq_mhz);
   link->width_mhz = width_from_code(pick.width_code);
-  if (!link->connected) return 0;
+  if (!link->connected) {
+    forget_association();
+    return 0;
+  }
   link->noise = link_noise(wifi_state.ifindex, link->freq_mhz);
 
-  // Remembered for the live stream, which asks about this association until the next probe.
-  wifi_state.assoc = probe_association(wifi_state.ifindex);
+  read_association(wifi_state.ifindex);
   if (wifi_state.assoc.known == 0) return 0;
   std::memcpy(link->bssid, wifi_state.assoc.bssid, sizeof link->bssid);
   link->has_bssid = 1;
@@ -169,7 +199,7 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   StationInfo station{};
   NetlinkRequest request;
   build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
-  result = netlink_exchange(request, on_station, &station);
+  int32_t result = netlink_exchange(request, on_station, &station);
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
   if (result < 0 || station.signal_dbm == 0) return 0;
   link->rssi = station.signal_dbm;

@@ -34,3 +34,9 @@ void on_interface(const NlAttr* const* table, int max_type, void* pick);
 
 // Width in MHz of an NL80211_CHAN_WIDTH_* code; 0 for codes without one and outside 0..13.
 int32_t width_from_code(int32_t code);
+
+// Reads the association afresh, as link_query does, without the station and noise figures:
+// resolves the family while it is unknown, chooses the interface again and, when it has a
+// channel, finds the associated BSS in the scan dump. wifi_state.assoc then holds it (cleared when
+// there is none). False when no interface could be chosen.
+bool association_probe();

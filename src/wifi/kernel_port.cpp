@@ -19,8 +19,12 @@ void no_close(int) {}
 int no_events_open(uint32_t) {
   return -ENOSYS;
 }
+int no_events_join(int, uint32_t) {
+  return -EBADF;
+}
 
-constexpr KernelPort kNoKernel = {no_open, no_send, no_recv, no_close, no_events_open, no_recv};
+constexpr KernelPort kNoKernel = {no_open,        no_send,        no_recv, no_close,
+                                  no_events_open, no_events_join, no_recv};
 
 const KernelPort* chosen = &kNoKernel;
 
@@ -48,6 +52,10 @@ void kernel_close(int fd) {
 
 int kernel_events_open(uint32_t group) {
   return chosen->events_open(group);
+}
+
+int kernel_events_join(int fd, uint32_t group) {
+  return chosen->events_join(fd, group);
 }
 
 long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {

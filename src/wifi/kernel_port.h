@@ -4,9 +4,9 @@
 #include <cstdint>
 
 // The only place the WiFi source touches the kernel: one generic-netlink socket per exchange, and
-// one more that receives the scan notifications. The calls go through a table chosen once at
-// start-up: real sockets in the helper, a stand-in in the simulator, tests and fuzzers. Every
-// failure is a negated errno value.
+// one more that receives nl80211's notifications (scans, associations, interfaces). The calls go
+// through a table chosen once at start-up: real sockets in the helper, a stand-in in the simulator,
+// tests and fuzzers. Every failure is a negated errno value.
 struct KernelPort {
   // Opens an AF_NETLINK/NETLINK_GENERIC raw socket (close-on-exec, not bound) whose receives give
   // up after `receive_timeout_ms`. Returns the descriptor, or -errno.
@@ -21,6 +21,8 @@ struct KernelPort {
   // Opens a non-blocking AF_NETLINK/NETLINK_GENERIC socket (close-on-exec, bound) subscribed to
   // the multicast `group`. Returns the descriptor (it can be polled), or -errno.
   int (*events_open)(uint32_t group);
+  // Adds the multicast `group` to an events_open socket. 0, or -errno.
+  int (*events_join)(int fd, uint32_t group);
   // Receives one waiting notification datagram from an events_open socket into `buffer` (cut at
   // `capacity`) without blocking. Its size, -EAGAIN when none waits, -ENOBUFS when the kernel
   // dropped notifications for lack of room, or another -errno.
@@ -40,4 +42,5 @@ int kernel_send(int fd, const uint8_t* bytes, size_t length);
 long kernel_recv(int fd, uint8_t* buffer, size_t capacity);
 void kernel_close(int fd);
 int kernel_events_open(uint32_t group);
+int kernel_events_join(int fd, uint32_t group);
 long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity);

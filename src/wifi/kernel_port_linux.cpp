@@ -50,6 +50,11 @@ int linux_events_open(uint32_t group) {
   return fd;
 }
 
+int linux_events_join(int fd, uint32_t group) {
+  if (setsockopt(fd, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group) != 0) return -errno;
+  return 0;
+}
+
 long linux_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   ssize_t got = recv(fd, buffer, capacity, MSG_DONTWAIT);
   return got < 0 ? -errno : static_cast<long>(got);
@@ -57,5 +62,6 @@ long linux_events_recv(int fd, uint8_t* buffer, size_t capacity) {
 
 }  // namespace
 
-const KernelPort kLinuxKernelPort = {linux_open,  linux_send,        linux_recv,
-                                     linux_close, linux_events_open, linux_events_recv};
+const KernelPort kLinuxKernelPort = {linux_open,       linux_send,        linux_recv,
+                                     linux_close,      linux_events_open, linux_events_join,
+                                     linux_events_recv};

@@ -188,7 +188,10 @@ int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size) {
     return -1;
   }
   // A dump that marks the association also tells the live stream whom to ask.
-  if (collector.found.known == 1) wifi_state.assoc = collector.found;
+  if (collector.found.known == 1) {
+    wifi_state.assoc = collector.found;
+    wifi_state.assoc_stale = 0;
+  }
   sort_strongest_first(entries, collector.count);
   return collector.count;
 }

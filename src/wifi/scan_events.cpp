@@ -1,8 +1,10 @@
 #include "wifi/scan_events.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
+#include "wifi/association_events.h"
 #include "wifi/kernel_port.h"
 #include "wifi/netlink.h"
 #include "wifi/nl80211_codes.h"
@@ -12,8 +14,17 @@ namespace {
 constexpr int kGroupsMaxType = 31;  // nl80211 has seven groups; room to spare
 constexpr int kEventMaxType = nl::kAttrIfindex;
 
-// Notifications are a few hundred bytes (the scanned frequencies); this holds dozens at once.
+// Notifications are a few hundred bytes (the scanned frequencies, a connection's elements), a
+// station's leaving about 1.2 KiB; this holds dozens at once.
 alignas(4) uint8_t event_buffer[8192];
+
+// Stores a multicast group's id under its name, when it is one the helper listens to.
+void note_group(const char* name, uint32_t id) {
+  if (id == 0 || id > INT32_MAX) return;
+  if (std::strcmp(name, "scan") == 0) wifi_state.scan_group = static_cast<int32_t>(id);
+  if (std::strcmp(name, "mlme") == 0) wifi_state.mlme_group = static_cast<int32_t>(id);
+  if (std::strcmp(name, "config") == 0) wifi_state.config_group = static_cast<int32_t>(id);
+}
 
 // True when `message` is nl80211's end of a scan on `ifindex`.
 bool is_scan_end(const NetlinkMessage& message, int32_t ifindex) {
@@ -39,10 +50,7 @@ void on_family_groups(const NlAttr* const* table, int, void*) {
     char name[16];
     attr_text(fields[nl::kCtrlAttrMcastGrpName], name, sizeof name);
     uint32_t id = 0;
-    if (std::strcmp(name, "scan") == 0 && attr_u32(fields[nl::kCtrlAttrMcastGrpId], &id) &&
-        id > 0 && id <= INT32_MAX) {
-      wifi_state.scan_group = static_cast<int32_t>(id);
-    }
+    if (attr_u32(fields[nl::kCtrlAttrMcastGrpId], &id)) note_group(name, id);
   }
 }
 
@@ -52,6 +60,13 @@ int scan_events_open() {
   int fd = kernel_events_open(static_cast<uint32_t>(wifi_state.scan_group));
   if (fd < 0) return fd;
   wifi_state.event_fd = fd;
+  // The same socket hears of connections, roams and disconnections, and of interfaces coming and
+  // going; without "mlme" the association is read afresh whenever it may have changed.
+  wifi_state.follows = wifi_state.mlme_group >= 0 &&
+                       kernel_events_join(fd, static_cast<uint32_t>(wifi_state.mlme_group)) == 0;
+  if (wifi_state.config_group >= 0) {
+    (void)kernel_events_join(fd, static_cast<uint32_t>(wifi_state.config_group));
+  }
   return 0;
 }
 
@@ -61,7 +76,9 @@ bool scan_events_read(int32_t ifindex) {
   for (;;) {
     long got = kernel_events_recv(wifi_state.event_fd, event_buffer, sizeof event_buffer);
     if (got == -ENOBUFS) {
-      ended = true;  // the socket overflowed: what was lost may have been the end
+      // The socket overflowed: what was lost may have been the end, or a change of association.
+      ended = true;
+      wifi_state.assoc_stale = 1;
       continue;
     }
     if (got <= 0) return ended;  // -EAGAIN: nothing more waits
@@ -71,6 +88,7 @@ bool scan_events_read(int32_t ifindex) {
     for (const uint8_t* at = event_buffer; size_t step = next_message(at, remaining, &message);
          at += step, remaining -= step) {
       if (is_scan_end(message, ifindex)) ended = true;
+      if (message.type == wifi_state.family_id) association_notice(message);
     }
   }
 }

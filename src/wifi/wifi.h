@@ -81,6 +81,10 @@ bool scan_ended();
 // Returns the count, or -1 with a message.
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 
-// One station-signal reading of the remembered association. 0 with dBm in *out; -1 (no socket
-// opened when no association is known) leaving *out alone.
+// One station-signal reading of the association the station is on now. 0 with dBm in *out; -1
+// leaving *out alone when there is none or the kernel gives no signal. While nl80211's
+// notifications keep the association memory current this is one station request (none while
+// disconnected); otherwise, and when the station request finds no such station, the association
+// is read afresh first, at most once per call.
+int signal_sample(int32_t* out);
 int signal_sample(int32_t* out);

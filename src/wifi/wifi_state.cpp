@@ -2,7 +2,17 @@
 
 namespace {
 
-constexpr WifiState kFresh = {1, -1, -1, -1, -1, {}, {}};
+constexpr WifiState kFresh = {.seq = 1,
+                              .family_id = -1,
+                              .scan_group = -1,
+                              .mlme_group = -1,
+                              .config_group = -1,
+                              .event_fd = -1,
+                              .follows = 0,
+                              .ifindex = -1,
+                              .ifname = {},
+                              .assoc = {},
+                              .assoc_stale = 1};
 
 }  // namespace
 

@@ -17,14 +17,20 @@ struct Association {
 };
 
 struct WifiState {
-  uint32_t seq;        // sequence number of the next request; from 1
-  int32_t family_id;   // nl80211's generic-netlink id; -1 until resolved
-  int32_t scan_group;  // id of nl80211's "scan" multicast group; -1 while unknown
-  int event_fd;        // the socket subscribed to that group; -1 when there is none
-  int32_t ifindex;     // the chosen interface; -1 until one is chosen
-  char ifname[40];     // its name
-  Association assoc;   // what link_query's probe (or a later scan dump) found; signal_sample asks
-                       // the kernel about it
+  uint32_t seq;          // sequence number of the next request; from 1
+  int32_t family_id;     // nl80211's generic-netlink id; -1 until resolved
+  int32_t scan_group;    // id of nl80211's "scan" multicast group; -1 while unknown
+  int32_t mlme_group;    // "mlme": connects, roams, disconnects; -1 while unknown
+  int32_t config_group;  // "config": interfaces appearing, changing, going away; -1 while unknown
+  int event_fd;          // the socket subscribed to those groups; -1 when there is none
+  uint8_t follows;       // 1 when that socket also joined "mlme": the kernel tells of every change
+                         // of the association, so the memory below stays current by itself
+  int32_t ifindex;       // the chosen interface; -1 until one is chosen
+  char ifname[40];       // its name
+  Association assoc;     // what the last probe or notification said; signal_sample asks the
+                         // kernel about it
+  uint8_t assoc_stale;   // 1 when `assoc` must be read afresh before use: never read yet,
+                         // notifications lost, or the interfaces changed
 };
 
 extern WifiState wifi_state;

@@ -31,6 +31,12 @@ const std::string kHelp =
 
 const std::string kVersion = "tamberline-tivel-helper 0.1.1\n";
 
+// What a refused argument prints on standard error before the help.
+std::string refused(const std::string& what) {
+  return "tamberline-tivel-helper: " + what + "\n\n" + kHelp;
+}
+const std::string kNotAPort = "\": not a port number (give a whole number from 1 to 65535)";
+
 struct Outcome {
   int code;
   std::string output;
@@ -78,7 +84,7 @@ TEST(CommandLine, VersionAndHelpPrintExactTextsAndExitZero) {
 TEST(CommandLine, FirstDecisiveArgumentWins) {
   // --version anywhere suppresses the banner, but an earlier unknown argument still decides.
   Outcome unknown_first = run_args({"--bogus", "--version"});
-  EXPECT_EQ(unknown_first.output, kHelp);
+  EXPECT_EQ(unknown_first.output, refused("--bogus: unknown argument"));
   EXPECT_EQ(unknown_first.code, 2);
   Outcome version_first = run_args({"--version", "--bogus"});
   EXPECT_EQ(version_first.output, kVersion);
@@ -88,21 +94,45 @@ TEST(CommandLine, FirstDecisiveArgumentWins) {
   EXPECT_EQ(help_then_version.code, 0);
 }
 
-TEST(CommandLine, UnusableArgumentsPrintBannerHelpAndExitTwo) {
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"--bogus"}, {"-x"}, {"--port"}, {"--dev-origin"}, {"--PORT", "47850"}, {"-psn"}}) {
-    Outcome outcome = run_args(args);
-    EXPECT_EQ(outcome.code, 2) << args[0];
-    EXPECT_EQ(outcome.output, kBanner + kHelp) << args[0];
+// Each refused argument is named with what is wrong with it, then the usage follows.
+TEST(CommandLine, UnusableArgumentsAreNamedWithTheReasonThenHelpAndExitTwo) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--bogus"}, "--bogus: unknown argument"},
+      {{"-x"}, "-x: unknown argument"},
+      {{"--PORT", "47850"}, "--PORT: unknown argument"},
+      {{"-psn"}, "-psn: unknown argument"},
+      {{"--port"}, "--port: needs a port number after it"},
+      {{"--dev-origin"},
+       "--dev-origin: needs a page origin after it (such as http://localhost:8080)"},
+      {{"-psn_1", "--port", "47850", "--dev-origin", "http://a", "extra"},
+       "extra: unknown argument"},
+  };
+  for (const Case& c : cases) {
+    Outcome outcome = run_args(c.args);
+    EXPECT_EQ(outcome.code, 2) << c.message;
+    EXPECT_EQ(outcome.output, kBanner + refused(c.message)) << c.message;
   }
 }
 
-TEST(CommandLine, PortsOutsideTheSocketRangeAreRefused) {
-  for (const char* port : {"65536", "70000", "-5", "-65535", "99999999999", "+65536"}) {
+// Only a whole decimal number from 1 to 65535 is a port: read loosely, "4780O" would listen on
+// 4780 and "abc" on the default range, neither where the person asked.
+TEST(CommandLine, PortTakesOnlyAWholeDecimalNumberFromOneTo65535) {
+  for (const char* port : {"65536", "70000", "-5", "-65535", "99999999999", "+65536", "0", "abc",
+                           "4780O", "47850x", " 47850", "+47850", "4.78e4", "", "0x1F"}) {
     Outcome outcome = run_args({"--port", port});
     EXPECT_EQ(outcome.code, 2) << port;
-    EXPECT_EQ(outcome.output, kBanner + kHelp) << port;
+    EXPECT_EQ(outcome.output, kBanner + refused("--port \"" + std::string(port) + kNotAPort))
+        << port;
   }
+  // The value is never an option: "--version" after --port is a bad port, though it still keeps
+  // the banner away.
+  Outcome version_value = run_args({"--port", "--version"});
+  EXPECT_EQ(version_value.code, 2);
+  EXPECT_EQ(version_value.output, refused("--port \"--version" + kNotAPort));
 }
 
 TEST(CommandLine, ExplicitPortIsUsedAndLastRepeatWins) {
@@ -110,7 +140,7 @@ TEST(CommandLine, ExplicitPortIsUsedAndLastRepeatWins) {
   int first = free_port();
   int second = free_port();
   ASSERT_TRUE(start_helper(helper, with_args({"--port", std::to_string(first), "-psn_0_1234",
-                                              "--port", " +" + std::to_string(second)})));
+                                              "--port", "0" + std::to_string(second)})));
   ASSERT_TRUE(wait_running(helper)) << helper.output;
   EXPECT_NE(helper.output.find("Running on 127.0.0.1:" + std::to_string(second) + ". "),
             std::string::npos);
@@ -120,7 +150,8 @@ TEST(CommandLine, ExplicitPortIsUsedAndLastRepeatWins) {
   EXPECT_EQ(stop_helper(helper, SIGINT), 0);
 }
 
-TEST(CommandLine, BusyExplicitPortExitsOneAfterOneAttempt) {
+// A port asked for that cannot be opened: one attempt, and a line saying why.
+TEST(CommandLine, BusyOrForbiddenExplicitPortSaysWhyAndExitsOne) {
   int port = free_port();
   int blocker = occupy(port);
   ASSERT_GE(blocker, 0);
@@ -128,11 +159,33 @@ TEST(CommandLine, BusyExplicitPortExitsOneAfterOneAttempt) {
   EXPECT_EQ(run_to_exit(helper, with_args({"--port", std::to_string(port)})), 1);
   std::vector<std::string> log = log_messages(helper);
   ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.back(),
-            "Could not open a local port (47800-47809 all busy). Close other copies and try "
-            "again.");
+  EXPECT_EQ(log.back(), "Could not open 127.0.0.1:" + std::to_string(port) +
+                            ": another program is using that port. Choose another with --port.");
   EXPECT_EQ(helper.output.rfind(kBanner, 0), 0u);
   close(blocker);
+
+  HelperProcess first;
+  ASSERT_TRUE(start_on_free_port(first));
+  HelperProcess second;
+  EXPECT_EQ(run_to_exit(second, with_args({"--port", std::to_string(first.port)})), 1);
+  EXPECT_EQ(log_messages(second).back(),
+            "Could not open 127.0.0.1:" + std::to_string(first.port) +
+                ": another copy of the helper is already running there, and the page can use "
+                "that one.");
+  EXPECT_EQ(stop_helper(first, SIGTERM), 0);
+
+  // Ports below the system's unprivileged start are root's; the helper started as an ordinary
+  // user says so (setpriv runs it as nobody).
+  if (getuid() != 0 || system("command -v setpriv >/dev/null") != 0) return;
+  HelperOptions as_nobody;
+  as_nobody.path = "setpriv";
+  as_nobody.args = {"--reuid=65534",   "--regid=65534", "--clear-groups",
+                    TIVEL_HELPER_PATH, "--port",        "80"};
+  HelperProcess low;
+  EXPECT_EQ(run_to_exit(low, as_nobody), 1);
+  EXPECT_EQ(log_messages(low).back(),
+            "Could not open 127.0.0.1:80: not permitted (ports below 1024 need root rights). "
+            "Choose a port from 1024 up.");
 }
 
 TEST(StartupLog, BannerThenRunningLineWithAndWithoutDevOrigin) {
@@ -228,19 +281,23 @@ TEST(DefaultRange, FirstFreePortFromTheBottom) {
   EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
 }
 
-TEST(DefaultRange, ZeroOrNonNumericPortMeansTheDefaultRange) {
+// A second copy started while one holds 47800 says that the page reaches the first one.
+TEST(DefaultRange, AnotherRunningCopyIsNamedWithThePortThePageReaches) {
   require_private_netns();
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"--port", "0"}, {"--port", "abc"}, {"--port", "--version"}}) {
-    HelperProcess helper;
-    ASSERT_TRUE(start_helper(helper, with_args(args)));
-    ASSERT_TRUE(wait_running(helper)) << helper.output;
-    EXPECT_EQ(log_messages(helper).back(), kRunning47800) << args[1];
-    // "--version" consumed as the port value still suppresses the banner.
-    EXPECT_EQ(helper.output.find("Tamberline Tivel Helper") == std::string::npos,
-              args[1] == "--version");
-    EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
-  }
+  HelperProcess first;
+  ASSERT_TRUE(start_helper(first, {}));
+  ASSERT_TRUE(wait_running(first)) << first.output;
+  HelperProcess second;
+  ASSERT_TRUE(start_helper(second, {}));
+  ASSERT_TRUE(wait_running(second)) << second.output;
+  std::vector<std::string> log = log_messages(second);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2],
+            "Another copy of the helper is already running on 127.0.0.1:47800: the page will "
+            "reach that one, not this one. Close one of them so that only one runs.");
+  EXPECT_NE(log.back().find("127.0.0.1:47801."), std::string::npos);
+  EXPECT_EQ(stop_helper(second, SIGTERM), 0);
+  EXPECT_EQ(stop_helper(first, SIGTERM), 0);
 }
 
 TEST(DefaultRange, SkipsBusyPortsAndGivesUpAfterTen) {

@@ -31,8 +31,12 @@ void read_log(HelperProcess& helper) {
 }
 
 size_t count_lines(const HelperProcess& helper, const std::string& message) {
+  const std::string summary = message + " ... repeated ";
   size_t count = 0;
-  for (const std::string& line : log_messages(helper)) count += line == message ? 1 : 0;
+  for (const std::string& line : log_messages(helper)) {
+    if (line == message) ++count;
+    if (line.starts_with(summary)) count += std::stoul(line.substr(summary.size()));
+  }
   return count;
 }
 

@@ -21,7 +21,8 @@ long resident_bytes(pid_t pid);
 // Reads whatever log output the helper has written so far, so its pipe never fills.
 void read_log(HelperProcess& helper);
 
-// How many log lines equal `message` exactly (time stamps left out).
+// How many times `message` was logged: the lines equal to it (time stamps left out), and for a
+// summary "<message> ... repeated N times" its N.
 size_t count_lines(const HelperProcess& helper, const std::string& message);
 
 // How many log lines begin with `prefix` (a page's lines end with its origin and slot).

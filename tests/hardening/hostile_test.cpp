@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -515,6 +516,181 @@ TEST(Hostile, SigtermDuringAStream) {
 }
 
 }  // namespace
+
+namespace {
+
+// Seconds each of the loop-never-blocks cases below runs its 20 Hz page (TIVEL_HOSTILE_SECS; the
+// figures in the notes were taken with 30).
+double hostile_seconds() {
+  const char* text = std::getenv("TIVEL_HOSTILE_SECS");
+  double seconds = text != nullptr ? std::atof(text) : 0;
+  return seconds > 0 ? seconds : 5;
+}
+
+// What a 20 Hz page got while something hostile went on beside it.
+struct StreamFigures {
+  int samples = 0;
+  double largest_gap_ms = 0;
+};
+
+// Asks for a 20 Hz stream on `page` and reads it for `seconds`: the samples that came and the
+// longest wait between two of them (or from the start to the first, or from the last to the end).
+StreamFigures watch_for(WsClient& page, double seconds) {
+  StreamFigures figures;
+  if (ws_command(page, R"({"cmd":"watch","hz":20,"secs":600})", 3000) !=
+      R"({"type":"watching","hz":20,"secs":600})")
+    return figures;
+  auto start = Clock::now();
+  auto last = start;
+  while (ms_since(start) < seconds * 1000) {
+    ServerFrame frame;
+    if (!ws_read_frame(page, frame, 50)) continue;
+    if (!frame.payload.starts_with(R"({"type":"rssi")")) continue;
+    ++figures.samples;
+    figures.largest_gap_ms = std::max(figures.largest_gap_ms, ms_since(last));
+    last = Clock::now();
+  }
+  figures.largest_gap_ms = std::max(figures.largest_gap_ms, ms_since(last));
+  return figures;
+}
+
+void expect_page_kept_up(const StreamFigures& figures, double seconds, const char* beside) {
+  const double expected = seconds * 20;
+  std::printf("[figures] %s: %d of %.0f samples (%.1f %%), largest gap %.0f ms\n", beside,
+              figures.samples, expected, 100.0 * figures.samples / expected,
+              figures.largest_gap_ms);
+  // Loose bounds for a loaded machine; a loop that blocks loses whole seconds.
+  EXPECT_GE(figures.samples, expected * 0.85) << beside;
+  EXPECT_LT(figures.largest_gap_ms, 1000.0) << beside;
+}
+
+// One SIGTERM, without reading the helper's output meanwhile: how long until it has exited
+// (with 0), or -1 after 5 s.
+double ms_to_stop(HelperProcess& helper) {
+  auto start = Clock::now();
+  kill(helper.pid, SIGTERM);
+  while (ms_since(start) < 5000) {
+    int status = 0;
+    if (waitpid(helper.pid, &status, WNOHANG) == helper.pid) {
+      double elapsed = ms_since(start);
+      helper.pid = -1;
+      helper.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return elapsed;
+    }
+    usleep(1000);
+  }
+  return -1;
+}
+
+// Fills the pipe behind `read_end` through a description of its own (the helper's stays
+// blocking), shrunk to one page first, so that the helper's next line finds it full.
+void stall_pipe(int read_end) {
+  fcntl(read_end, F_SETPIPE_SZ, 4096);
+  int writer = open(("/proc/self/fd/" + std::to_string(read_end)).c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  std::string filler(512, '#');
+  filler.back() = '\n';
+  while (write(writer, filler.data(), filler.size()) > 0) {
+  }
+  close(writer);
+}
+
+}  // namespace
+
+// Standard output into a pipe nobody reads (a terminal paused with Ctrl+S is the same to the
+// helper) while pages connect and leave in a loop: every log line now finds the output full, yet a
+// 20 Hz page keeps its samples, and one SIGTERM ends the helper at once.
+TEST(Hostile, StalledConsoleDoesNotStallTheLoop) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  stall_pipe(helper.out_fd);
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, helper.port));
+  std::atomic<bool> stop{false};
+  std::atomic<int> visits{0};
+  std::thread churn([&] {
+    while (!stop) {
+      WsClient visitor;
+      if (ws_connect(visitor, helper.port)) ++visits;
+      ws_disconnect(visitor);
+    }
+  });
+  const double seconds = hostile_seconds();
+  StreamFigures figures = watch_for(page, seconds);
+  stop = true;
+  churn.join();
+  expect_page_kept_up(figures, seconds, "stalled stdout");
+  EXPECT_GT(visits, 20) << "pages kept connecting";
+  double stop_ms = ms_to_stop(helper);
+  std::printf("[figures] stalled stdout: %d visits, SIGTERM to exit %.1f ms\n", visits.load(),
+              stop_ms);
+  EXPECT_GE(stop_ms, 0.0) << "one SIGTERM must end it";
+  EXPECT_LT(stop_ms, 1000.0);
+  EXPECT_EQ(helper.exit_code, 0);
+}
+
+// Floods of repeated log lines cost a bounded number of bytes a second: ten thousand pipelined
+// watch commands, then refused connections as fast as a client can make them.
+TEST(Hostile, FloodsOfRepeatedLinesCostBoundedLog) {
+  HelperProcess helper;
+  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  read_log(helper);
+  const size_t before = helper.output.size();
+  auto start = Clock::now();
+
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, helper.port));
+  constexpr int kWatches = 10000;
+  std::string burst;
+  for (int i = 0; i < kWatches; ++i) burst += text_frame(R"({"cmd":"watch","hz":1,"secs":600})");
+  std::thread writer([&] { ws_send(page, burst); });
+  int watching = 0;
+  auto reading = Clock::now();
+  while (watching < kWatches && ms_since(reading) < 60000) {
+    ServerFrame frame;
+    if (!ws_read_frame(page, frame, 1000)) break;
+    if (frame.payload == R"({"type":"watching","hz":1,"secs":600})") ++watching;
+    if (watching % 1000 == 0) read_log(helper);
+  }
+  writer.join();
+  EXPECT_EQ(watching, kWatches);
+  std::printf("[figures] flood: %d watch replies in %.0f ms\n", watching, ms_since(reading));
+
+  const double refuse_ms = hostile_seconds() * 1000;
+  std::atomic<int> refused{0};
+  std::vector<std::thread> refusers;
+  for (int t = 0; t < 4; ++t) {
+    refusers.emplace_back([&] {
+      const std::string request = page_request(helper.port, "https://elsewhere.example");
+      auto refusing = Clock::now();
+      while (ms_since(refusing) < refuse_ms) {
+        int fd = connect_loopback(helper.port);
+        if (fd < 0) continue;
+        send_bytes(fd, request);
+        recv_until_closed(fd, 1000);
+        close(fd);
+        ++refused;
+      }
+    });
+  }
+  auto refusing = Clock::now();
+  while (ms_since(refusing) < refuse_ms) read_log(helper);
+  for (std::thread& refuser : refusers) refuser.join();
+  usleep(1200 * 1000);  // the last window's summary
+  read_log(helper);
+  const double seconds = ms_since(start) / 1000;
+  const double bytes = static_cast<double>(helper.output.size() - before);
+  std::printf(
+      "[figures] flood: %d watch, %d refused (%.0f/s), %.0f log bytes in %.1f s = %.0f B/s\n",
+      watching, refused.load(), refused.load() * 1000 / refuse_ms, bytes, seconds, bytes / seconds);
+  EXPECT_LE(bytes / seconds, 4096.0) << helper.output.substr(before, 2000);
+  EXPECT_GE(count_lines(helper, "Streaming live signal strength to the page."), 1u);
+  bool summarised = false;
+  for (const std::string& line : log_messages(helper))
+    summarised = summarised || line.find(" ... repeated ") != std::string::npos;
+  EXPECT_TRUE(summarised) << helper.output.substr(before, 2000);
+  EXPECT_EQ(fresh_page_problem(helper.port), "");
+}
 
 namespace {
 

@@ -6,12 +6,14 @@
 // Connects to 127.0.0.1:PORT the way the page does (Host 127.0.0.1:PORT, Origin of the maker's
 // site), then for each JSON argument sends one masked text frame and reads the reply: one frame,
 // or for a watch command every frame up to {"type":"stopped"}. With --stop-when, a watching page
-// sends {"cmd":"stop"} once FILE exists (the test lets a stream run exactly as long as a scan on
-// another page). Output, one record per line:
+// sends {"cmd":"stop"} one second after FILE appears: the test streams on one page while another
+// scans, and the samples of that second after the scan's reply show the stream outlived the scan
+// however late the file was noticed. Output, one record per line:
 //
 //   SEND <json>
 //   AT <CLOCK_MONOTONIC ms of the send>
 //   FRAME <ms since the send> <1 when the payload is valid UTF-8, else 0> <payload>
+//   SEEN <ms since the send>         (FILE was there)
 //   STOP <ms since the send>         (the stop command left)
 //   DONE <ms since the send>
 //   ERROR <what went wrong>          (then exit status 1)
@@ -40,6 +42,7 @@ namespace {
 constexpr int kReadTimeoutMs = 20000;  // longer than a scan with its 4-second wait
 constexpr int kWatchLimitMs = 60000;
 constexpr size_t kLargestReply = 16u << 20;
+constexpr uint64_t kStreamAfterFileMs = 1000;
 
 uint64_t now_ms() {
   timespec ts{};
@@ -123,6 +126,7 @@ int main(int argc, char** argv) {
     std::printf("AT %llu\n", static_cast<unsigned long long>(sent));
     uint64_t limit = sent + (watch ? kWatchLimitMs : kReadTimeoutMs);
     bool stop_sent = false;
+    uint64_t seen_ms = 0;  // when FILE was first found; 0 while it is not there
     for (;;) {
       std::string payload = read_text_frame(page, limit);
       std::printf("FRAME %llu %d ", static_cast<unsigned long long>(now_ms() - sent),
@@ -132,7 +136,12 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       if (!watch || payload == R"({"type":"stopped"})") break;
       // Checked after each frame: a stream at 20 Hz brings one every 50 ms.
-      if (!stop_sent && file_exists(stop_file)) {
+      if (seen_ms == 0 && file_exists(stop_file)) {
+        seen_ms = now_ms();
+        std::printf("SEEN %llu\n", static_cast<unsigned long long>(seen_ms - sent));
+        std::fflush(stdout);
+      }
+      if (!stop_sent && seen_ms != 0 && now_ms() - seen_ms >= kStreamAfterFileMs) {
         if (!ws_send(page, client_frame(0x81, R"({"cmd":"stop"})", fresh_mask())))
           fail("send stop frame");
         stop_sent = true;

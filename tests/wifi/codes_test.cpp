@@ -58,3 +58,13 @@ static_assert(nl::kRateBitrate == NL80211_RATE_INFO_BITRATE &&
               nl::kRate320MhzWidth == NL80211_RATE_INFO_320_MHZ_WIDTH &&
               nl::kRateEhtNss == NL80211_RATE_INFO_EHT_NSS);
 static_assert(NL80211_CHAN_WIDTH_320 == 13 && NL80211_CHAN_WIDTH_80P80 == 4);
+static_assert(nl::kCmdSetInterface == NL80211_CMD_SET_INTERFACE &&
+              nl::kCmdNewInterface == NL80211_CMD_NEW_INTERFACE &&
+              nl::kCmdDelInterface == NL80211_CMD_DEL_INTERFACE &&
+              nl::kCmdConnect == NL80211_CMD_CONNECT && nl::kCmdRoam == NL80211_CMD_ROAM &&
+              nl::kCmdDisconnect == NL80211_CMD_DISCONNECT);
+// This system's headers end just before the multi-link notification that removes links.
+static_assert(nl::kCmdLinksRemoved == NL80211_CMD_SET_HW_TIMESTAMP + 1);
+static_assert(nl::kAttrTimedOut == NL80211_ATTR_TIMED_OUT &&
+              nl::kAttrStatusCode == NL80211_ATTR_STATUS_CODE &&
+              nl::kAttrReqIe == NL80211_ATTR_REQ_IE && nl::kAttrBssid == NL80211_ATTR_BSSID);

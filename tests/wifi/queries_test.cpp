@@ -647,13 +647,16 @@ TEST(WifiTables, WidthFromCode) {
 
 // ---- signal_sample ----
 
-TEST_F(WifiQueries, SampleWithoutAKnownAssociationOpensNoSocket) {
+// Nothing has read the association yet: the sample reads it as link does, then asks the station.
+TEST_F(WifiQueries, SampleWithoutAKnownAssociationReadsItFirst) {
   open_with(kHome);
-  int before = fake_kernel_log().opens;
+  size_t mark = request_kinds().size();
   int32_t out = 123;
-  EXPECT_EQ(signal_sample(&out), -1);
-  EXPECT_EQ(out, 123);
-  EXPECT_EQ(fake_kernel_log().opens, before);
+  EXPECT_EQ(signal_sample(&out), 0);
+  EXPECT_EQ(out, -52);
+  Kinds kinds = request_kinds();
+  EXPECT_EQ(Kinds(kinds.begin() + static_cast<long>(mark), kinds.end()),
+            (Kinds{"interfaces", "scan-dump", "station"}));
 }
 
 TEST_F(WifiQueries, SampleAsksForTheRememberedStation) {
@@ -685,18 +688,26 @@ TEST_F(WifiQueries, SampleFailsOnKernelErrorSilenceOrMissingSignal) {
   }
 }
 
-TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceKeepsTheAssociationMemory) {
+// The interface lost its connection: link says so, the memory holds no association, and while
+// the kernel's notifications keep it current a sample asks nothing.
+TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceClearsTheAssociationMemory) {
   open_with(kHome);
   link();
   ASSERT_EQ(wifi_state.assoc.known, 1);
-  // The interface lost its connection; the kernel no longer knows the station.
+  ASSERT_EQ(wifi_state.follows, 1);
   serve_scene("interface ifindex=5 name=wlan3 type=station\nstation signal=-40\n");
   EXPECT_EQ(link().connected, 0);
-  EXPECT_EQ(wifi_state.assoc.known, 1);
+  EXPECT_EQ(wifi_state.assoc.known, 0);
+  int before = fake_kernel_log().opens;
   int32_t out = 0;
   EXPECT_EQ(signal_sample(&out), -1);
-  EXPECT_EQ(request_kinds().back(), "station");
-  EXPECT_EQ(mac_text(fake_kernel_log().requests.back().data() + 32), "02:00:00:00:00:00");
+  EXPECT_EQ(fake_kernel_log().opens, before);
+  // Without notifications the sample reads the association itself: one probe, no station.
+  wifi_state.follows = 0;
+  size_t mark = request_kinds().size();
+  EXPECT_EQ(signal_sample(&out), -1);
+  Kinds kinds = request_kinds();
+  EXPECT_EQ(Kinds(kinds.begin() + static_cast<long>(mark), kinds.end()), Kinds{"interfaces"});
 }
 
 // ---- rate info ----

@@ -2,10 +2,12 @@
 // exactly what each folder's expected.json says.
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "expected_json.h"
 #include "recordings.h"
+#include "wifi/association_events.h"
 #include "wifi/interface.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
@@ -200,5 +202,138 @@ INSTANTIATE_TEST_SUITE_P(Recordings, Replay,
                            }
                            return name;
                          });
+
+}  // namespace
+
+namespace {
+
+using RoamReplay = WifiTest;
+
+// The notifications a real 6.1 kernel sent while its station (ifindex 4) roamed from the 5 GHz
+// access point to the 2.4 GHz one and, when that one went away, back (fixtures/roam), handed to
+// the association memory one by one: after each the memory holds the access point the station is
+// on, none in between, and ignores the access points' own interfaces (2 and 3).
+TEST_F(RoamReplay, RecordedRoamAndLostAccessPointMoveTheAssociation) {
+  wifi_state.family_id = 32;
+  wifi_state.ifindex = 4;
+  wifi_state.follows = 1;
+  wifi_state.assoc = Association{};
+  wifi_state.assoc.known = 1;
+  wifi_state.assoc.bssid[0] = 0x02;  // 02:00:00:00:01:00, the 5 GHz access point
+  wifi_state.assoc.bssid[4] = 0x01;
+  std::strcpy(wifi_state.assoc.ssid, "Two Rooms");
+  wifi_state.assoc_stale = 0;
+  struct Step {
+    const char* file;
+    int known;
+    const char* bssid;  // when known
+    int stale;
+  };
+  const Step steps[] = {
+      {"000-mlme-20.bin", 1, "020000000100", 0},  // DEL_STATION: CONNECT/DISCONNECT decide
+      {"002-mlme-48.bin", 0, "", 0},              // DISCONNECT (left to roam)
+      {"004-mlme-19.bin", 0, "", 0},              // the access point's NEW_STATION
+      {"009-mlme-46.bin", 1, "020000000000", 0},  // CONNECT to the 2.4 GHz one
+      {"013-mlme-139.bin", 1, "020000000000", 0},
+      {"017-mlme-48.bin", 0, "", 0},   // DISCONNECT: the access point went away
+      {"018-mlme-20.bin", 0, "", 0},   // its DEL_STATION (ifindex 2)
+      {"019-config-6.bin", 0, "", 1},  // interface 2 became a station: the choice may change
+      {"021-scan-34.bin", 0, "", 1},
+      {"029-mlme-46.bin", 1, "020000000100", 0},  // CONNECT back to 5 GHz
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.file);
+    Bytes datagram = read_file_bytes(kFixtures + "/roam/" + step.file);
+    NetlinkMessage message;
+    ASSERT_GT(next_message(datagram.data(), datagram.size(), &message), 0u);
+    association_notice(message);
+    EXPECT_EQ(wifi_state.assoc.known, step.known);
+    if (step.known == 1) {
+      EXPECT_EQ(hex_of(Bytes(wifi_state.assoc.bssid, wifi_state.assoc.bssid + 6)), step.bssid);
+      EXPECT_STREQ(wifi_state.assoc.ssid, "Two Rooms");
+      EXPECT_EQ(wifi_state.assoc.has_mld, 0);
+    }
+    EXPECT_EQ(wifi_state.assoc_stale, step.stale);
+  }
+}
+
+// A multi-link CONNECT names the AP MLD (whom the station is asked about) and each link's BSSID;
+// a failed CONNECT, a time-out and broken messages leave nothing behind.
+TEST_F(RoamReplay, ConnectVariantsSetOrClearTheAssociation) {
+  wifi_state.family_id = 32;
+  wifi_state.ifindex = 4;
+  auto notice = [](const std::function<void(NlWriter&)>& attributes, uint8_t cmd) {
+    NlWriter writer;
+    writer.begin_message(32, 0, 0, cmd);
+    writer.put_u32(nl::kAttrIfindex, 4);
+    attributes(writer);
+    writer.end_message();
+    NetlinkMessage message;
+    ASSERT_GT(next_message(writer.bytes.data(), writer.bytes.size(), &message), 0u);
+    association_notice(message);
+  };
+  const uint8_t mld[6] = {2, 0, 0, 0, 0, 0x10};
+  notice(
+      [&](NlWriter& w) {
+        w.put_u16(nl::kAttrStatusCode, 0);
+        w.put(nl::kAttrMldAddr, mld);
+        w.begin_nest(nl::kAttrMloLinks, true);
+        for (uint8_t id : {2, 1}) {
+          w.begin_nest(id, true);
+          w.put_u8(nl::kAttrMloLinkId, id);
+          const uint8_t bssid[6] = {2, 0, 0, 0, id, 0};
+          w.put(nl::kAttrBssid, bssid);
+          w.end_nest();
+        }
+        w.end_nest();
+      },
+      nl::kCmdConnect);
+  EXPECT_EQ(wifi_state.assoc.known, 1);
+  EXPECT_EQ(wifi_state.assoc.has_mld, 1);
+  EXPECT_EQ(hex_of(Bytes(station_address(wifi_state.assoc), station_address(wifi_state.assoc) + 6)),
+            "020000000010");
+  EXPECT_EQ(wifi_state.assoc.bssid[4], 1);  // the lowest link's
+  // The kernel's own roam: one ROAM naming the new BSSID.
+  const uint8_t other[6] = {2, 0, 0, 0, 7, 0};
+  notice([&](NlWriter& w) { w.put(nl::kAttrMac, other); }, nl::kCmdRoam);
+  EXPECT_EQ(wifi_state.assoc.has_mld, 0);
+  EXPECT_EQ(wifi_state.assoc.bssid[4], 7);
+  // A failed attempt (status 17) and one that timed out: on none.
+  for (bool timed_out : {false, true}) {
+    wifi_state.assoc.known = 1;
+    notice(
+        [&](NlWriter& w) {
+          w.put(nl::kAttrMac, other);
+          if (timed_out) {
+            w.put_flag(nl::kAttrTimedOut);
+          } else {
+            w.put_u16(nl::kAttrStatusCode, 17);
+          }
+        },
+        nl::kCmdConnect);
+    EXPECT_EQ(wifi_state.assoc.known, 0);
+  }
+  // Connected, but a MAC address too short to read: only a probe can tell.
+  wifi_state.assoc_stale = 0;
+  notice([&](NlWriter& w) { w.put(nl::kAttrMac, Bytes{2, 0, 0}); }, nl::kCmdConnect);
+  EXPECT_EQ(wifi_state.assoc_stale, 1);
+  // Removed links and the chosen interface going away make it stale; the latter also clears it.
+  wifi_state.assoc.known = 1;
+  wifi_state.assoc_stale = 0;
+  notice([](NlWriter&) {}, nl::kCmdLinksRemoved);
+  EXPECT_EQ(wifi_state.assoc_stale, 1);
+  EXPECT_EQ(wifi_state.assoc.known, 1);
+  notice([](NlWriter&) {}, nl::kCmdDelInterface);
+  EXPECT_EQ(wifi_state.assoc.known, 0);
+  // Without an interface index nothing is applied.
+  NlWriter bare;
+  bare.begin_message(32, 0, 0, nl::kCmdDisconnect);
+  bare.end_message();
+  wifi_state.assoc.known = 1;
+  NetlinkMessage message;
+  ASSERT_GT(next_message(bare.bytes.data(), bare.bytes.size(), &message), 0u);
+  association_notice(message);
+  EXPECT_EQ(wifi_state.assoc.known, 1);
+}
 
 }  // namespace

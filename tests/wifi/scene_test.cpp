@@ -1,9 +1,15 @@
 // The stand-in kernel's scenes: the text format, and replies that look like the recorded ones.
 #include <linux/netlink.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
 
 #include "expected_json.h"
 #include "recordings.h"
 #include "wifi/interface.h"
+#include "wifi/kernel_port.h"
+#include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/wifi.h"
 #include "wifi_test_support.h"
@@ -160,7 +166,8 @@ trigger accept
   int32_t sample = 0;
   EXPECT_EQ(signal_sample(&sample), 0);
   EXPECT_EQ(sample, expected["live_sample_dbm"].as_int());
-  EXPECT_EQ(fake_kernel_log().event_groups, std::vector<uint32_t>{10});
+  // "scan", then "mlme" and "config", numbered as the family reply lists them.
+  EXPECT_EQ(fake_kernel_log().event_groups, (std::vector<uint32_t>{10, 12, 9}));
 }
 
 // One survey entry as the stand-in sends it, against the payload that iw --debug showed for the
@@ -222,3 +229,64 @@ TEST_F(WifiSceneKernel, BenchmarkSceneServes96NetworksOf2048ElementBytes) {
 }
 
 }  // namespace
+
+// The stand-in's notifications of a roam and a lost access point, against those the recorded
+// 6.1 kernel sent (fixtures/roam): the DISCONNECTs byte for byte, the others attribute by
+// attribute (the CONNECT's elements are the stand-in's own).
+TEST_F(WifiSceneKernel, RoamNotificationsAreLaidOutAsRecorded) {
+  auto scene = std::make_shared<Scene>();
+  std::string error;
+  ASSERT_TRUE(parse_scene(R"(
+interface ifindex=4 name=wlan2 wiphy=2 freq=5200 width=2 ssid-hex=54776f20526f6f6d73
+bss bssid=02:00:00:00:01:00 freq=5200 signal=-3000 status=associated ssid-hex=54776f20526f6f6d73
+bss bssid=02:00:00:00:00:00 freq=2437 signal=-3000 ssid-hex=54776f20526f6f6d73
+station signal=-30
+roam at=0 bssid=02:00:00:00:00:00 gap-ms=10
+disconnect at=20
+)",
+                          scene.get(), &error))
+      << error;
+  fake_kernel_respond(scene_responder(scene));
+  int fd = kernel_events_open(10);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(kernel_events_join(fd, 12), 0);
+  std::vector<Bytes> got;
+  for (int waited = 0; got.size() < 6 && waited < 2000; waited += 5) {
+    uint8_t buffer[4096];
+    long size = kernel_events_recv(fd, buffer, sizeof buffer);
+    if (size > 0) {
+      got.emplace_back(buffer, buffer + size);
+    } else {
+      usleep(5000);
+    }
+  }
+  ASSERT_EQ(got.size(), 6u);
+  // Attribute types in order and the first MAC address, as the table in fixtures/roam lists.
+  auto shape = [](const Bytes& datagram) {
+    std::ostringstream text;
+    text << int{datagram[16]} << ":";
+    for (size_t at = 20; at + 4 <= datagram.size();) {
+      uint16_t len = 0, type = 0;
+      std::memcpy(&len, datagram.data() + at, 2);
+      std::memcpy(&type, datagram.data() + at + 2, 2);
+      if (len < 4) break;
+      text << " " << (type & 0x3fff);
+      if ((type & 0x3fff) == nl::kAttrMac) text << "=" << hex_of(datagram.data() + at + 4, 6);
+      at += (len + 3u) & ~3u;
+    }
+    return text.str();
+  };
+  const std::string dir = kFixtures + "/roam/";
+  EXPECT_EQ(shape(got[0]), shape(read_file_bytes(dir + "000-mlme-20.bin")));
+  EXPECT_EQ(hex_of(got[1]), hex_of(read_file_bytes(dir + "002-mlme-48.bin")));
+  EXPECT_EQ(shape(got[2]), shape(read_file_bytes(dir + "003-mlme-19.bin")));
+  EXPECT_EQ(shape(got[3]), shape(read_file_bytes(dir + "009-mlme-46.bin")));
+  EXPECT_EQ(shape(got[4]), shape(read_file_bytes(dir + "015-mlme-20.bin")));
+  EXPECT_EQ(hex_of(got[5]), hex_of(read_file_bytes(dir + "017-mlme-48.bin")));
+  // The association request's elements start with the network's name, as the kernel's do.
+  const Bytes recorded = read_file_bytes(dir + "009-mlme-46.bin");
+  const Bytes name = {0x00, 0x09, 'T', 'w', 'o', ' ', 'R', 'o', 'o', 'm', 's'};
+  EXPECT_NE(std::search(got[3].begin(), got[3].end(), name.begin(), name.end()), got[3].end());
+  EXPECT_NE(std::search(recorded.begin(), recorded.end(), name.begin(), name.end()),
+            recorded.end());
+}
