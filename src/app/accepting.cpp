@@ -20,10 +20,8 @@ struct Accepting {
   uint64_t paused_until_ms = 0;  // while out of descriptors: when to try accepting again
   size_t open_at_pause = 0;      // slots open when accepting paused; a slot freed resumes it
   bool told_out_of_descriptors = false;
-  bool told_browser_may_ask = false;    // the hint about the browser's permission prompt
-  bool told_where_to_look = false;      // the hint after a minute without a page
-  uint64_t refused_user_logged_ms = 0;  // last "another user" line; more wait a second
-  uint64_t refused_busy_logged_ms = 0;  // last "slots busy" line; more wait a second
+  bool told_browser_may_ask = false;  // the hint about the browser's permission prompt
+  bool told_where_to_look = false;    // the hint after a minute without a page
 };
 
 Accepting accepting;
@@ -34,17 +32,8 @@ size_t open_slots() {
   return open;
 }
 
-// True, and `last_ms` moved to now, when no line of its kind was written within the last second:
-// a flood of refused connections must not flood the log.
-bool line_due(uint64_t& last_ms) {
-  uint64_t now = monotonic_ms();
-  if (last_ms != 0 && now - last_ms < 1000) return false;
-  last_ms = now;
-  return true;
-}
-
+// A flood of these costs a bounded log: the log holds back repeats of a line's kind.
 void log_refused_user(uint32_t uid) {
-  if (!line_due(accepting.refused_user_logged_ms)) return;
   char owner[48] = "root";
   if (accepting.owners.owner_uid != 0)
     std::snprintf(owner, sizeof owner, "uid %u and root", accepting.owners.owner_uid);
@@ -95,11 +84,9 @@ ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer) {
   ConnectionSlot* silent = oldest_silent_slot();
   if (silent == nullptr) {
     close(fd);
-    if (line_due(accepting.refused_busy_logged_ms)) {
-      log_line(
-          "Refused a connection: all 4 connections are taken by pages. Close a Tamberline tab "
-          "you no longer use.");
-    }
+    log_line(
+        "Refused a connection: all 4 connections are taken by pages. Close a Tamberline tab you "
+        "no longer use.");
     return nullptr;
   }
   close_slot(*silent, "make room");

@@ -20,10 +20,9 @@ void accepting_start(const PeerOwnerCheck& owners);
 
 // Decides on a connection just accepted from `peer`. A peer other than 127.0.0.1, one whose
 // socket has no owning program any more, or a program of another user is closed at once (the
-// last logged, a line a second at most). Otherwise returns the slot it takes: a free one, else
+// last logged; the log holds back repeats). Otherwise returns the slot it takes: a free one, else
 // the one whose connection has sent nothing for longest, closed to make room. Returns null, with
-// `fd` closed, when it is refused or every slot holds a page or a request under way (logged, a
-// line a second at most).
+// `fd` closed, when it is refused or every slot holds a page or a request under way (logged).
 ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer);
 
 // accept failed with `error`. Out of descriptors (EMFILE, ENFILE), logged once per run: a silent
