@@ -63,7 +63,8 @@ set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
 # The package's file modes do not follow the builder's umask.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/cpack/normalize_modes.cmake)
 
-# `make install` installs exactly these two files (and keeps a list of them for `make uninstall`).
+# `make install` installs exactly these four files: the binary, the manual page and the two user
+# units (mk/package.mk names the same four for `make uninstall`).
 install(TARGETS tamberline-tivel-helper RUNTIME DESTINATION bin)
 # A stripped install (the package's, or `cmake --install --strip`) also drops the compiler's
 # .comment and .note sections, as Debian's own stripping does.
@@ -73,25 +74,18 @@ install(
                   \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/$<TARGET_FILE_NAME:tamberline-tivel-helper>\")
 endif()")
 install(FILES ${TIVEL_MAN_PAGE}.gz DESTINATION share/man/man1)
-
-# Removes the files a list names, one path a line: the list `make install` keeps of what it put in
-# place (DESTDIR included). Not install_manifest.txt itself, which CPack rewrites with its own
-# staging paths. Directories stay, since others may share them.
-file(
-  WRITE ${CMAKE_BINARY_DIR}/tivel_uninstall.cmake
-  [[if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")
-  message(FATAL_ERROR "Nothing to uninstall: no list of installed files (${MANIFEST}).")
-endif()
-file(STRINGS "${MANIFEST}" installed)
-foreach(path IN LISTS installed)
-  if(EXISTS "${path}" OR IS_SYMLINK "${path}")
-    message(STATUS "Removing ${path}")
-    file(REMOVE "${path}")
-  else()
-    message(STATUS "Already gone: ${path}")
-  endif()
-endforeach()
-]])
+# The user units that start the helper on demand (not enabled: each user enables the socket).
+# Both go where the user manager looks for units under the prefix; the service names the binary
+# by its installed path, known only when installing (`cmake --install --prefix`, CPack's /usr).
+set(TIVEL_UNIT_DIR lib/systemd/user)
+install(FILES ${CMAKE_SOURCE_DIR}/doc/systemd/${PROJECT_NAME}.socket DESTINATION ${TIVEL_UNIT_DIR})
+install(
+  CODE "set(TIVEL_BIN_DIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${TIVEL_UNIT_DIR}/${PROJECT_NAME}.service\")
+message(STATUS \"Installing: \${unit}\")
+configure_file(\"${CMAKE_SOURCE_DIR}/doc/systemd/${PROJECT_NAME}.service.in\" \"\${unit}\" @ONLY)
+file(CHMOD \"\${unit}\" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${unit}\")")
 
 # Files only the Debian package carries (a user's `make install` has no use for them).
 set(TIVEL_DEBIAN_DOC ${CMAKE_BINARY_DIR}/debian-doc)

@@ -584,13 +584,24 @@
       return;
     }
     const bytes = hexBytes(net.ie);
-    const cell = el('td', { colSpan: 9 });
+    const cell = el('td', { colSpan: 10 });
     if (bytes) cell.append(elementChips(bytes), hexDump(bytes));
     else cell.append(el('div', { class: 'error', text: 'The "ie" value is not hexadecimal:' }), el('pre', { class: 'hex', text: String(net.ie) }));
     row.after(el('tr', { class: 'ie-row' }, cell));
     button.textContent = 'Hide';
     button.setAttribute('aria-expanded', 'true');
   }
+
+  // How long ago the kernel last heard a network ("seenMsAgo"), or '—' where the helper does not
+  // say (older helpers, or a kernel without the age).
+  function seenAgo(ms) {
+    if (typeof ms !== 'number' || !Number.isFinite(ms) || ms < 0) return '—';
+    if (ms < 10000) return `${(ms / 1000).toFixed(1)} s ago`;
+    if (ms < 120000) return `${Math.round(ms / 1000)} s ago`;
+    if (ms < 7200000) return `${Math.round(ms / 60000)} min ago`;
+    return `${Math.round(ms / 3600000)} h ago`;
+  }
+  const seenTitle = (ms) => (typeof ms === 'number' ? `"seenMsAgo": ${ms}` : 'the helper does not say');
 
   function renderScan() {
     const error = $('scan-error');
@@ -610,8 +621,17 @@
     const mine = nets.findIndex((n) => n.mine);
     const parts = [`${nets.length} network${nets.length === 1 ? '' : 's'}`];
     parts.push(mine < 0 ? 'own network not found' : scan.mineGuess ? 'own network guessed' : 'own network marked');
+    // Helpers before "fresh" was added do not say; then the page does not either.
+    if (scan.fresh === true) parts.push('fresh scan');
+    if (scan.fresh === false) parts.push('the system\'s last scan');
     $('scan-summary').textContent = parts.join(' · ');
     const notes = [];
+    if (scan.fresh === false) {
+      notes.push(
+        'The helper could not start a scan (it lacks the right to), so this is the list of the system\'s last scan: ' +
+          '"fresh" is false. The Seen column says how long ago each network was last heard.',
+      );
+    }
     if (scan.mineGuess) {
       notes.push('The helper guessed which network is this computer\'s (same channel, similar signal): "mineGuess" is true.');
     }
@@ -642,6 +662,7 @@
           el('td', { class: 'num', text: known(net.freqMHz, 'MHz') }),
           el('td', { text: band(net.freqMHz) }),
           el('td', { class: 'num', text: known(net.widthMHz, 'MHz') }),
+          el('td', { class: 'num seen', text: seenAgo(net.seenMsAgo), title: seenTitle(net.seenMsAgo) }),
           el('td', { class: 'num', text: String(ieLen) }),
         );
         const action = el('td', { class: 'num' });
@@ -657,7 +678,7 @@
       }),
     );
     if (nets.length === 0) {
-      tbody.append(el('tr', null, el('td', { colSpan: 9, class: 'muted', text: 'The helper reported no networks.' })));
+      tbody.append(el('tr', null, el('td', { colSpan: 10, class: 'muted', text: 'The helper reported no networks.' })));
     }
   }
 

@@ -1,9 +1,11 @@
 # Installing and packaging for users. A build tree of its own (Release, no tests), so a fresh
 # machine needs nothing beyond the compiler and CMake for `make install`.
-#   make install [PREFIX=/usr/local] [DESTDIR=...]   binary to bin/, manual page to share/man/man1/
+#   make install [PREFIX=/usr/local] [DESTDIR=...]   binary to bin/, manual page to share/man/man1/,
+#                                                      user units (start on demand) to
+#                                                      lib/systemd/user/
 #   make install SETCAP=1                              also gives the binary cap_net_admin (setcap),
 #                                                      so fresh scans need no sudo
-#   make uninstall                                     removes what the last install put there
+#   make uninstall [PREFIX=...] [DESTDIR=...]          removes those files again (no build needed)
 #   make package                                       build/dist: .debs (amd64, arm64), static
 #                                                      tarballs (x86_64, aarch64), SHA256SUMS
 #   make package-reproducible                          make package in two clean clones, compared
@@ -13,31 +15,45 @@ PACKAGE_DIR ?= build/package
 PACKAGE_AARCH64_DIR ?= build/package-aarch64
 DIST_DIR ?= build/dist
 
-.PHONY: install install-files uninstall package package-build package-build-aarch64 \
-  package-reproducible
+.PHONY: install install-build install-files uninstall package package-build \
+  package-build-aarch64 package-reproducible
+
+# What `make install` puts under $(DESTDIR)$(PREFIX), and all that `make uninstall` removes, so
+# uninstalling needs no build folder. tests/package/check_install.sh holds install to this list.
+INSTALLED_FILES := bin/tamberline-tivel-helper share/man/man1/tamberline-tivel-helper.1.gz \
+  lib/systemd/user/tamberline-tivel-helper.socket lib/systemd/user/tamberline-tivel-helper.service
 
 package-build:
 	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DTIVEL_TESTS=OFF >/dev/null
 	cmake --build $(PACKAGE_DIR) -j $(JOBS)
 
-install: package-build
+# Only what is installed: the helper and its manual page (no simulator, test kit or benchmarks).
+install-build:
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DTIVEL_TESTS=OFF >/dev/null
+	cmake --build $(PACKAGE_DIR) -j $(JOBS) --target tamberline-tivel-helper tivel_man_page
+
+install: install-build
 	@$(MAKE) --no-print-directory install-files
 
-# Installs what PACKAGE_DIR has built and keeps the list of installed paths for uninstall.
+# Installs what PACKAGE_DIR has built.
 install-files:
 	DESTDIR="$(DESTDIR)" cmake --install $(PACKAGE_DIR) --prefix "$(PREFIX)" --strip
-	sed 's|^|$(DESTDIR)|' $(PACKAGE_DIR)/install_manifest.txt > $(PACKAGE_DIR)/installed-files.txt
 	@if [ "$(SETCAP)" = 1 ]; then \
 	  command -v setcap >/dev/null || { echo "install: SETCAP=1 needs setcap (libcap2-bin)" >&2; exit 1; }; \
 	  echo "setcap cap_net_admin=ep $(DESTDIR)$(PREFIX)/bin/tamberline-tivel-helper"; \
 	  setcap cap_net_admin=ep "$(DESTDIR)$(PREFIX)/bin/tamberline-tivel-helper"; \
 	fi
+	@echo "To start the helper whenever the page connects: systemctl --user enable --now tamberline-tivel-helper.socket"
 
+# Directories stay, since others may share them. A user who enabled the socket unit disables it
+# first (the hint below), or the user manager keeps a link to a unit that is gone.
 uninstall:
-	@test -f $(PACKAGE_DIR)/installed-files.txt || \
-	  { echo "uninstall: nothing was installed from $(PACKAGE_DIR)" >&2; exit 1; }
-	cmake -DMANIFEST=$(abspath $(PACKAGE_DIR))/installed-files.txt -P $(PACKAGE_DIR)/tivel_uninstall.cmake
-	rm -f $(PACKAGE_DIR)/installed-files.txt
+	@found=0; for file in $(INSTALLED_FILES); do \
+	  path="$(DESTDIR)$(PREFIX)/$$file"; \
+	  if [ -e "$$path" ] || [ -L "$$path" ]; then echo "rm $$path"; rm -f "$$path" || exit 1; found=1; fi; \
+	done; \
+	if [ $$found = 0 ]; then echo "uninstall: nothing installed under $(DESTDIR)$(PREFIX)" >&2; exit 1; fi
+	@echo "If you had enabled it: systemctl --user disable --now tamberline-tivel-helper.socket"
 
 # The same release for 64-bit ARM: Debian's cross compiler, everything linked static.
 package-build-aarch64:

@@ -46,5 +46,10 @@ int main(int argc, char** argv) {
     };
   }
   fake_kernel_respond(respond);
-  return helper_main(argc, argv, fake_kernel_port());
+  // Fake data is easy to take for real: the banner says whose it is.
+  std::string note = "SIMULATED WiFi, not this computer's: serving ";
+  note += path != nullptr && path[0] != '\0' ? std::string("the scene ") + path
+                                             : std::string("the built-in demo scene");
+  note += ".";
+  return helper_main(argc, argv, fake_kernel_port(), note.c_str());
 }

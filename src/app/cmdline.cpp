@@ -8,12 +8,14 @@
 
 namespace {
 
-void print_banner() {
+void print_banner(const char* note) {
   std::printf(
       "Tamberline Tivel Helper %s\nReads this computer's WiFi information for the Tamberline WiFi "
       "Kestrune page, and nothing else.\nIt talks only to that page, saves nothing, and quits "
-      "when you close the page (or press Ctrl+C).\n\n",
+      "when you close the page (or press Ctrl+C).\n",
       kProgramVersion);
+  if (note != nullptr) std::printf("%s\n", note);
+  std::printf("\n");
 }
 
 void print_help(FILE* out) {
@@ -50,7 +52,7 @@ CommandLine refuse(CommandLine line, const char* argument, const char* value, co
 
 }  // namespace
 
-CommandLine parse_command_line(int argc, const char* const* argv) {
+CommandLine parse_command_line(int argc, const char* const* argv, const char* banner_note) {
   CommandLine line{};
   line.run = true;
 
@@ -58,7 +60,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "--help") == 0) quiet = true;
   }
-  if (!quiet) print_banner();
+  if (!quiet) print_banner(banner_note);
 
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];

@@ -12,12 +12,14 @@ struct CommandLine {
   char dev_origin[kDevOriginCapacity];  // cut to 255 characters; empty when not given
 };
 
-// Prints the banner (unless some argument is exactly --version or --help), then parses the
+// Prints the banner (unless some argument is exactly --version or --help), with `banner_note`
+// (when not null) as one more line of it, then parses the
 // arguments in order, printing the version or help text where they ask for it. An unknown
 // argument, --port/--dev-origin without a value, or a --port value that is not a whole decimal
 // number from 1 to 65535 is named on standard error with the reason, followed by the help there,
 // and asks for exit code 2. Everything else goes to standard output.
-CommandLine parse_command_line(int argc, const char* const* argv);
+CommandLine parse_command_line(int argc, const char* const* argv,
+                               const char* banner_note = nullptr);
 
 // The value of --port as a port number: 1 to 65535 written in decimal digits only (no sign, no
 // white space). Returns the port, or 0 when `text` is anything else.

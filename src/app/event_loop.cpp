@@ -71,7 +71,9 @@ const char* exit_reason(uint64_t now, bool page_connected) {
 void accept_one(int listen_fd) {
   sockaddr_in peer{};
   socklen_t peer_len = sizeof peer;
-  int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
+  // Non-blocking: no read or write on a page's socket ever waits.
+  int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len,
+                   SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) {
     accept_failed(errno);
     return;
@@ -83,12 +85,26 @@ void accept_one(int listen_fd) {
   // before it (up to 40 ms per message).
   int one = 1;
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  // A page that stops reading would otherwise block a send, and with it the whole helper (other
-  // pages, the exit rules, Ctrl+C), for as long as it likes once the kernel's buffers are full.
-  timeval send_limit{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
-  (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
   free_slot->fd = fd;
   free_slot->accepted_ms = monotonic_ms();
+}
+
+// Closes the pages whose unsent bytes have not moved for kSendTimeoutMs: they stopped reading.
+void expire_stalled_sends(uint64_t now) {
+  for (ConnectionSlot& slot : slots) {
+    if (now >= send_stall_due_ms(slot)) close_slot(slot, "send");
+  }
+}
+
+// What poll watches on a slot: its unsent bytes going out, and what its page sends, except while
+// its scan runs (its next commands wait behind the report) or while much of what it was sent is
+// still unread (its commands wait until it reads: a page that sends faster than it reads fills no
+// queue).
+short slot_events(const ConnectionSlot& slot) {
+  short events = 0;
+  if (slot.scan_waiting == 0 && send_queued(slot) <= kSendReadLimit) events |= POLLIN;
+  if (send_queued(slot) > 0) events |= POLLOUT;
+  return events;
 }
 
 // Hands each whole text message the slot holds to the dispatcher, in order; the replies to
@@ -122,6 +138,7 @@ uint64_t next_due_ms(bool page_connected) {
   };
   for (const ConnectionSlot& slot : slots) {
     if (slot.fd != -1 && slot.upgraded == 0) consider(handshake_due_ms(slot));
+    consider(send_stall_due_ms(slot));
   }
   consider(accepting_due_ms());
   if (page_seen == 0) consider(start_ms + kNoPageLimitMs + 1);
@@ -150,6 +167,7 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
   const char* reason = nullptr;
   while (reason == nullptr) {
     uint64_t now = monotonic_ms();
+    expire_stalled_sends(now);
     bool page_connected = expire_handshakes(now);
     accepting_hints(now);
     if (page_connected) last_page_ms = now;
@@ -171,10 +189,10 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     watched[kLogEntry] = {log_wait_fd(), POLLOUT, 0};
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
-      // A slot waiting for its scan is not read: its next commands wait behind the report.
-      if (slots[i].fd == -1 || slots[i].scan_waiting != 0) continue;
+      const short events = slots[i].fd == -1 ? 0 : slot_events(slots[i]);
+      if (events == 0) continue;
       slot_entry[i] = static_cast<int>(count);
-      watched[count++] = {slots[i].fd, POLLIN, 0};
+      watched[count++] = {slots[i].fd, events, 0};
     }
     if (poll(watched, count, wait_until_ms(now, next_due_ms(page_connected))) < 0) continue;
     // The pages were connected all through the wait: a page that leaves now starts the page-gone
@@ -187,7 +205,11 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
       ConnectionSlot& slot = slots[i];
       // A slot freed and refilled within this pass is not the descriptor poll reported on.
       if (slot_entry[i] < 0 || slot.fd != watched[slot_entry[i]].fd) continue;
-      if (watched[slot_entry[i]].revents == 0) continue;
+      const pollfd& entry = watched[slot_entry[i]];
+      if ((entry.revents & (POLLOUT | POLLERR | POLLHUP)) != 0) slot_flush(slot);
+      if ((entry.events & POLLIN) == 0 || (entry.revents & (POLLIN | POLLERR | POLLHUP)) == 0)
+        continue;
+      if (slot.fd != entry.fd) continue;
       if (slot.upgraded == 0) {
         http_intake(slot);
         if (slot.upgraded == 1) page_seen = 1;

@@ -100,9 +100,10 @@ int handed_listener(int32_t port) {
 
 }  // namespace
 
-int helper_main(int argc, const char* const* argv, const KernelPort& kernel) {
+int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
+                const char* banner_note) {
   prepare_standard_descriptors();
-  CommandLine line = parse_command_line(argc, argv);
+  CommandLine line = parse_command_line(argc, argv, banner_note);
   if (!line.run) return line.exit_code;
   std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);
 

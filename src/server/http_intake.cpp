@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -155,6 +156,7 @@ void decide(ConnectionSlot& slot) {
 void http_intake(ConnectionSlot& slot) {
   const size_t limit = kRequestCapacity - 1;
   ssize_t got = recv(slot.fd, slot.request + slot.request_len, limit - slot.request_len, 0);
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;  // nothing after all
   if (got <= 0) {
     close_slot(slot, "closed");
     return;

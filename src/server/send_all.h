@@ -1,15 +1,32 @@
 #pragma once
 
-#include <cstddef>
+#include <sys/uio.h>
 
-// Longest wait of one send on a page's connection (set on every accepted socket). A page that
-// takes nothing for that long, or still has not taken a whole message after that long, has
-// stopped reading.
+#include <cstddef>
+#include <cstdint>
+
+#include "base/slots.h"
+
+// Writing never waits: a page's socket takes what it can now, and the rest waits in the slot's
+// send queue until poll says the socket takes more. A page whose unsent bytes have not moved for
+// kSendTimeoutMs has stopped reading, and is closed.
 inline constexpr int kSendTimeoutMs = 2000;
 
-// Writes all `length` bytes to the blocking socket in calls of at most 65536 bytes, continuing
-// short writes until kSendTimeoutMs have passed. Returns true when all went out (a length of 0
-// succeeds at once); false at the first send that returns 0 or less, or that comes back short
-// after that time, having shut the socket down both ways. Every socket write of the helper goes
-// through here.
+// Writes all `length` bytes now, without waiting, on a socket whose buffer is known to have room
+// (the HTTP replies of a fresh connection). Returns true when all went out (a length of 0
+// succeeds at once); false when the socket took less or failed, having shut it down both ways.
 bool send_all(int fd, const void* bytes, size_t length);
+
+// Sends the `count` pieces on the slot's connection, one after the other, in order behind whatever
+// waits in its queue: what the socket does not take now is queued. Returns false when the rest
+// would overflow the queue (nothing of it is queued then; the caller closes the slot). A send
+// that fails outright (the page went away) shuts the socket down, drops the queue and marks the
+// slot broken; later sends do nothing, and the next receive finds the end and closes the slot.
+bool slot_send(ConnectionSlot& slot, const iovec* pieces, int count);
+
+// Writes queued bytes while the socket takes them; called when poll says it can take more.
+void slot_flush(ConnectionSlot& slot);
+
+// The instant the slot's unsent bytes count as stalled (their last progress + kSendTimeoutMs + 1);
+// UINT64_MAX when nothing waits.
+uint64_t send_stall_due_ms(const ConnectionSlot& slot);

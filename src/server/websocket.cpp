@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "base/settings.h"
@@ -42,9 +43,10 @@ bool handle_other_frame(ConnectionSlot& slot, uint8_t first_byte, uint64_t lengt
       return true;
     case kOpcodeClose: {
       // An empty close frame: the page's status code and reason are not echoed.
-      static constexpr uint8_t kCloseReply[2] = {0x88, 0x00};
-      (void)send_all(slot.fd, kCloseReply, sizeof kCloseReply);
-      drop(slot);
+      // Queued bytes still unsent when the slot closes go with it.
+      send_frame(slot, kOpcodeClose, nullptr, 0);
+      slot_flush(slot);
+      if (slot.fd != -1) drop(slot);
       return false;
     }
     default:
@@ -61,6 +63,7 @@ void set_cork(int fd, int on) {
 
 bool ws_receive(ConnectionSlot& slot) {
   ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return false;  // nothing after all
   if (got <= 0) {
     drop(slot);
     return false;
@@ -140,12 +143,18 @@ void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t 
   }
   // A small frame leaves in one write: the page gets it in one segment and is woken once.
   uint8_t whole[1024];
+  iovec pieces[2];
+  int count = 1;
   if (length <= sizeof whole - header_len) {
     std::memcpy(whole, header, header_len);
     if (length > 0) std::memcpy(whole + header_len, payload, static_cast<size_t>(length));
-    (void)send_all(slot.fd, whole, header_len + static_cast<size_t>(length));
-    return;
+    pieces[0] = {whole, header_len + static_cast<size_t>(length)};
+  } else {
+    pieces[0] = {header, header_len};
+    pieces[1] = {const_cast<void*>(payload), static_cast<size_t>(length)};
+    count = 2;
   }
-  if (!send_all(slot.fd, header, header_len)) return;
-  (void)send_all(slot.fd, payload, static_cast<size_t>(length));
+  // A page that has not taken what it was sent, so much that this frame would not fit behind it,
+  // has stopped reading.
+  if (!slot_send(slot, pieces, count)) close_slot(slot, "send");
 }

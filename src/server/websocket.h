@@ -9,8 +9,8 @@ struct FrameWalk {
   bool corked;  // the socket was corked because more frames waited behind a text frame
 };
 
-// Reads what the page sent into `frames`. Returns true when bytes arrived; false when the read
-// failed or the page went away, and the slot is then closed.
+// Reads what the page sent into `frames`. Returns true when bytes arrived; false when none did
+// (the slot stays open) or when the read failed or the page went away (the slot is then closed).
 bool ws_receive(ConnectionSlot& slot);
 
 // Walks the complete masked frames held, in order: a ping is answered with a pong, a pong
@@ -30,6 +30,8 @@ void ws_uncork(ConnectionSlot& slot, FrameWalk& walk);
 
 inline constexpr int kOpcodeText = 1;  // a frame carrying UTF-8 text
 
-// Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes. A failed
-// write is not reported and does not close the slot.
+// Writes one unfragmented, unmasked frame with `opcode` and the `length` payload bytes, without
+// waiting: what the socket does not take now leaves from the slot's send queue (slot_send). A
+// failed write is not reported and does not close the slot; a frame that would overflow the queue
+// closes it ("send").
 void send_frame(ConnectionSlot& slot, int opcode, const void* payload, uint64_t length);

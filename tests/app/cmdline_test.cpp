@@ -11,6 +11,7 @@
 
 #include "support/helper_process.h"
 #include "support/netns.h"
+#include "support/sim_scene.h"
 
 namespace {
 
@@ -229,6 +230,30 @@ TEST(StartupLog, WifiReasonIsLoggedBeforeRunning) {
   std::vector<std::string> log = log_messages(helper);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].rfind("WiFi not available: ", 0), 0u);
+}
+
+// The simulator's banner says that its WiFi is simulated, and from which scene.
+TEST(StartupLog, SimulatorBannerNamesTheSimulatedWifiAndItsScene) {
+  const std::string head = kBanner.substr(0, kBanner.size() - 1);  // without the empty line
+  HelperOptions demo = sim_options("");
+  demo.args = {"-h"};
+  HelperProcess demo_run;
+  EXPECT_EQ(run_to_exit(demo_run, demo), 0);
+  EXPECT_EQ(demo_run.output, head +
+                                 "SIMULATED WiFi, not this computer's: serving the built-in demo "
+                                 "scene.\n\n" +
+                                 kHelp);
+
+  SceneFile scene("interface ifindex=3 name=wlan0 type=station\n");
+  HelperOptions file = sim_options(scene.path);
+  file.args = {"-h"};
+  HelperProcess file_run;
+  EXPECT_EQ(run_to_exit(file_run, file), 0);
+  EXPECT_EQ(file_run.output.rfind(head + "SIMULATED WiFi, not this computer's: serving the scene " +
+                                      scene.path + ".\n\n",
+                                  0),
+            0u)
+      << file_run.output;
 }
 
 // Started with standard output (and input) closed, as some launchers do, the helper opens them

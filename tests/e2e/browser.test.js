@@ -18,13 +18,10 @@ const scenes = require('./lib/scenes');
 
 const HELPER = binary('TIVEL_HELPER');
 const SIM = binary('TIVEL_SIM');
-const REPO = path.resolve(__dirname, '../..');
 const ENGINES = process.env.TIVEL_E2E_ENGINES ? process.env.TIVEL_E2E_ENGINES.split(',') : browser.ENGINES;
-// The picture in the README is Chromium's; each engine leaves its own beside the test output.
-const screenshotPath = (engine) =>
-  process.env.UPDATE_SCREENSHOT && engine === 'chromium'
-    ? path.join(REPO, 'docs', 'devpage.png')
-    : path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), `devpage-${engine}.png`);
+// Each engine leaves its picture of the page beside the test output (`make screenshot` makes the
+// README's).
+const screenshotPath = (engine) => path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), `devpage-${engine}.png`);
 
 for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => {
   let engineBrowser;
@@ -99,8 +96,47 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
         signal: row.querySelector('.signal').textContent,
         channel: row.cells[3].textContent,
         width: row.cells[6].textContent,
+        seen: row.cells[7].textContent,
       })),
     );
+
+  // The page at a phone's width: nothing but the table scrolls sideways, and there it keeps every
+  // column; a network name breaks only between words; the badge stays one pill on one line.
+  async function checkNarrow(page) {
+    await page.setViewportSize({ width: 480, height: 900 });
+    const layout = await page.evaluate(() => {
+      const wrap = document.querySelector('#card-scan .table-wrap');
+      const wordsSplit = [];
+      for (const name of document.querySelectorAll('#nets td.ssid .name')) {
+        const text = name.firstChild;
+        if (!text || text.nodeType !== Node.TEXT_NODE) continue;
+        for (const match of text.data.matchAll(/\S+/g)) {
+          const range = document.createRange();
+          range.setStart(text, match.index);
+          range.setEnd(text, match.index + match[0].length);
+          if (range.getClientRects().length !== 1) wordsSplit.push(match[0]);
+        }
+      }
+      const badge = document.querySelector('#nets .badge');
+      return {
+        pageWidth: document.documentElement.scrollWidth,
+        columns: [...document.querySelectorAll('#nets thead th')].filter((th) => th.getBoundingClientRect().width > 0).length,
+        tableScrolls: getComputedStyle(wrap).overflowX === 'auto',
+        tableWidth: wrap.scrollWidth,
+        wordsSplit,
+        badgeLines: badge.getClientRects().length,
+        badgeHeight: badge.getBoundingClientRect().height,
+        badgeFont: parseFloat(getComputedStyle(badge).fontSize),
+      };
+    });
+    assert.ok(layout.pageWidth <= 480, `the page is ${layout.pageWidth} px wide at 480`);
+    assert.equal(layout.columns, 10);
+    assert.equal(layout.tableScrolls, true);
+    assert.deepEqual(layout.wordsSplit, []);
+    assert.equal(layout.badgeLines, 1);
+    assert.ok(layout.badgeHeight < 2 * layout.badgeFont, `badge ${layout.badgeHeight} px tall`);
+    await page.setViewportSize({ width: 1280, height: 900 });
+  }
 
   test('simulated WiFi: hello, link, scan with the own network marked, a short watch and stop', { skip: SIM ? false : 'TIVEL_SIM not set' }, async () => {
     const helper = await start(SIM, { TIVEL_SIM_SCENE: '' });
@@ -143,6 +179,7 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
       assert.equal(row.mine, nets[i].mine, `row ${i}`);
       if (nets[i].ssid === '') assert.equal(row.name, 'hidden network');
       assert.equal(row.width, nets[i].widthMHz ? `${nets[i].widthMHz} MHz` : '—', `row ${i} width`);
+      assert.match(row.seen, typeof nets[i].seenMsAgo === 'number' ? / s ago$| min ago$/ : /^—$/, `row ${i} seen`);
       if (i > 0) assert.ok(nets[i - 1].rssi >= nets[i].rssi, 'sorted strongest first');
     });
     assert.equal(rows.filter((r) => r.mine).length, 1, 'exactly one network is this computer\'s');
@@ -153,6 +190,8 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     assert.deepEqual([...new Set(nets.map((n) => n.widthMHz))].sort((a, b) => a - b), [20, 40, 80, 160, 320],
       'the demo networks announce every width');
     assert.match(await page.textContent('#scan-summary'), new RegExp(`^${nets.length} networks`));
+    if (s.scan.fresh === true) assert.match(await page.textContent('#scan-summary'), / · fresh scan$/);
+    await checkNarrow(page);
 
     // Information elements on demand, as a hex dump of exactly the bytes received.
     const mineIndex = nets.findIndex((n) => n.mine);
@@ -237,6 +276,23 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     assert.ok(shown.includes('tab\\u0009nl\\u000a'), JSON.stringify(shown));
     const title = rows.find((r) => r.name.startsWith('surrogate')).title;
     assert.equal(title, '"surrogate \\u00ed\\u00a0\\u0080"');
+    assert.deepEqual(page.problems, []);
+    await page.close();
+  });
+
+  test('a list the helper could not refresh: the page says it is the system\'s last scan and how long ago each network was heard', { skip: SIM ? false : 'TIVEL_SIM not set' }, async () => {
+    const sceneFile = path.join(tmp, 'stale-list.scene');
+    fs.writeFileSync(sceneFile, scenes.staleList());
+    const helper = await start(SIM, { TIVEL_SIM_SCENE: sceneFile });
+    const page = await openPage(helper);
+    await scan(page);
+    const s = await pageState(page);
+    assert.equal(s.scanError, null);
+    assert.equal(s.scan.fresh, false);
+    assert.match(await page.textContent('#scan-summary'), /^5 networks · own network marked · the system's last scan$/);
+    assert.match(await page.textContent('#scan-note'), /could not start a scan.*"fresh" is false/);
+    const rows = await tableRows(page);
+    assert.deepEqual(rows.map((r) => [r.name, r.seen]), scenes.STALE_NETS.map((n) => [n.ssid, n.shown]));
     assert.deepEqual(page.problems, []);
     await page.close();
   });
@@ -364,6 +420,11 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     await page.goto(`${origin}/?port=${helper.port}`);
     await page.waitForFunction(() => window.devpage.conn === 'failed', null, { timeout: 5000 });
     assert.match(await page.textContent('#banner'), new RegExp(`--dev-origin ${origin.replace(/\./g, '\\.')}`));
+    // Where the browser has a local-network permission that is not granted, the page names it as
+    // another cause, with its state.
+    const permission = await page.evaluate(() => window.devpage.permission);
+    const named = /local-network permission \("Access other apps and services on this device", loopback-network\) is "(\w+)"/.exec(await page.textContent('#banner'));
+    assert.equal(named && named[1], permission && permission !== 'granted' ? permission : null);
     await helper.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
     assert.equal(await page.isDisabled('#btn-link'), true);
     await page.close();

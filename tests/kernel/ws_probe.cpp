@@ -2,6 +2,7 @@
 //
 //   tivel-ws-probe PORT [--stop-when FILE] JSON...
 //   tivel-ws-probe --clock
+//   tivel-ws-probe --stalls FILE
 //
 // Connects to 127.0.0.1:PORT the way the page does (Host 127.0.0.1:PORT, Origin of the maker's
 // site), then for each JSON argument sends one masked text frame and reads the reply: one frame,
@@ -20,6 +21,14 @@
 //
 // --clock prints CLOCK_REALTIME as seconds with six decimals, the stamps `iw event -t` puts on
 // the kernel's events, so the guest can time iw's steps against them.
+//
+// --stalls wakes every 5 ms until FILE exists and prints each wake-up that came late:
+//
+//   STALL <CLOCK_MONOTONIC ms of the last wake-up> <ms until this one>
+//
+// The guest's CPU is emulated and stands still whenever the host does not run it; every process
+// in the guest then misses its time alike. These records let the judge tell such a stall from a
+// helper that held up its own loop.
 //
 // Built on the test kit, which uses plain sockets and the standard library only, so it links
 // fully static for the guest.
@@ -93,6 +102,25 @@ bool file_exists(const char* path) {
   return path != nullptr && stat(path, &st) == 0;
 }
 
+constexpr uint64_t kTickMs = 5;
+constexpr uint64_t kStallMs = 20;  // a wake-up this much later than asked for is recorded
+
+int print_stalls(const char* until_file) {
+  uint64_t last = now_ms();
+  while (!file_exists(until_file)) {
+    timespec pause{0, static_cast<long>(kTickMs * 1000000u)};
+    nanosleep(&pause, nullptr);
+    uint64_t now = now_ms();
+    if (now - last > kTickMs + kStallMs) {
+      std::printf("STALL %llu %llu\n", static_cast<unsigned long long>(last),
+                  static_cast<unsigned long long>(now - last));
+      std::fflush(stdout);
+    }
+    last = now;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,9 +130,12 @@ int main(int argc, char** argv) {
     std::printf("%lld.%06ld\n", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
     return 0;
   }
+  if (argc == 3 && std::strcmp(argv[1], "--stalls") == 0) return print_stalls(argv[2]);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s PORT [--stop-when FILE] JSON...\n       %s --clock\n", argv[0],
-                 argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s PORT [--stop-when FILE] JSON...\n       %s --clock\n"
+                 "       %s --stalls FILE\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   int port = std::atoi(argv[1]);

@@ -57,10 +57,18 @@ fi
 
 listed=$("${dpkg[@]}" -L tamberline-tivel-helper | sort)
 for path in /usr/bin/tamberline-tivel-helper /usr/share/man/man1/tamberline-tivel-helper.1.gz \
-  /usr/share/doc/tamberline-tivel-helper/copyright /usr/share/doc/tamberline-tivel-helper/changelog.gz; do
+  /usr/share/doc/tamberline-tivel-helper/copyright /usr/share/doc/tamberline-tivel-helper/changelog.gz \
+  /usr/lib/systemd/user/tamberline-tivel-helper.socket \
+  /usr/lib/systemd/user/tamberline-tivel-helper.service; do
   grep -qx "$path" <<<"$listed" || fail "package does not hold $path"
   [ -f "$root$path" ] || fail "$path was not installed"
 done
+# The user units start the packaged binary; nothing enables them (no user's socket listens until
+# that user runs systemctl --user enable).
+grep -qx 'ExecStart=/usr/bin/tamberline-tivel-helper' "$root/usr/lib/systemd/user/tamberline-tivel-helper.service" ||
+  fail "the packaged service does not start /usr/bin/tamberline-tivel-helper"
+[ -z "$(find "$root" -path '*.wants/*' -print -quit)" ] || fail "the package enabled a unit"
+bash "$(dirname "$0")/check_units.sh" "$root" /usr || [ $? = 77 ] || exit 1
 [ "$("${dpkg[@]}" -s tamberline-tivel-helper | sed -n 's/^Version: //p')" = "$version" ] || fail "installed version"
 
 installed=$(run "$root/usr/bin/tamberline-tivel-helper" --version)

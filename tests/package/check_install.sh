@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# `make install` puts exactly the binary and the compressed manual page under the prefix, and
-# `make uninstall` removes exactly those again. Runs the make targets on this build tree (without
-# rebuilding it), installing into a staging DESTDIR.
+# `make install` puts exactly the binary, the compressed manual page and the two user units under
+# the prefix (the service naming the installed binary), and `make uninstall` removes exactly those
+# again, with no build folder at all. Runs the make targets on this build tree (without rebuilding
+# it), installing into a staging DESTDIR.
 # Usage: check_install.sh SOURCE_DIR BUILD_DIR HELPER
 set -euo pipefail
 source=$1
@@ -17,16 +18,20 @@ run_make() {
 run_make install-files DESTDIR="$stage" >/dev/null
 
 installed=$(cd "$stage" && find . -type f -o -type l | sort)
-wanted=$'./usr/local/bin/tamberline-tivel-helper\n./usr/local/share/man/man1/tamberline-tivel-helper.1.gz'
+wanted=$(printf './usr/local/%s\n' bin/tamberline-tivel-helper \
+  lib/systemd/user/tamberline-tivel-helper.service lib/systemd/user/tamberline-tivel-helper.socket \
+  share/man/man1/tamberline-tivel-helper.1.gz)
 if [ "$installed" != "$wanted" ]; then
   echo "FAIL: installed files:"$'\n'"$installed"$'\n'"wanted:"$'\n'"$wanted"
   exit 1
 fi
-recorded=$(sort "$build/installed-files.txt")
-if [ "$recorded" != "${wanted//.\/usr/$stage/usr}" ]; then
-  echo "FAIL: the list kept for uninstall says:"$'\n'"$recorded"
-  exit 1
-fi
+units=$stage/usr/local/lib/systemd/user
+grep -qx 'ExecStart=/usr/local/bin/tamberline-tivel-helper' "$units/tamberline-tivel-helper.service" ||
+  { echo "FAIL: the service does not start the installed binary"; exit 1; }
+for unit in "$units"/*; do
+  [ "$(stat -c %a "$unit")" = 644 ] || { echo "FAIL: $unit has mode $(stat -c %a "$unit")"; exit 1; }
+done
+bash "$(dirname "$0")/check_units.sh" "$stage" /usr/local || [ $? = 77 ] || exit 1
 
 binary=$stage/usr/local/bin/tamberline-tivel-helper
 [ -x "$binary" ] || { echo "FAIL: installed binary is not executable"; exit 1; }
@@ -45,17 +50,17 @@ page=$stage/usr/local/share/man/man1/tamberline-tivel-helper.1.gz
 gzip -t "$page"
 man -l "$page" 2>&1 | grep -q "tamberline-tivel-helper" || { echo "FAIL: installed page does not render"; exit 1; }
 
-# CPack rewrites install_manifest.txt with its own paths; uninstall must not follow it.
-touch "$stage/not-ours"
-echo "$stage/not-ours" >"$build/install_manifest.txt"
-run_make uninstall >/dev/null
+# Uninstall needs no build folder (it follows no list kept in one), and
+# leaves alone what it did not install.
+touch "$stage/usr/local/bin/not-ours"
+run_make uninstall DESTDIR="$stage" PACKAGE_DIR="$stage/no-such-build" >/dev/null
 left=$(cd "$stage" && find . \( -type f -o -type l \) ! -name not-ours)
-[ -f "$stage/not-ours" ] || { echo "FAIL: uninstall followed install_manifest.txt"; exit 1; }
+[ -f "$stage/usr/local/bin/not-ours" ] || { echo "FAIL: uninstall removed a file it did not install"; exit 1; }
 if [ -n "$left" ]; then
   echo "FAIL: left behind after uninstall:"$'\n'"$left"
   exit 1
 fi
-if run_make uninstall >/dev/null 2>&1; then
+if run_make uninstall DESTDIR="$stage" >/dev/null 2>&1; then
   echo "FAIL: a second uninstall claimed to remove something"
   exit 1
 fi

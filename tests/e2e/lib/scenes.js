@@ -36,4 +36,30 @@ function oddNames() {
   return `${lines.join('\n')}\n`;
 }
 
-module.exports = { ODD_NAMES, oddNames };
+// A list the helper could not refresh (the kernel refuses the scan, as for an ordinary user): the
+// system's last results, each network heard a different time ago, one without an age. Strongest
+// first, with the Seen text the page shows for each.
+const STALE_NETS = [
+  { ssid: 'heard-now', seen: 40, shown: '0.0 s ago' },
+  { ssid: 'heard-4s', seen: 4200, shown: '4.2 s ago' },
+  { ssid: 'heard-95s', seen: 95000, shown: '95 s ago' },
+  { ssid: 'heard-5min', seen: 300000, shown: '5 min ago' },
+  { ssid: 'no-age', seen: 'none', shown: '—' },
+];
+
+function staleList() {
+  const lines = [
+    'name stale-list',
+    'family id=32',
+    'trigger refuse',
+    'interface ifindex=3 name=wlan0 type=station wiphy=0 freq=2437 width=1 ssid=heard-now',
+  ];
+  STALE_NETS.forEach(({ ssid, seen }, i) => {
+    const status = i === 0 ? ' status=associated' : '';
+    lines.push(`bss bssid=02:00:00:00:00:0${i + 1} freq=2437 signal=${-4000 - 300 * i}${status} ssid=${ssid} seen=${seen}`);
+  });
+  lines.push('station signal=-40 tx-bitrate=1440 rx-bitrate=1300');
+  return `${lines.join('\n')}\n`;
+}
+
+module.exports = { ODD_NAMES, oddNames, STALE_NETS, staleList };
