@@ -195,7 +195,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "{\"type\":\"hello\",\"name\":\"tamberline-tivel-helper\",\"version\":\"0.1.1\","
                "\"os\":\"linux\",\"port\":47800,\"location\":\"na\",\"permHelp\":\"Linux shows "
                "what your system scanned most recently. For a fresh scan run the helper with "
-               "sudo, or let NetworkManager rescan (nmcli device wifi rescan).\",\"commands\":"
+               "sudo, or give it the right to scan once (sudo setcap cap_net_admin=ep on the "
+               "helper's file), or let NetworkManager rescan (nmcli device wifi rescan).\","
+               "\"commands\":"
                "[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}");
   } else if (name == "link" || name == "scan") {
     check_report(reply, name);

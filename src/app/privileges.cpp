@@ -127,3 +127,8 @@ int drop_privileges(const StartingUser& user, char* reason, size_t capacity) {
   }
   return 0;
 }
+
+bool holds_scan_right() {
+  CapabilitySets now{};
+  return read_capabilities(&now) == 0 && (now.effective & kScanRight) != 0;
+}

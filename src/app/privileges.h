@@ -30,3 +30,6 @@ StartingUser find_starting_user();
 // so. Returns 0, or -1 with the reason in `reason` (cut to `capacity` bytes) when a step failed;
 // the process must then not go on.
 int drop_privileges(const StartingUser& user, char* reason, size_t capacity);
+
+// True when the scan right (CAP_NET_ADMIN) is in the effective set now.
+bool holds_scan_right();

@@ -114,7 +114,13 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
 
   kernel_use(kernel);
   char reason[200] = {};
-  if (wifi_open(reason, sizeof reason) != 0) log_format<260>("WiFi not available: %s", reason);
+  if (wifi_open(reason, sizeof reason) != 0) {
+    log_format<420>(
+        "WiFi not available: no WiFi adapter was found (%s). Check that this computer has WiFi, "
+        "that it is switched on and not in flight mode (rfkill list), and that its driver is "
+        "loaded (ip link lists a wl... device); until then pages get no WiFi data.",
+        reason);
+  }
 
   if (listen_fd == kNoHandedSocket) listen_fd = bind_listener(line.port);
   if (listen_fd < 0) return 1;
@@ -135,6 +141,7 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
     close(listen_fd);
     return 1;
   }
+  scan_right_held = holds_scan_right();
 
   for (ConnectionSlot& slot : slots) clear_slot(slot);
   bool dev = dev_origin[0] != '\0';

@@ -77,7 +77,7 @@ void handle_hello(ConnectionSlot& slot, const char*) {
                      "\"port\":%d,\"location\":\"%s\",\"permHelp\":",
                      kProgramName, kProgramVersion, platform_os_name(), listen_port,
                      location_word(platform_location_state()));
-  text_append_json_string(buffer, platform_permission_help());
+  text_append_json_string(buffer, platform_permission_help(scan_right_held));
   text_append_literal(buffer, ",\"commands\":[");
   text_append(buffer, kCommandList.text.data(), kCommandList.length);
   text_append_literal(buffer, "]}");

@@ -56,7 +56,14 @@ void handle_watch(ConnectionSlot& slot, const char* command_text) {
   TextBuffer buffer{};
   text_append_format(buffer, "{\"type\":\"watching\",\"hz\":%d,\"secs\":%d}", hz, secs);
   text_send(slot, buffer);
-  log_line("Streaming live signal strength to the page.");
+  // Without a link the stream still runs (pages rely on its null samples), but the log says why
+  // they are empty.
+  int32_t dbm = 0;
+  if (signal_sample(&dbm) == 0) {
+    log_line("Streaming live signal strength to the page.");
+  } else {
+    log_line(kNoLinkToSample);
+  }
 }
 
 void live_signal_tick() {

@@ -4,8 +4,14 @@
 
 #include "base/slots.h"
 
+// The log line of a watch when there is no WiFi link to sample (the page then gets null samples).
+inline constexpr char kNoLinkToSample[] =
+    "No WiFi link to sample: the page gets empty readings until this computer joins a WiFi "
+    "network.";
+
 // Arms (or re-arms) the slot's live stream from the "hz" and "secs" found in `command_text`,
-// sends {"type":"watching",...} and logs the streaming line.
+// sends {"type":"watching",...} and logs the streaming line, or kNoLinkToSample when a first
+// sample finds no link.
 void handle_watch(ConnectionSlot& slot, const char* command_text);
 
 // Reads the number after the quoted `key` in `command_text` (after colons and blanks only);

@@ -7,9 +7,15 @@ inline const char* platform_os_name() {
 inline int platform_location_state() {
   return 0;
 }
-inline const char* platform_permission_help() {
+// The help note: how to get fresh scans when the helper cannot ask for them, else that it does.
+inline const char* platform_permission_help(bool can_scan) {
+  if (can_scan) {
+    return "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few "
+           "seconds.";
+  }
   return "Linux shows what your system scanned most recently. For a fresh scan run the helper with "
-         "sudo, or let NetworkManager rescan (nmcli device wifi rescan).";
+         "sudo, or give it the right to scan once (sudo setcap cap_net_admin=ep on the helper's "
+         "file), or let NetworkManager rescan (nmcli device wifi rescan).";
 }
 
 // 1 granted, 2 denied, 3 ask; anything else is "na".

@@ -41,8 +41,10 @@ std::map<std::string, std::string> process_status(pid_t pid) {
   return fields;
 }
 
-// Starts `options`, checks that it answers a page, and returns its status fields.
-std::map<std::string, std::string> serving_status(HelperProcess& helper, HelperOptions options) {
+// Starts `options`, checks that it answers a page (with the help note of a helper that does or
+// does not hold the right to scan), and returns its status fields.
+std::map<std::string, std::string> serving_status(HelperProcess& helper, HelperOptions options,
+                                                  bool fresh_scans = true) {
   if (!start_on_free_port(helper, std::move(options))) {
     ADD_FAILURE() << "helper did not start: " << helper.output;
     return {};
@@ -50,7 +52,7 @@ std::map<std::string, std::string> serving_status(HelperProcess& helper, HelperO
   auto status = process_status(helper.pid);
   WsClient page;
   EXPECT_TRUE(ws_connect(page, helper.port));
-  EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})"), hello_reply(helper.port));
+  EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})"), hello_reply(helper.port, fresh_scans));
   return status;
 }
 
@@ -135,7 +137,7 @@ TEST(Rights, AnOrdinaryUserKeepsTheFileCapabilityAloneAndRunsFiltered) {
     as_nobody.path = "/usr/bin/setpriv";
     as_nobody.args = {"--reuid=65534", "--regid=65534", "--clear-groups", copy};
     HelperProcess helper;
-    auto status = serving_status(helper, as_nobody);
+    auto status = serving_status(helper, as_nobody, with_right);
     const char* kept = with_right ? kScanRightOnly : "0000000000000000";
     EXPECT_EQ(status["Uid"], "65534\t65534\t65534\t65534") << with_right;
     EXPECT_EQ(status["CapEff"], kept) << with_right;
