@@ -429,4 +429,28 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     assert.equal(await page.isDisabled('#btn-link'), true);
     await page.close();
   });
+
+  test('a browser without the local-network permission: the page reads none and says only what it always said', { skip: HELPER ? false : 'TIVEL_HELPER not set' }, async () => {
+    const helper = await startHelper(HELPER, { args: ['--dev-origin', 'http://127.0.0.1:1'] });
+    helpers.push(helper);
+    const page = await engineBrowser.newPage();
+    // As in a browser that has never heard of the permission: the query throws. The banner is
+    // word for word the one the page showed before it knew of the permission.
+    await page.addInitScript(() => {
+      const query = navigator.permissions.query.bind(navigator.permissions);
+      navigator.permissions.query = (descriptor) =>
+        descriptor && descriptor.name === 'loopback-network'
+          ? Promise.reject(new TypeError(`'${descriptor.name}' is not a valid value for name`))
+          : query(descriptor);
+    });
+    await page.goto(`${origin}/?port=${helper.port}`);
+    await page.waitForFunction(() => window.devpage.conn === 'failed', null, { timeout: 5000 });
+    assert.equal(await page.evaluate(() => window.devpage.permission), null);
+    assert.equal(
+      await page.textContent('#banner'),
+      `No helper answered on port ${helper.port}. Start it with "make devpage" (or "make devpage SIM=1"); ` +
+        `it must allow this page's origin: --dev-origin ${origin}`,
+    );
+    await page.close();
+  });
 });
