@@ -9,7 +9,8 @@
 //                    a heap table of exactly the capacity the second byte picks) or on_station;
 //              4:    one exchange without a callback (the scan trigger's form);
 //              5:    the queries themselves, one after another: wifi_open, link_query,
-//                    scan_dump, signal_sample, all drawing on the same datagrams.
+//                    scan_dump, signal_sample, all drawing on the same datagrams, with
+//                    notifications (read from them too) before link_query and signal_sample.
 //   mode & 0x40: the first send fails; mode & 0x80: the first socket cannot be opened.
 //
 // Under ASan the receive buffer is poisoned past each datagram, so reading outside what the
@@ -37,6 +38,7 @@
 namespace {
 
 constexpr long kReceiveError = -ENOBUFS;
+constexpr int kEventFd = 101;  // the notification socket
 
 struct Kernel {
   const uint8_t* next = nullptr;  // the input's datagrams not yet delivered
@@ -160,6 +162,12 @@ void run_exchange(int kind, uint8_t capacity_byte) {
   std::free(entries);
 }
 
+void check_association() {
+  FUZZ_CHECK(wifi_state.assoc.known <= 1 && wifi_state.assoc.has_mld <= 1);
+  FUZZ_CHECK(wifi_state.assoc_stale <= 1);
+  check_text(wifi_state.assoc.ssid, sizeof wifi_state.assoc.ssid);
+}
+
 void run_queries() {
   wifi_state_reset();
   char msg[200];
@@ -168,6 +176,13 @@ void run_queries() {
   FUZZ_CHECK(opened == 0 || opened == -1);
   if (opened != 0) check_text(msg, sizeof msg);
   check_result(0);
+
+  // The notification socket, whatever the family reply said: some datagrams are read as
+  // notifications between the queries, and the association they leave is then used.
+  wifi_state.event_fd = kEventFd;
+  wifi_state.follows = 1;
+  (void)scan_ended();
+  check_association();
 
   LinkInfo link{};
   int linked = link_query(&link, msg, sizeof msg);
@@ -190,6 +205,8 @@ void run_queries() {
   if (count >= 0) check_entries(table, count);
   if (count < 0) check_text(msg, sizeof msg);
 
+  (void)scan_ended();
+  check_association();
   int32_t dbm = 12345;
   int sampled = signal_sample(&dbm);
   check_result(0);
@@ -245,16 +262,41 @@ void fuzz_close(int fd) {
   unpoison_buffer();
 }
 
+uint8_t* event_buffer = nullptr;  // the notification buffer as last written
+size_t event_capacity = 0;
+
+void unpoison_event_buffer() {
+  if (event_buffer != nullptr) ASAN_UNPOISON_MEMORY_REGION(event_buffer, event_capacity);
+}
+
 int fuzz_events_open(uint32_t) {
-  return -ENOSYS;
+  return kEventFd;
 }
 
-int fuzz_events_join(int, uint32_t) {
-  return -EBADF;
+int fuzz_events_join(int fd, uint32_t) {
+  FUZZ_CHECK(fd == kEventFd);
+  return 0;
 }
 
-long fuzz_events_recv(int, uint8_t*, size_t) {
-  return -EAGAIN;
+// Notifications come from the same datagrams as the replies; a receive error stands for the
+// overflow the kernel reports, the end of the input for an empty socket.
+long fuzz_events_recv(int fd, uint8_t* buffer, size_t capacity) {
+  FUZZ_CHECK(fd == kEventFd);
+  unpoison_event_buffer();
+  event_buffer = buffer;
+  event_capacity = capacity;
+  if (kernel.left < 2) return -EAGAIN;
+  uint16_t length;
+  std::memcpy(&length, kernel.next, 2);
+  kernel.next += 2;
+  kernel.left -= 2;
+  if (length == 0xFFFF) return -ENOBUFS;
+  size_t size = std::min<size_t>({length, kernel.left, capacity});
+  std::memcpy(buffer, kernel.next, size);
+  kernel.next += size;
+  kernel.left -= size;
+  ASAN_POISON_MEMORY_REGION(buffer + size, capacity - size);
+  return static_cast<long>(size);
 }
 
 constexpr KernelPort kFuzzKernelPort = {fuzz_open,       fuzz_send,        fuzz_recv,
@@ -286,5 +328,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     run_exchange(kind, data[1]);
   }
   unpoison_buffer();
+  unpoison_event_buffer();
   return 0;
 }

@@ -8,10 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/helper_process.h"
+#include "support/replies.h"
 #include "support/sim_scene.h"
 #include "support/ws_client.h"
 
@@ -193,4 +196,43 @@ TEST(Activation, PortOptionMustNameTheHandedOverPort) {
             "--port " + std::to_string(port + 1) +
                 " does not match the socket handed over by the service manager (127.0.0.1:" +
                 std::to_string(port) + "). Exiting.");
+}
+
+// An ordinary user's activation (setpriv as nobody, as a user manager runs the unit) starts a
+// binary with the file capability: the helper holds the scan right and says so in hello.
+TEST(Activation, StartedOnDemandByAUserTheFileCapabilityStillGivesFreshScans) {
+  require_activation_tool();
+  if (geteuid() != 0 || system("command -v setcap >/dev/null && command -v setpriv >/dev/null"))
+    GTEST_SKIP() << "needs root, setcap and setpriv";
+  char dir[] = "/tmp/tivel-activation-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string copy = std::string(dir) + "/tamberline-tivel-helper";
+  std::string prepare = "chmod 755 " + std::string(dir) + " && cp '" TIVEL_HELPER_PATH "' " + copy +
+                        " && chmod 755 " + copy + " && setcap cap_net_admin=ep " + copy;
+  ASSERT_EQ(system(prepare.c_str()), 0);
+  int port = free_port();
+  HelperOptions as_nobody;
+  as_nobody.path = "setpriv";
+  as_nobody.args = {"--reuid=65534",
+                    "--regid=65534",
+                    "--clear-groups",
+                    kActivate,
+                    "-l",
+                    "127.0.0.1:" + std::to_string(port),
+                    copy};
+  HelperProcess helper;
+  ASSERT_TRUE(start_helper(helper, as_nobody));
+  ASSERT_TRUE(wait_for_output(helper, " as 3.\n", 5000)) << helper.output;
+  WsClient page;
+  ASSERT_TRUE(ws_connect(page, port)) << helper.output;
+  EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})"), hello_reply(port, true));
+  // systemd-socket-activate became the helper (same process): read its rights.
+  std::ifstream status("/proc/" + std::to_string(helper.pid) + "/status");
+  std::string line, effective;
+  while (std::getline(status, line)) {
+    if (line.rfind("CapEff:", 0) == 0) effective = line.substr(line.find_first_not_of(" \t", 7));
+  }
+  EXPECT_EQ(effective, "0000000000001000");
+  EXPECT_EQ(stop_helper(helper, SIGTERM), 0) << helper.output;
+  system(("rm -rf " + std::string(dir)).c_str());
 }

@@ -673,7 +673,7 @@ function checkHelperLog(s, who, block, scanCount) {
   const text = block ? block.lines.join("\n") : "";
   const rows = [
     ["exit", (text.match(/^exit status (\d+)/m) || ["", "?"])[1], "0"],
-    ["Connected line", /Connected to https:\/\/tamberline\.com\./.test(text), true],
+    ["Connected line", /Connected to https:\/\/tamberline\.com \(slot [1-4]\)\./.test(text), true],
     ["Scanning line", /Scanning nearby WiFi\.\.\./.test(text), true],
     ["Sent line", (text.match(/Sent (\d+) nearby networks (to the page\.|\(last scan by the system)/) || ["", "none"])[1], String(scanCount)],
     ["no WiFi failure", /WiFi not available|No WiFi adapter/.test(text) ? "WiFi not available" : "-", "-"],
@@ -899,6 +899,75 @@ function checkFilecapRun(s, info, associated, after) {
 }
 // ---- end of least privilege ---------------------------------------------------------------------------
 
+// ---- roaming ------------------------------------------------------------------------------------------
+// The roam scene: a 10 Hz stream on a page whose first command is the watch, while the station
+// roams three times between two access points of one network and then loses the one it is on.
+// The kernel's connect and disconnect events (iw event -t, CLOCK_REALTIME) and the frames' arrival
+// (CLOCK_MONOTONIC) are put on one time line by the clocks read together in roam/clocks.
+const ROAM_VALUE_WITHIN_MS = 1000; // a value again this soon after iw shows the new BSSID
+const ROAM_GOAL_MS = 1000 / 10 + 100; // the goal: one sample period and 100 ms
+const ROAM_IN_FLIGHT_MS = 150; // a sample taken before a disconnect may arrive this much after it
+
+function roamEvents(sta, offsetMs) {
+  const events = [];
+  for (const line of lines("roam/events")) {
+    const m = line.match(/^([\d.]+): (\S+) \(phy #\d+\): (connected to|roamed to|disconnected)\s*([0-9a-f:]{17})?/);
+    if (m && m[2] === sta) events.push({ at: Number(m[1]) * 1000 - offsetMs, kind: m[3].split(" ")[0], bssid: m[4] || null, text: line });
+  }
+  return events;
+}
+
+function checkRoam() {
+  const s = "roam";
+  const sta = (progress.find((l) => l.startsWith("CHECKS roam ")) || "").match(/sta=(\S+)/)?.[1] || "?";
+  const clocks = lines("roam/clocks").join(" ").match(/REALTIME ([\d.]+) MONOTONIC (\d+)/);
+  const offsetMs = clocks ? Number(clocks[1]) * 1000 - Number(clocks[2]) : 0;
+  const probe = parseProbe(b("roam/watch"));
+  const command = probe.commands[0];
+  const samples = (command?.frames || [])
+    .filter((f) => f.json && f.json.type === "rssi")
+    .map((f) => ({ at: command.at + f.ms, rssi: f.json.rssi }));
+  const events = roamEvents(sta, offsetMs);
+  const roams = progress.map((l) => l.match(/^ROAM (\d+) from=(\S*) to=(\S*)/)).filter(Boolean);
+  const rows = [];
+  rows.push(["first sample (the page's first command is the watch)", samples.length ? String(samples[0].rssi) : probe.error || "none",
+    "a value", samples.length > 0 && samples[0].rssi !== null]);
+  const firstValueAfter = (at) => samples.find((x) => x.at >= at && x.rssi !== null);
+  const delays = [];
+  let searchFrom = -Infinity;
+  for (const [, round, from, to] of roams) {
+    const connect = events.find((e) => e.at > searchFrom && (e.kind === "connected" || e.kind === "roamed") && e.bssid === to);
+    const value = connect ? firstValueAfter(connect.at) : null;
+    const delay = value ? Math.round(value.at - connect.at) : null;
+    if (delay !== null) delays.push(delay);
+    rows.push([`roam ${round} (${from} to ${to}): first value after the kernel's connect (ms)`,
+      connect ? (delay ?? "none") : "no connect event", `<= ${ROAM_VALUE_WITHIN_MS}`, delay !== null && delay <= ROAM_VALUE_WITHIN_MS]);
+    if (connect) searchFrom = connect.at;
+  }
+  const link = frameOf(parseProbe(b("roam/probe-link")), 0, "link");
+  const iwLink = parseIwLink(lines("roam/iw-link"));
+  const lastTo = roams.length ? roams[roams.length - 1][3] : null;
+  rows.push(["iw link after the roams: BSSID", iwLink.bssid || "none", lastTo || "none"]);
+  rows.push(["link after the roams: freqMHz", link ? String(link.json.freqMHz) : "none", String(iwLink.freq ?? "none")]);
+  // The access point the station was on goes away: from its disconnect to the next connect every
+  // sample is null (but those in flight), then values again.
+  const gone = (progress.find((l) => l.startsWith("AP-GONE ")) || "").split(" ")[1] || null;
+  const lost = events.find((e) => e.at > searchFrom && e.kind === "disconnected");
+  const back = lost ? events.find((e) => e.at > lost.at && e.kind === "connected") : null;
+  const between = lost && back ? samples.filter((x) => x.at > lost.at + ROAM_IN_FLIGHT_MS && x.at < back.at) : [];
+  const valued = between.filter((x) => x.rssi !== null);
+  rows.push([`access point ${gone} gone: samples while disconnected`, lost && back ? `${between.length - valued.length} null, ${valued.length} with a value` : "no disconnect/connect events",
+    "all null (at least 3: the station is held off for 2 s)", lost && back && between.length >= 3 && valued.length === 0]);
+  const again = back ? firstValueAfter(back.at) : null;
+  rows.push(["after connecting again: first value (ms)", again ? Math.round(again.at - back.at) : "none",
+    `<= ${ROAM_VALUE_WITHIN_MS}`, again && again.at - back.at <= ROAM_VALUE_WITHIN_MS]);
+  check(s, "stream follows three roams and a lost access point", rows);
+  const med = delays.length === 3 ? median(delays) : null;
+  console.log(`  info: roam: first value after the kernel's connect event: ${delays.join(" ")} ms, median ` +
+    `${med ?? "-"} (goal ${ROAM_GOAL_MS}); ${samples.length} samples`);
+}
+// ---- end of roaming -------------------------------------------------------------------------------------
+
 // ---- main -------------------------------------------------------------------------------------------
 
 const { blocks, progress, tail } = readBlocks(process.argv[2]);
@@ -957,6 +1026,8 @@ for (const { name: s, associated, timed } of SCENES) {
   checkFilecapRun(s, info, associated, after); // least privilege
   if (timed) checkScanTiming(s, info.iface);
 }
+
+if (b("roam/watch")) checkRoam();
 
 let failed = 0;
 for (const r of results) {

@@ -2,6 +2,7 @@
 //
 //   tivel-ws-probe PORT [--stop-when FILE] JSON...
 //   tivel-ws-probe --clock
+//   tivel-ws-probe --clocks
 //   tivel-ws-probe --stalls FILE
 //
 // Connects to 127.0.0.1:PORT the way the page does (Host 127.0.0.1:PORT, Origin of the maker's
@@ -20,7 +21,9 @@
 //   ERROR <what went wrong>          (then exit status 1)
 //
 // --clock prints CLOCK_REALTIME as seconds with six decimals, the stamps `iw event -t` puts on
-// the kernel's events, so the guest can time iw's steps against them.
+// the kernel's events, so the guest can time iw's steps against them. --clocks prints
+// "REALTIME <seconds> MONOTONIC <ms>", both read together, which puts the events and the frames'
+// arrival times on one time line.
 //
 // --stalls wakes every 5 ms until FILE exists and prints each wake-up that came late:
 //
@@ -128,6 +131,13 @@ int main(int argc, char** argv) {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     std::printf("%lld.%06ld\n", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--clocks") == 0) {
+    timespec real{};
+    clock_gettime(CLOCK_REALTIME, &real);
+    std::printf("REALTIME %lld.%06ld MONOTONIC %llu\n", static_cast<long long>(real.tv_sec),
+                real.tv_nsec / 1000, static_cast<unsigned long long>(now_ms()));
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--stalls") == 0) return print_stalls(argv[2]);

@@ -4,7 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -151,39 +152,95 @@ TEST_F(CommandsTest, NewWatchReplacesTheRunningOneAndStopEndsIt) {
   EXPECT_EQ(ask("{\"cmd\":\"stop\"}"), "{\"type\":\"stopped\"}");
 }
 
+namespace {
+
+// Stops the helper and waits until the kernel shows it stopped: kill() only queues the signal,
+// and a helper still running after it returned could serve a pass the caller thinks it holds up.
+bool hold_still(pid_t pid) {
+  kill(pid, SIGSTOP);
+  std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  for (int i = 0; i < 500; ++i) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    char line[512] = {};
+    bool got = file != nullptr && std::fgets(line, sizeof line, file) != nullptr;
+    if (file != nullptr) std::fclose(file);
+    const char* state = got ? std::strrchr(line, ')') : nullptr;
+    if (state != nullptr && state[1] == ' ' && (state[2] == 'T' || state[2] == 't')) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+// The rssi messages among the next `count` frames (or fewer, once `timeout_ms` passes without one).
+std::vector<std::string> rssi_messages(WsClient& page, int count, int timeout_ms) {
+  std::vector<std::string> samples;
+  for (int i = 0; i < count; ++i) {
+    ServerFrame frame;
+    if (!ws_read_frame(page, frame, timeout_ms)) break;
+    if (frame.payload.rfind("{\"type\":\"rssi\"", 0) == 0) samples.push_back(frame.payload);
+  }
+  return samples;
+}
+
+long long t_of(const std::string& sample) { return std::stoll(sample.substr(19)); }
+
+}  // namespace
+
+// Two pages streaming at 1 and 4 Hz are made due in the same ticks through the schedule itself,
+// not through the clock: the helper is held still for longer than two spacings of the slower
+// stream, so on its return both streams are overdue; the first tick serves both and sets both
+// due at once again (a late sample is followed by the next at once), and the next pass serves
+// both again. Those two ticks each send one sample, byte for byte the same, to both pages.
 TEST(LiveStream, PagesDueInTheSameTickShareTimeAndOthersKeepStreamingWhenOneCloses) {
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper));
   WsClient fast, slow;
   ASSERT_TRUE(ws_connect(fast, helper.port));
   ASSERT_TRUE(ws_connect(slow, helper.port));
-  // Both armed in one pass (the helper is held still while both commands arrive), so they are
-  // due in the same tick at every whole second.
-  kill(helper.pid, SIGSTOP);
-  ASSERT_TRUE(ws_send(slow, text_frame("{\"cmd\":\"watch\",\"hz\":1,\"secs\":3}")));
-  ASSERT_TRUE(ws_send(fast, text_frame("{\"cmd\":\"watch\",\"hz\":4,\"secs\":3}")));
+  EXPECT_EQ(ws_command(slow, "{\"cmd\":\"watch\",\"hz\":1,\"secs\":60}"),
+            "{\"type\":\"watching\",\"hz\":1,\"secs\":60}");
+  EXPECT_EQ(ws_command(fast, "{\"cmd\":\"watch\",\"hz\":4,\"secs\":60}"),
+            "{\"type\":\"watching\",\"hz\":4,\"secs\":60}");
+  ASSERT_EQ(rssi_messages(slow, 1, 3000).size(), 1u);
+  std::vector<std::string> fast_all = rssi_messages(fast, 1, 3000);
+  ASSERT_EQ(fast_all.size(), 1u);
+
+  ASSERT_TRUE(hold_still(helper.pid));
+  // What was sent before the stop goes to the record; the slow page's is of no use.
+  for (const std::string& sample : rssi_messages(fast, 20, 100)) fast_all.push_back(sample);
+  rssi_messages(slow, 20, 100);
+  size_t resumed = fast_all.size();
+  usleep(2200 * 1000);
   kill(helper.pid, SIGCONT);
-  auto times = [](WsClient& page, int count) {
-    std::vector<std::string> t;
-    for (int i = 0; i < count; ++i) {
-      ServerFrame frame;
-      if (!ws_read_frame(page, frame, 2000)) break;
-      if (frame.payload.rfind("{\"type\":\"rssi\"", 0) == 0) t.push_back(frame.payload);
-    }
-    return t;
-  };
-  std::vector<std::string> slow_samples = times(slow, 3);  // watching + 2 samples
-  std::vector<std::string> fast_samples = times(fast, 6);  // watching + 5 samples
-  ASSERT_EQ(slow_samples.size(), 2u);
-  ASSERT_EQ(fast_samples.size(), 5u);
-  // The slow page's samples are exact copies of samples the fast page got in the same tick.
-  for (const std::string& sample : slow_samples) {
-    EXPECT_NE(std::find(fast_samples.begin(), fast_samples.end(), sample), fast_samples.end())
-        << sample;
+
+  // The first tick after the return is the first sample 2 s after the one before it; a tick the
+  // stop cut short may still have sent one with its earlier time first.
+  for (const std::string& sample : rssi_messages(fast, 3, 3000)) fast_all.push_back(sample);
+  size_t a = resumed;
+  while (a < fast_all.size() && t_of(fast_all[a]) - t_of(fast_all[a - 1]) < 2000) ++a;
+  ASSERT_LE(a, resumed + 1) << "no tick 2 s after the one before the stop";
+  ASSERT_LT(a + 1, fast_all.size());
+  const std::string& shared_first = fast_all[a];
+  const std::string& shared_second = fast_all[a + 1];
+  std::vector<std::string> slow_after;
+  while (slow_after.size() < 3 && (slow_after.empty() || slow_after.back() != shared_second)) {
+    std::vector<std::string> one = rssi_messages(slow, 1, 3000);
+    if (one.empty()) break;
+    slow_after.push_back(one[0]);
   }
+  ASSERT_GE(slow_after.size(), 2u);
+  EXPECT_EQ(slow_after[slow_after.size() - 2], shared_first);
+  EXPECT_EQ(slow_after.back(), shared_second);
+
+  // From the shared ticks on, the slow page's next sample is due a whole second later, while the
+  // fast page goes on at its own rate; once the slow page is gone, the fast one streams on.
+  std::vector<std::string> slow_next = rssi_messages(slow, 1, 3000);
+  ASSERT_EQ(slow_next.size(), 1u);
+  EXPECT_GE(t_of(slow_next[0]) - t_of(shared_first), 1000);
   ws_disconnect(slow);
-  std::vector<std::string> later = times(fast, 3);
-  EXPECT_EQ(later.size(), 3u);
+  std::vector<std::string> later = rssi_messages(fast, 8, 2000);
+  ASSERT_GE(later.size(), 3u);
+  EXPECT_GE(t_of(later.back()) - t_of(slow_next[0]), 1000);
 }
 
 // Hello's help note follows the helper's rights: with the right to scan (a root start keeps it)
