@@ -202,13 +202,13 @@
     } else {
       const permission =
         state.permission && state.permission !== 'granted'
-          ? ` Or the browser kept the page from reaching it: its local-network permission ` +
+          ? `. Or the browser kept the page from reaching it: its local-network permission ` +
             `("Access other apps and services on this device", ${PERMISSION}) is "${state.permission}" here; ` +
             'choose Allow when the browser asks, or allow it in the site settings, then press Reconnect.'
           : '';
       showBanner(
         `No helper answered on ${range}. Start it with "make devpage" (or "make devpage SIM=1"); ` +
-          `it must allow this page's origin: --dev-origin ${location.origin}.${permission}`,
+          `it must allow this page's origin: --dev-origin ${location.origin}${permission}`,
       );
     }
     setFacts($('hello-facts'), [['Status', 'Not found', 'muted']]);

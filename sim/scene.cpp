@@ -568,7 +568,7 @@ void parse_family(Line& line, Scene* scene) {
 }
 
 // roam at=MS bssid=MAC [firmware] [gap-ms=N] / connect at=MS bssid=MAC / disconnect at=MS
-// [local]: a change of the association at a given time.
+// [local] / replug at=MS [ifindex=N] [gap-ms=N]: a change of the association at a given time.
 void parse_change(Line& line, Scene* scene, SceneChangeKind kind) {
   SceneChange change;
   change.kind = kind;
@@ -581,6 +581,9 @@ void parse_change(Line& line, Scene* scene, SceneChangeKind kind) {
   }
   if (kind == SceneChangeKind::kDisconnect) {
     change.local = line.flag("local");
+  } else if (kind == SceneChangeKind::kReplug) {
+    take_number(line, "ifindex", 1, INT32_MAX, &change.new_ifindex);
+    take_number(line, "gap-ms", 0, 60000, &change.gap_ms);
   } else {
     std::optional<std::string> bssid = line.take("bssid");
     bool named = false;
@@ -711,6 +714,8 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_change(line, scene, SceneChangeKind::kDisconnect);
     } else if (d == "connect") {
       parse_change(line, scene, SceneChangeKind::kConnect);
+    } else if (d == "replug") {
+      parse_change(line, scene, SceneChangeKind::kReplug);
     } else if (d == "notify") {
       parse_notify(line, scene);
     } else {

@@ -95,14 +95,16 @@ struct SceneFault {
 enum class SceneScanEnd { kResults, kAborted, kNever };
 
 // A timed change of the station's association, with the notifications the kernel sends for it.
-enum class SceneChangeKind { kRoam, kDisconnect, kConnect };
+enum class SceneChangeKind { kRoam, kDisconnect, kConnect, kReplug };
 struct SceneChange {
   SceneChangeKind kind = SceneChangeKind::kRoam;
-  uint64_t at_ms = 0;     // since the stand-in began serving the scene
-  Mac bssid{};            // the BSS it moves to (roam, connect); one of the scene's records
-  bool firmware = false;  // roam: one NL80211_CMD_ROAM, as drivers that roam in firmware send
-  uint64_t gap_ms = 50;   // roam as mac80211 does it: on none this long between the two
-  bool local = false;     // disconnect: the station left (else the access point went away)
+  uint64_t at_ms = 0;        // since the stand-in began serving the scene
+  Mac bssid{};               // the BSS it moves to (roam, connect); one of the scene's records
+  bool firmware = false;     // roam: one NL80211_CMD_ROAM, as drivers that roam in firmware send
+  uint64_t gap_ms = 50;      // roam as mac80211 does it: on none this long between the two; replug:
+                             // how long the interface is away
+  bool local = false;        // disconnect: the station left (else the access point went away)
+  uint32_t new_ifindex = 0;  // replug: the index the interface comes back with (0: the old + 10)
 };
 
 // Whether the association's notifications reach the helper: `off` makes joining the "mlme" and

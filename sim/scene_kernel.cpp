@@ -133,10 +133,13 @@ const SceneInterface* changing_interface(const Scene& scene) {
 }
 
 // Where the station is at scene time `now_ms`: `changed` once a change took effect, and then the
-// BSS record it is associated with (none while disconnected).
+// BSS record it is associated with (none while disconnected); after a replug the index its
+// interface came back with, and whether it is still away.
 struct SceneNow {
   bool changed = false;
   const SceneBss* bss = nullptr;
+  std::optional<uint32_t> ifindex;
+  bool absent = false;
 };
 
 const SceneBss* bss_by_bssid(const Scene& scene, const Mac& bssid) {
@@ -146,19 +149,58 @@ const SceneBss* bss_by_bssid(const Scene& scene, const Mac& bssid) {
   return nullptr;
 }
 
+const SceneBss* first_associated(const Scene& scene) {
+  for (const SceneBss& bss : scene.bss) {
+    if (bss.status == NL80211_BSS_STATUS_ASSOCIATED) return &bss;
+  }
+  return nullptr;
+}
+
+// The index a replug gives the interface back.
+uint32_t replugged_index(const SceneChange& change, uint32_t old_index) {
+  return change.new_ifindex != 0 ? change.new_ifindex : old_index + 10;
+}
+
 SceneNow association_at(const Scene& scene, uint64_t now_ms) {
   SceneNow now;
+  const SceneBss* on = first_associated(scene);  // where the station is, or goes back to
+  const SceneInterface* iface = changing_interface(scene);
   for (const SceneChange& change : scene.changes) {
     if (change.at_ms > now_ms) break;
     now.changed = true;
-    now.bss = nullptr;
-    if (change.kind == SceneChangeKind::kDisconnect) continue;
+    const bool within_gap = now_ms < change.at_ms + change.gap_ms;
+    if (change.kind == SceneChangeKind::kDisconnect) {
+      on = nullptr;
+    } else if (change.kind == SceneChangeKind::kReplug) {
+      // The interface goes away and comes back with a new index, associated as before.
+      now.ifindex = replugged_index(change, now.ifindex.value_or(iface ? *iface->ifindex : 0));
+      now.absent = within_gap;
+    } else {
+      on = bss_by_bssid(scene, change.bssid);
+    }
     // mac80211 roams by leaving and associating anew: on none for the gap in between.
-    bool between = change.kind == SceneChangeKind::kRoam && !change.firmware &&
-                   now_ms < change.at_ms + change.gap_ms;
-    if (!between) now.bss = bss_by_bssid(scene, change.bssid);
+    bool between =
+        (change.kind == SceneChangeKind::kRoam && !change.firmware && within_gap) || now.absent;
+    now.bss = between ? nullptr : on;
   }
   return now;
+}
+
+// The interface a request names at `now_ms`: a replugged interface answers only to its new index,
+// and to none while it is away.
+const SceneInterface* interface_at(const Scene& scene, std::optional<uint32_t> ifindex,
+                                   uint64_t now_ms) {
+  const SceneNow now = association_at(scene, now_ms);
+  const SceneInterface* changing = changing_interface(scene);
+  for (const SceneInterface& iface : scene.interfaces) {
+    std::optional<uint32_t> index = iface.ifindex;
+    if (&iface == changing && now.ifindex) {
+      if (now.absent) continue;
+      index = now.ifindex;
+    }
+    if (ifindex && index == ifindex) return &iface;
+  }
+  return nullptr;
 }
 
 // A multi-link interface's links, as the kernel lists them instead of a top-level channel: one
@@ -185,6 +227,7 @@ void put_mlo_links(NlWriter& writer, const std::vector<SceneMloLink>& links) {
 SceneInterface interface_now(const Scene& scene, const SceneInterface& iface, const SceneNow& now) {
   if (!now.changed || &iface != changing_interface(scene)) return iface;
   SceneInterface moved = iface;
+  if (now.ifindex) moved.ifindex = now.ifindex;
   moved.freq.reset();
   moved.width_code.reset();
   moved.center_freq1.reset();
@@ -203,6 +246,7 @@ FakeReply interface_dump(const Scene& scene, const Request& request, uint64_t no
   uint64_t wdev = 1;
   const SceneNow now = association_at(scene, now_ms);
   for (const SceneInterface& listed : scene.interfaces) {
+    if (now.absent && &listed == changing_interface(scene)) continue;
     const SceneInterface iface = interface_now(scene, listed, now);
     NlWriter writer;
     writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_INTERFACE);
@@ -243,7 +287,7 @@ std::optional<uint32_t> status_now(const SceneBss& bss, const SceneNow& now) {
 FakeReply scan_dump(const Scene& scene, const Request& request, uint64_t now_ms) {
   // nl80211 looks the interface up inside the dump itself, so an unknown one ends the dump:
   // NLMSG_DONE carrying -ENODEV rather than an error message.
-  if (interface_by_index(scene, request.ifindex) == nullptr) {
+  if (interface_at(scene, request.ifindex, now_ms) == nullptr) {
     FakeReply reply;
     reply.datagrams.push_back(done_datagram(request.seq, -ENODEV));
     return reply;
@@ -281,8 +325,9 @@ FakeReply scan_dump(const Scene& scene, const Request& request, uint64_t now_ms)
 
 // One message per surveyed channel, as nl80211 sends them: the interface, then the nest with the
 // frequency, the noise (when the driver measured one), the in-use flag and the channel times.
-FakeReply survey_dump(const Scene& scene, const Request& request, const Bytes& bytes) {
-  if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+FakeReply survey_dump(const Scene& scene, const Request& request, const Bytes& bytes,
+                      uint64_t now_ms) {
+  if (interface_at(scene, request.ifindex, now_ms) == nullptr) return error_reply(-ENODEV, bytes);
   std::vector<Bytes> messages;
   for (const SceneSurvey& survey : scene.survey) {
     NlWriter writer;
@@ -395,7 +440,7 @@ void put_mlo_station(NlWriter& writer, const Scene& scene, uint8_t link_id, cons
 
 FakeReply station_reply(const Scene& scene, const Request& request, const Bytes& bytes,
                         uint64_t now_ms) {
-  if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+  if (interface_at(scene, request.ifindex, now_ms) == nullptr) return error_reply(-ENODEV, bytes);
   std::optional<Mac> mac = station_mac(scene);
   SceneStation station = scene.station;
   // After a change the kernel keeps the station of the BSS it is on now; its signal is the one
@@ -489,12 +534,12 @@ Bytes station_notice(const Scene& scene, uint8_t cmd, uint32_t ifindex, const Ma
   return multicast(writer);
 }
 
-Bytes disconnect_notice(const Scene& scene, const SceneInterface& iface, uint16_t reason,
-                        bool by_ap) {
+Bytes disconnect_notice(const Scene& scene, const SceneInterface& iface, uint32_t ifindex,
+                        uint16_t reason, bool by_ap) {
   NlWriter writer;
   writer.begin_message(scene.family_id, 0, 0, NL80211_CMD_DISCONNECT);
   writer.put_u32(NL80211_ATTR_WIPHY, iface.wiphy);
-  writer.put_u32(NL80211_ATTR_IFINDEX, *iface.ifindex);
+  writer.put_u32(NL80211_ATTR_IFINDEX, ifindex);
   writer.put_u16(NL80211_ATTR_REASON_CODE, reason);
   if (by_ap) writer.put_flag(NL80211_ATTR_DISCONNECTED_BY_AP);
   writer.end_message();
@@ -503,7 +548,7 @@ Bytes disconnect_notice(const Scene& scene, const SceneInterface& iface, uint16_
 
 // CONNECT (with its status) or ROAM: the new BSSID and the association's request and response
 // elements, the request's starting with the network name.
-Bytes connect_notice(const Scene& scene, uint8_t cmd, const SceneInterface& iface,
+Bytes connect_notice(const Scene& scene, uint8_t cmd, const SceneInterface& iface, uint32_t ifindex,
                      const SceneBss& bss) {
   Bytes request_ies;
   const std::optional<Bytes>& ies = bss.beacon_ies ? bss.beacon_ies : bss.ies;
@@ -517,7 +562,7 @@ Bytes connect_notice(const Scene& scene, uint8_t cmd, const SceneInterface& ifac
   NlWriter writer;
   writer.begin_message(scene.family_id, 0, 0, cmd);
   writer.put_u32(NL80211_ATTR_WIPHY, iface.wiphy);
-  writer.put_u32(NL80211_ATTR_IFINDEX, *iface.ifindex);
+  writer.put_u32(NL80211_ATTR_IFINDEX, ifindex);
   writer.put(NL80211_ATTR_MAC, *bss.bssid);
   if (cmd == NL80211_CMD_CONNECT) writer.put_u16(NL80211_ATTR_STATUS_CODE, 0);
   writer.put(NL80211_ATTR_REQ_IE, request_ies);
@@ -526,51 +571,93 @@ Bytes connect_notice(const Scene& scene, uint8_t cmd, const SceneInterface& ifac
   return multicast(writer);
 }
 
+// NEW_INTERFACE / DEL_INTERFACE on the "config" group, as the recorded SET_INTERFACE lays an
+// interface out: index, name, radio, type, wireless-device id, address, generation.
+Bytes interface_notice(const Scene& scene, uint8_t cmd, const SceneInterface& iface,
+                       uint32_t ifindex) {
+  NlWriter writer;
+  writer.begin_message(scene.family_id, 0, 0, cmd);
+  writer.put_u32(NL80211_ATTR_IFINDEX, ifindex);
+  writer.put_string(NL80211_ATTR_IFNAME, iface.name);
+  writer.put_u32(NL80211_ATTR_WIPHY, iface.wiphy);
+  writer.put_u32(NL80211_ATTR_IFTYPE, iface.iftype);
+  writer.put_u64(NL80211_ATTR_WDEV, (static_cast<uint64_t>(iface.wiphy) << 32) | ifindex);
+  writer.put(NL80211_ATTR_MAC, iface.mac);
+  writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
+  writer.end_message();
+  return multicast(writer);
+}
+
 struct TimedNotice {
   uint64_t at_ms;
   Bytes datagram;
+  bool config = false;  // for the "config" group, else "mlme"
 };
 
 // Every change's notifications, in the order the kernel sends them. A roam as mac80211 does it is
 // a DISCONNECT (reason 1: the station left to roam) and, after the gap, a CONNECT; a lost access
-// point a DISCONNECT with reason 3 and the flag that the access point ended it.
+// point a DISCONNECT with reason 3 and the flag that the access point ended it; a replugged
+// interface is disconnected and deleted, and after the gap comes back and connects again.
 std::vector<TimedNotice> scene_notices(const Scene& scene) {
   std::vector<TimedNotice> notices;
   const SceneInterface* iface = changing_interface(scene);
   if (iface == nullptr) return notices;
-  const uint32_t ifindex = *iface->ifindex;
+  uint32_t ifindex = *iface->ifindex;
+  const SceneBss* on = first_associated(scene);
   std::optional<Mac> current = station_mac(scene);
   for (const SceneChange& change : scene.changes) {
+    const uint64_t at = change.at_ms;
+    if (change.kind == SceneChangeKind::kReplug) {
+      if (current) {
+        notices.push_back({at, station_notice(scene, NL80211_CMD_DEL_STATION, ifindex, *current)});
+        notices.push_back({at, disconnect_notice(scene, *iface, ifindex, 3, false)});
+      }
+      notices.push_back(
+          {at, interface_notice(scene, NL80211_CMD_DEL_INTERFACE, *iface, ifindex), true});
+      ifindex = replugged_index(change, ifindex);
+      const uint64_t back = at + change.gap_ms;
+      notices.push_back(
+          {back, interface_notice(scene, NL80211_CMD_NEW_INTERFACE, *iface, ifindex), true});
+      if (on != nullptr) {
+        notices.push_back(
+            {back, station_notice(scene, NL80211_CMD_NEW_STATION, ifindex, *on->bssid)});
+        notices.push_back({back, connect_notice(scene, NL80211_CMD_CONNECT, *iface, ifindex, *on)});
+      }
+      continue;
+    }
     const SceneBss* next =
         change.kind == SceneChangeKind::kDisconnect ? nullptr : bss_by_bssid(scene, change.bssid);
-    const uint64_t at = change.at_ms;
     if (change.kind == SceneChangeKind::kRoam && change.firmware) {
-      notices.push_back({at, connect_notice(scene, NL80211_CMD_ROAM, *iface, *next)});
+      notices.push_back({at, connect_notice(scene, NL80211_CMD_ROAM, *iface, ifindex, *next)});
     } else {
       if (current) {
         notices.push_back({at, station_notice(scene, NL80211_CMD_DEL_STATION, ifindex, *current)});
         bool roam = change.kind == SceneChangeKind::kRoam;
         uint16_t reason = roam ? 1 : 3;
-        notices.push_back({at, disconnect_notice(scene, *iface, reason, !roam && !change.local)});
+        notices.push_back(
+            {at, disconnect_notice(scene, *iface, ifindex, reason, !roam && !change.local)});
       }
       if (next != nullptr) {
         uint64_t joined = change.kind == SceneChangeKind::kRoam ? at + change.gap_ms : at;
         notices.push_back(
             {joined, station_notice(scene, NL80211_CMD_NEW_STATION, ifindex, *next->bssid)});
-        notices.push_back({joined, connect_notice(scene, NL80211_CMD_CONNECT, *iface, *next)});
+        notices.push_back(
+            {joined, connect_notice(scene, NL80211_CMD_CONNECT, *iface, ifindex, *next)});
       }
     }
+    on = next;
     current = next != nullptr ? next->bssid : std::nullopt;
   }
   return notices;
 }
 
-// Hands the scene's notifications to the stand-in's event socket, timed from now; the "mlme"
-// group is numbered after "scan" as the family reply lists them.
+// Hands the scene's notifications to the stand-in's event socket, timed from now; the "mlme" and
+// "config" groups are numbered around "scan" as the family reply lists them.
 void schedule_notices(const Scene& scene) {
   if (scene.notify == SceneNotify::kOff) fake_kernel_fail_events_join(-EPERM);
   if (scene.scan_group == 0 || scene.notify == SceneNotify::kOff) return;
   const uint32_t mlme_group = scene.scan_group + 2;
+  const uint32_t config_group = scene.scan_group - 1;
   if (scene.notify == SceneNotify::kLost) {
     for (const SceneChange& change : scene.changes) {
       fake_kernel_schedule_loss(mlme_group, static_cast<int>(change.at_ms));
@@ -578,8 +665,8 @@ void schedule_notices(const Scene& scene) {
     return;
   }
   for (TimedNotice& notice : scene_notices(scene)) {
-    fake_kernel_schedule_event(mlme_group, std::move(notice.datagram),
-                               static_cast<int>(notice.at_ms));
+    fake_kernel_schedule_event(notice.config ? config_group : mlme_group,
+                               std::move(notice.datagram), static_cast<int>(notice.at_ms));
   }
 }
 
@@ -616,7 +703,9 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
       if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
       return scan_dump(scene, request, now_ms);
     case NL80211_CMD_TRIGGER_SCAN:
-      if (interface_by_index(scene, request.ifindex) == nullptr) return error_reply(-ENODEV, bytes);
+      if (interface_at(scene, request.ifindex, now_ms) == nullptr) {
+        return error_reply(-ENODEV, bytes);
+      }
       {
         FakeReply reply = (scene.trigger_result != 0 || (request.flags & NLM_F_ACK) != 0)
                               ? error_reply(scene.trigger_result, bytes)
@@ -634,7 +723,7 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
     case NL80211_CMD_GET_SURVEY:
       // Survey results exist only as a dump.
       if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
-      return survey_dump(scene, request, bytes);
+      return survey_dump(scene, request, bytes, now_ms);
     default:
       return error_reply(-EOPNOTSUPP, bytes);
   }

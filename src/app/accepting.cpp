@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/event_loop.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -19,7 +20,8 @@ struct Accepting {
   uint64_t paused_until_ms = 0;  // while out of descriptors: when to try accepting again
   size_t open_at_pause = 0;      // slots open when accepting paused; a slot freed resumes it
   bool told_out_of_descriptors = false;
-  uint64_t refused_user_logged_ms = 0;  // last "another user" line; more wait a second
+  bool told_browser_may_ask = false;  // the hint about the browser's permission prompt
+  bool told_where_to_look = false;    // the hint after a minute without a page
 };
 
 Accepting accepting;
@@ -30,11 +32,8 @@ size_t open_slots() {
   return open;
 }
 
+// A flood of these costs a bounded log: the log holds back repeats of a line's kind.
 void log_refused_user(uint32_t uid) {
-  uint64_t now = monotonic_ms();
-  if (accepting.refused_user_logged_ms != 0 && now - accepting.refused_user_logged_ms < 1000)
-    return;
-  accepting.refused_user_logged_ms = now;
   char owner[48] = "root";
   if (accepting.owners.owner_uid != 0)
     std::snprintf(owner, sizeof owner, "uid %u and root", accepting.owners.owner_uid);
@@ -85,6 +84,9 @@ ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer) {
   ConnectionSlot* silent = oldest_silent_slot();
   if (silent == nullptr) {
     close(fd);
+    log_line(
+        "Refused a connection: all 4 connections are taken by pages. Close a Tamberline tab you "
+        "no longer use.");
     return nullptr;
   }
   close_slot(*silent, "make room");
@@ -115,8 +117,36 @@ bool accepting_paused(uint64_t now) {
   return false;
 }
 
+void accepting_hints(uint64_t now) {
+  if (!accepting.told_browser_may_ask) {
+    const ConnectionSlot* silent = oldest_silent_slot();
+    if (silent != nullptr && now - silent->accepted_ms > kBrowserMayAskMs) {
+      accepting.told_browser_may_ask = true;
+      log_line(
+          "A connection is waiting without a request: the browser may be asking to \"Access "
+          "other apps and services on this device\". Choose Allow there.");
+    }
+  }
+  if (!accepting.told_where_to_look && page_seen == 0 && now - start_ms > kWhereToLookMs) {
+    accepting.told_where_to_look = true;
+    log_line(
+        "No page has connected yet. Open the Tamberline WiFi Kestrune page in a browser on this "
+        "computer; if it says the helper is blocked, allow \"Access other apps and services on "
+        "this device\" in the site's settings (the icon left of the address).");
+  }
+}
+
 uint64_t accepting_due_ms() {
-  return accepting.paused_until_ms != 0 ? accepting.paused_until_ms : UINT64_MAX;
+  uint64_t due = accepting.paused_until_ms != 0 ? accepting.paused_until_ms : UINT64_MAX;
+  auto consider = [&due](uint64_t at) {
+    if (at < due) due = at;
+  };
+  // Each hint falls due one millisecond after its time, as the limits do.
+  const ConnectionSlot* silent = oldest_silent_slot();
+  if (!accepting.told_browser_may_ask && silent != nullptr)
+    consider(silent->accepted_ms + kBrowserMayAskMs + 1);
+  if (!accepting.told_where_to_look && page_seen == 0) consider(start_ms + kWhereToLookMs + 1);
+  return due;
 }
 
 void accepting_stop() {

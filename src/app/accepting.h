@@ -10,7 +10,9 @@
 // Who may take a slot, and what happens when none is free or the process runs out of
 // descriptors. The loop accepts; these decide.
 
-inline constexpr uint64_t kAcceptPauseMs = 100;  // out of descriptors: accepting rests this long
+inline constexpr uint64_t kAcceptPauseMs = 100;     // out of descriptors: accepting rests this long
+inline constexpr uint64_t kBrowserMayAskMs = 3000;  // a silent connection: its browser may ask
+inline constexpr uint64_t kWhereToLookMs = 60000;   // no page since start: say where to look
 
 // Starts taking connections on the listening socket bound to 127.0.0.1:listen_port, checking
 // each peer's owner under `owners` (which this module closes in accepting_stop).
@@ -18,9 +20,9 @@ void accepting_start(const PeerOwnerCheck& owners);
 
 // Decides on a connection just accepted from `peer`. A peer other than 127.0.0.1, one whose
 // socket has no owning program any more, or a program of another user is closed at once (the
-// last logged, a line a second at most). Otherwise returns the slot it takes: a free one, else
+// last logged; the log holds back repeats). Otherwise returns the slot it takes: a free one, else
 // the one whose connection has sent nothing for longest, closed to make room. Returns null, with
-// `fd` closed, when it is refused or every slot holds a page or a request under way.
+// `fd` closed, when it is refused or every slot holds a page or a request under way (logged).
 ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer);
 
 // accept failed with `error`. Out of descriptors (EMFILE, ENFILE), logged once per run: a silent
@@ -32,7 +34,12 @@ void accept_failed(int error);
 // the rest once its time is up or a slot freed.
 bool accepting_paused(uint64_t now);
 
-// The instant the current rest ends, or UINT64_MAX when accepting does not rest.
+// Once per run each: when a connection has sent nothing for kBrowserMayAskMs (its browser holds
+// it while it asks the user), says to choose Allow in the browser's prompt; when no page has
+// connected kWhereToLookMs after start, says where to look.
+void accepting_hints(uint64_t now);
+
+// The nearest instant at which the current rest ends or a hint falls due; UINT64_MAX for none.
 uint64_t accepting_due_ms();
 
 // Closes the owner look-up's socket.

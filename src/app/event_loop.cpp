@@ -169,6 +169,7 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     uint64_t now = monotonic_ms();
     expire_stalled_sends(now);
     bool page_connected = expire_handshakes(now);
+    accepting_hints(now);
     if (page_connected) last_page_ms = now;
     reason = exit_reason(now, page_connected);
     if (reason != nullptr) break;

@@ -3,13 +3,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
 
@@ -39,14 +39,9 @@ int try_bind(int32_t port) {
   return fd;
 }
 
-long long now_ms() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
 // True when 127.0.0.1:port answers a plain request with the helper's own page, that is when
-// another copy of the helper holds the port. Waits at most kProbeLimitMs.
+// another copy of the helper holds the port. Waits at most kProbeLimitMs, so a copy busy with a
+// scan, or one that refuses this user, passes for another program.
 bool helper_answers(int32_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -63,9 +58,9 @@ bool helper_answers(int32_t port) {
     char request[96];
     int length = std::snprintf(request, sizeof request,
                                "GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n", port);
-    long long deadline = now_ms() + kProbeLimitMs;
+    uint64_t deadline = monotonic_ms() + kProbeLimitMs;
     if (send(fd, request, static_cast<size_t>(length), MSG_NOSIGNAL) == length) {
-      while (held + 1 < sizeof reply && now_ms() < deadline) {
+      while (held + 1 < sizeof reply && monotonic_ms() < deadline) {
         ssize_t got = recv(fd, reply + held, sizeof reply - 1 - held, 0);
         if (got <= 0) break;
         held += static_cast<size_t>(got);
@@ -79,8 +74,8 @@ bool helper_answers(int32_t port) {
 // The lowest port of first..last (all of them found taken) that another copy of the helper
 // answers on, which is where the page, trying the ports from the bottom, connects; 0 for none.
 int32_t running_copy(int32_t first, int32_t last) {
-  long long give_up = now_ms() + kSearchLimitMs;
-  for (int32_t port = first; port <= last && now_ms() < give_up; ++port) {
+  uint64_t give_up = monotonic_ms() + kSearchLimitMs;
+  for (int32_t port = first; port <= last && monotonic_ms() < give_up; ++port) {
     if (helper_answers(port)) return port;
   }
   return 0;

@@ -41,9 +41,13 @@ inline uint64_t send_queued(const ConnectionSlot& slot) {
   return slot.send_end - slot.send_start;
 }
 
+// The slot's number as the log shows it: 1 to 4 for the records of `slots`, 0 for any other.
+int slot_number(const ConnectionSlot& slot);
+
 // Clears `slot` to the free state (fd -1, all else zero) without touching any socket.
 void clear_slot(ConnectionSlot& slot);
 
-// The only way a connection ends: closes the socket if open, logs "Page disconnected (<reason>)."
-// when the slot was upgraded, then clears the slot. `reason` is a short fixed word.
+// The only way a connection ends: closes the socket if open, logs "Page disconnected (<reason>):
+// <origin>, slot <number>." when the slot was upgraded, then clears the slot. `reason` is a short
+// fixed word.
 void close_slot(ConnectionSlot& slot, const char* reason);

@@ -78,7 +78,7 @@ void upgrade(ConnectionSlot& slot, const char* key, const char* origin) {
   slot.origin[kept] = '\0';
   char shown[kOriginLimit + 1];
   printable_copy(origin, shown, sizeof shown);
-  log_format<256>("Connected to %s.", shown);
+  log_format<256>("Connected to %s (slot %d).", shown, slot_number(slot));
 }
 
 // Sends one plain-text HTTP/1.1 reply (status, body, `extra_headers` as whole CR LF-ended lines,

@@ -18,7 +18,7 @@ struct PeerOwnerCheck {
 };
 
 // Opens the diagnostics socket and tries it once on `listen_fd` (bound to 127.0.0.1): the kernel
-// must name this process's effective user as the owner of that very socket. Returns the socket,
+// must find that very socket (its inode) by its address. Returns the socket,
 // or -1 with the reason in `reason` (cut to `capacity` bytes) when this kernel cannot answer; the
 // caller then accepts connections unchecked.
 int peer_owner_open(int listen_fd, char* reason, size_t capacity);

@@ -112,9 +112,9 @@ TEST(ExitRules, FourHoursWithAPageConnectedThroughout) {
   EXPECT_EQ(wait_exit(helper, 40000), 0);
   std::vector<std::string> log = log_messages(helper);
   ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[log.size() - 3], "Connected to https://tamberline.com.");
+  EXPECT_EQ(log[log.size() - 3], "Connected to https://tamberline.com (slot 1).");
   EXPECT_EQ(log[log.size() - 2], "Ran for 4 hours. Exiting; run it again any time.");
-  EXPECT_EQ(log[log.size() - 1], "Page disconnected (exit).");
+  EXPECT_EQ(log[log.size() - 1], "Page disconnected (exit): https://tamberline.com, slot 1.");
 }
 
 TEST(ExitRules, PageGoneRuleStartsWhenTheLastPageLeaves) {
@@ -136,6 +136,6 @@ TEST(ExitRules, PageGoneRuleStartsWhenTheLastPageLeaves) {
   EXPECT_EQ(wait_exit(helper, 10000), 0);
   std::vector<std::string> log = log_messages(helper);
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2], "Page disconnected (closed).");
+  EXPECT_EQ(log[log.size() - 2], "Page disconnected (closed): https://tamberline.com, slot 1.");
   EXPECT_EQ(log.back(), "The page closed. Exiting.");
 }

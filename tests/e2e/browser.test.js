@@ -394,7 +394,7 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
       assert.ok(took < 5000, `the page took ${took} ms to find the helper`);
       assert.deepEqual(otherGot, ['{"cmd":"hello"}']);
       await refusing.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
-      await first.waitFor(`Connected to ${origin}.`);
+      await first.waitFor(`Connected to ${origin} (slot `);
       assert.ok(!second.output.includes('Connected to'), 'the page stopped at the first helper');
 
       // When that helper goes away, Reconnect looks again and finds the next one.
@@ -405,7 +405,7 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
       s = await pageState(page);
       assert.equal(s.port, 47805);
       assert.equal(await page.isVisible('#banner'), false);
-      await second.waitFor(`Connected to ${origin}.`);
+      await second.waitFor(`Connected to ${origin} (slot `);
       await page.close();
     } finally {
       web.close();
@@ -427,6 +427,30 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     assert.equal(named && named[1], permission && permission !== 'granted' ? permission : null);
     await helper.waitFor(`Refused a connection from ${origin} (only Tamberline pages may connect).`);
     assert.equal(await page.isDisabled('#btn-link'), true);
+    await page.close();
+  });
+
+  test('a browser without the local-network permission: the page reads none and says only what it always said', { skip: HELPER ? false : 'TIVEL_HELPER not set' }, async () => {
+    const helper = await startHelper(HELPER, { args: ['--dev-origin', 'http://127.0.0.1:1'] });
+    helpers.push(helper);
+    const page = await engineBrowser.newPage();
+    // As in a browser that has never heard of the permission: the query throws. The banner is
+    // word for word the one the page showed before it knew of the permission.
+    await page.addInitScript(() => {
+      const query = navigator.permissions.query.bind(navigator.permissions);
+      navigator.permissions.query = (descriptor) =>
+        descriptor && descriptor.name === 'loopback-network'
+          ? Promise.reject(new TypeError(`'${descriptor.name}' is not a valid value for name`))
+          : query(descriptor);
+    });
+    await page.goto(`${origin}/?port=${helper.port}`);
+    await page.waitForFunction(() => window.devpage.conn === 'failed', null, { timeout: 5000 });
+    assert.equal(await page.evaluate(() => window.devpage.permission), null);
+    assert.equal(
+      await page.textContent('#banner'),
+      `No helper answered on port ${helper.port}. Start it with "make devpage" (or "make devpage SIM=1"); ` +
+        `it must allow this page's origin: --dev-origin ${origin}`,
+    );
     await page.close();
   });
 });

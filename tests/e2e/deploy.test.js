@@ -138,7 +138,7 @@ describe('the page from a public https origin', { skip: SIM ? false : 'TIVEL_SIM
           await page.waitForFunction(() => window.devpage.conn === 'open', null, { timeout: 5000 });
           assert.equal(await page.evaluate(() => window.devpage.permission), 'granted');
           await fullFlow(page, helper);
-          assert.deepEqual(connected(helper), [`Connected to ${origin}.`]);
+          assert.deepEqual(connected(helper), [`Connected to ${origin} (slot 1).`]);
         }));
 
         test('permission denied: the page says how to allow it again, and nothing reaches the helper', closing(async () => {
@@ -165,7 +165,7 @@ describe('the page from a public https origin', { skip: SIM ? false : 'TIVEL_SIM
           await page.goto(`${origin}/?port=${helper.port}`);
           await page.waitForFunction(() => window.devpage.conn === 'open', null, { timeout: 5000 });
           await fullFlow(page, helper);
-          assert.deepEqual(connected(helper), [`Connected to ${origin}.`]);
+          assert.deepEqual(connected(helper), [`Connected to ${origin} (slot 1).`]);
         }));
       }
 
@@ -212,7 +212,7 @@ describe('the page from a public https origin', { skip: SIM ? false : 'TIVEL_SIM
           await fullFlow(page, helper);
           // Firefox still sends the upgrade of the WebSocket it gave up on once Allow comes; the
           // helper then serves that connection until Firefox closes it.
-          if (firstTry) assert.deepEqual(connected(helper), [`Connected to ${origin}.`]);
+          if (firstTry) assert.deepEqual(connected(helper), [`Connected to ${origin} (slot 1).`]);
           else t.diagnostic(`${engine}: helper log: ${helper.messages().slice(1).join(' | ')}`);
           t.diagnostic(`${engine}: Allow clicked ${clicked - attempt.at} ms after the WebSocket opened; ` +
             `connected ${openedAfter} ms after the click, attempt ${s.attempts.length}`);

@@ -40,6 +40,17 @@ size_t count_lines(const HelperProcess& helper, const std::string& message) {
   return count;
 }
 
+size_t count_lines_starting(const HelperProcess& helper, const std::string& prefix) {
+  const std::string repeated = " ... repeated ";
+  size_t count = 0;
+  for (const std::string& line : log_messages(helper)) {
+    if (!line.starts_with(prefix)) continue;
+    size_t summary = line.rfind(repeated);
+    count += summary == std::string::npos ? 1 : std::stoul(line.substr(summary + repeated.size()));
+  }
+  return count;
+}
+
 std::string fresh_page_problem(int port) {
   WsClient page;
   if (!ws_connect(page, port)) return "no upgrade: '" + page.handshake + "'";

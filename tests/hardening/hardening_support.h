@@ -25,6 +25,10 @@ void read_log(HelperProcess& helper);
 // summary "<message> ... repeated N times" its N.
 size_t count_lines(const HelperProcess& helper, const std::string& message);
 
+// How many log lines begin with `prefix` (a page's lines end with its origin and slot), a
+// summary of held-back repeats counting for the lines it stands for.
+size_t count_lines_starting(const HelperProcess& helper, const std::string& prefix);
+
 // A new page connects, gets the hello reply, closes with a close frame and sees 88 00 and the end
 // of the connection. Empty on success, else what went wrong.
 std::string fresh_page_problem(int port);

@@ -29,6 +29,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The log shows this many lines of one kind a second and summarises the rest in one line.
+constexpr size_t kLinesOfAKindPerSecond = 4;
+
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -64,11 +67,12 @@ void run_side_by_side(const std::vector<std::function<void()>>& cases) {
   for (std::thread& thread : threads) thread.join();
 }
 
-// Reads the log until `message` has been logged `count` times (or `timeout_ms` passes).
-bool wait_for_lines(HelperProcess& helper, const std::string& message, size_t count,
+// Reads the log until a line beginning with `prefix` has been logged `count` times (or
+// `timeout_ms` passes).
+bool wait_for_lines(HelperProcess& helper, const std::string& prefix, size_t count,
                     int timeout_ms) {
   auto start = Clock::now();
-  while (count_lines(helper, message) < count) {
+  while (count_lines_starting(helper, prefix) < count) {
     if (ms_since(start) > timeout_ms) return false;
     read_log(helper);
   }
@@ -105,8 +109,8 @@ void slow_request_case() {
   EXPECT_EQ(fresh_page_problem(helper.port), "") << "after the handshake limit";
   read_log(helper);
   // The cut-off connection leaves no log line; only the two fresh pages were connected.
-  EXPECT_EQ(count_lines(helper, "Connected to https://tamberline.com."), 2u);
-  EXPECT_EQ(count_lines(helper, "Page disconnected (closed)."), 2u);
+  EXPECT_EQ(count_lines_starting(helper, "Connected to https://tamberline.com (slot "), 2u);
+  EXPECT_EQ(count_lines_starting(helper, "Page disconnected (closed): "), 2u);
 }
 
 // Four silent connections fill every slot, held open and each reopened as soon as it is closed:
@@ -136,21 +140,33 @@ void silent_flood_case() {
 }
 
 // A connection that never sends a byte is held a minute (a browser asking the user), then closed
-// unanswered.
+// unanswered. After 3 s of silence the log says, once, to choose Allow in the browser's prompt; a
+// minute without a page, once, where to look.
 void silent_minute_case() {
+  const std::string allow =
+      "A connection is waiting without a request: the browser may be asking to \"Access other "
+      "apps and services on this device\". Choose Allow there.";
+  const std::string where = "No page has connected yet. ";
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
+  auto start = Clock::now();
   int fd = connect_loopback(helper.port);
   ASSERT_GE(fd, 0);
-  auto start = Clock::now();
+  EXPECT_TRUE(wait_for_lines(helper, allow, 1, 5000));
+  EXPECT_GT(ms_since(start), 2900.0);
+  int second = connect_loopback(helper.port);  // silent too: no second line
   bool closed = false;
   EXPECT_EQ(recv_until_closed(fd, 65000, &closed), "");
   double elapsed = ms_since(start);
   close(fd);
+  close(second);
   EXPECT_TRUE(closed);
   EXPECT_GT(elapsed, 59900.0);
   EXPECT_LT(elapsed, 62000.0);
   EXPECT_EQ(fresh_page_problem(helper.port), "");
+  read_log(helper);
+  EXPECT_EQ(count_lines(helper, allow), 1u);
+  EXPECT_EQ(count_lines_starting(helper, where), 1u);
 }
 
 // A client that shuts its sending side: with half a request the connection just ends; with a
@@ -176,7 +192,7 @@ void half_open_case() {
   close(whole);
   EXPECT_TRUE(reply.starts_with("HTTP/1.1 101 Switching Protocols\r\n")) << reply;
   EXPECT_TRUE(closed);
-  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 2000));
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed): ", 1, 2000));
 
   // A streaming page that stops sending: the stream ends with the connection.
   WsClient page;
@@ -188,7 +204,7 @@ void half_open_case() {
   std::string rest = ws_read_raw(page, 2000, 0, &closed);
   EXPECT_TRUE(closed);
   EXPECT_EQ(rest.find('\x88'), std::string::npos) << "no close frame on a drop";
-  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 2, 2000));
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed): ", 2, 2000));
   EXPECT_EQ(fresh_page_problem(helper.port), "");
 }
 
@@ -229,6 +245,7 @@ TEST(Hostile, FifthConnectionStorm) {
   for (WsClient& page : pages) ASSERT_TRUE(ws_connect(page, helper.port));
   read_log(helper);
   const size_t lines_before = log_messages(helper).size();
+  auto storm_start = Clock::now();
 
   // Four clients at once, 30 connections each; every one is accepted and closed unanswered. (The
   // listening backlog is short, so some of these connects wait for a SYN retry.)
@@ -253,10 +270,21 @@ TEST(Hostile, FifthConnectionStorm) {
   for (WsClient& page : pages)
     EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
   read_log(helper);
-  EXPECT_EQ(log_messages(helper).size(), lines_before) << "turned-away connections log nothing";
+  // Each turned-away connection is worth a line, but the log holds back repeats beyond a few a
+  // second (summarised once their second is over).
+  const double storm_ms = ms_since(storm_start);
+  const std::string busy =
+      "Refused a connection: all 4 connections are taken by pages. Close a Tamberline tab you no "
+      "longer use.";
+  std::vector<std::string> lines = log_messages(helper);
+  EXPECT_GE(lines.size(), lines_before + 1);
+  EXPECT_LE(lines.size(), lines_before + (kLinesOfAKindPerSecond + 1) *
+                                             (1 + static_cast<size_t>(storm_ms / 1000)));
+  for (size_t i = lines_before; i < lines.size(); ++i)
+    EXPECT_TRUE(lines[i].starts_with(busy)) << lines[i];
 
   ws_disconnect(pages[2]);
-  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 2000));
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed): ", 1, 2000));
   EXPECT_EQ(fresh_page_problem(helper.port), "");
 }
 
@@ -298,7 +326,7 @@ TEST(Hostile, PipelinedOversizedFrames) {
   EXPECT_EQ(ws_read_raw(long_form, 2000, 0, &closed), pong("c"));
   EXPECT_TRUE(closed);
 
-  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 2, 2000));
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed): ", 2, 2000));
   EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})", 3000), hello_reply(helper.port));
   EXPECT_EQ(fresh_page_problem(helper.port), "");
 }
@@ -316,10 +344,10 @@ TEST(Hostile, CloseFrameFollowedByMoreFrames) {
   EXPECT_EQ(ws_read_raw(page, 2000, 0, &closed), bytes({0x88, 0x00}));
   EXPECT_TRUE(closed);
   for (int i = 0; i < 5; ++i) ws_send(page, ping_frame("late"));  // may fail: the helper is gone
-  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed).", 1, 2000));
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (closed): ", 1, 2000));
   usleep(200 * 1000);
   read_log(helper);
-  EXPECT_EQ(count_lines(helper, "Page disconnected (closed)."), 1u);
+  EXPECT_EQ(count_lines_starting(helper, "Page disconnected (closed): "), 1u);
   EXPECT_EQ(fresh_page_problem(helper.port), "");
 }
 
@@ -433,7 +461,7 @@ TEST(Hostile, PageThatStopsReadingWhileStreaming) {
     EXPECT_LT(ms_since(start), 500.0) << "the loop never waits on the stalled page";
     usleep(100 * 1000);
   }
-  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (send).", 1, 6000));
+  EXPECT_TRUE(wait_for_lines(helper, "Page disconnected (send): ", 1, 6000));
   EXPECT_GT(ms_since(stuffed), 1900.0) << "closed only after two seconds without progress";
 
   // The stalled page finds its connection ended once it reads what had been sent.
@@ -480,7 +508,7 @@ TEST(Hostile, SigtermDuringAStream) {
   std::vector<std::string> lines = log_messages(helper);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "Stopped.");
-  EXPECT_EQ(lines.back(), "Page disconnected (exit).");
+  EXPECT_EQ(lines.back(), "Page disconnected (exit): https://tamberline.com, slot 1.");
 
   // Whatever was still on its way is samples; then the end, without a close frame.
   bool closed = false;
@@ -589,11 +617,15 @@ TEST(Hostile, StalledConsoleDoesNotStallTheLoop) {
   ASSERT_TRUE(ws_connect(page, helper.port));
   std::atomic<bool> stop{false};
   std::atomic<int> visits{0};
+  // Back to back by default; TIVEL_CHURN_PAUSE_MS spaces the visits out.
+  const char* pause_text = std::getenv("TIVEL_CHURN_PAUSE_MS");
+  const int pause_ms = pause_text != nullptr ? std::atoi(pause_text) : 0;
   std::thread churn([&] {
     while (!stop) {
       WsClient visitor;
       if (ws_connect(visitor, helper.port)) ++visits;
       ws_disconnect(visitor);
+      if (pause_ms > 0) usleep(static_cast<useconds_t>(pause_ms) * 1000);
     }
   });
   const double seconds = hostile_seconds();
@@ -635,13 +667,13 @@ TEST(Hostile, SlowReaderBesideAStreamingPage) {
   });
   const double seconds = hostile_seconds();
   StreamFigures figures = watch_for(page, seconds);
+  double stop_ms = ms_to_stop(helper);  // while the flood goes on
   stop = true;
-  shutdown(slow.fd, SHUT_RDWR);  // ends a send the helper is not reading
+  shutdown(slow.fd, SHUT_RDWR);  // ends a send of the flooder's, should one still wait
   flooder.join();
   reader.join();
   expect_page_kept_up(figures, seconds, "slow reader");
   EXPECT_GT(taken.load(), 0u) << "the slow reader is served as it reads";
-  double stop_ms = ms_to_stop(helper);
   std::printf("[figures] slow reader: %zu bytes read in bursts, SIGTERM to exit %.1f ms\n",
               taken.load(), stop_ms);
   EXPECT_GE(stop_ms, 0.0);
@@ -817,8 +849,9 @@ TEST(Hostile, ProgramsOfAnotherUserAreTurnedAwayUnread) {
   EXPECT_EQ(fresh_page_problem(helper.port), "") << "root's programs may connect";
   read_log(helper);
   EXPECT_GE(count_lines(helper, kRefusedNobody), 1u);
-  EXPECT_LE(count_lines(helper, kRefusedNobody), static_cast<size_t>(flood_ms / 1000) + 1);
-  EXPECT_EQ(count_lines(helper, "Connected to https://tamberline.com."), 2u);
+  EXPECT_LE(count_lines_starting(helper, kRefusedNobody),
+            (kLinesOfAKindPerSecond + 1) * (1 + static_cast<size_t>(flood_ms / 1000)));
+  EXPECT_EQ(count_lines_starting(helper, "Connected to https://tamberline.com (slot "), 2u);
 
   HelperOptions as_nobody;
   as_nobody.path = "/usr/bin/setpriv";
@@ -873,6 +906,8 @@ TEST(Hostile, RunningOutOfDescriptorsNeitherSpinsNorKeepsAPageOut) {
   auto start = Clock::now();
   usleep(2000 * 1000);
   const double share = (cpu_ms(helper.pid) - cpu_before) / ms_since(start);
+  std::printf("[figures] descriptors: limit 10, 6 connections: helper CPU %.2f %% of a core\n",
+              100 * share);
   EXPECT_LT(share, 0.05) << "the loop spins on a connection it cannot take";
   for (int fd : held) close(fd);
   EXPECT_EQ(fresh_page_problem(helper.port), "");

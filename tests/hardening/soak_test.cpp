@@ -238,8 +238,9 @@ void Soak::soak(const char* label) {
   // The log tells the same story as the replies did, once the last second's repeats are summarised.
   usleep(1200 * 1000);  // a repeat window is one second
   read_log(helper);
-  EXPECT_EQ(count_lines(helper, "Connected to https://tamberline.com."), tally.upgrades);
-  EXPECT_EQ(count_lines(helper, "Page disconnected (closed)."), tally.upgrades);
+  EXPECT_EQ(count_lines_starting(helper, "Connected to https://tamberline.com (slot "),
+            tally.upgrades);
+  EXPECT_EQ(count_lines_starting(helper, "Page disconnected (closed): "), tally.upgrades);
   EXPECT_EQ(count_lines(helper,
                         "Refused a connection from https://evil.example (only Tamberline pages "
                         "may connect)."),

@@ -673,7 +673,7 @@ function checkHelperLog(s, who, block, scanCount) {
   const text = block ? block.lines.join("\n") : "";
   const rows = [
     ["exit", (text.match(/^exit status (\d+)/m) || ["", "?"])[1], "0"],
-    ["Connected line", /Connected to https:\/\/tamberline\.com\./.test(text), true],
+    ["Connected line", /Connected to https:\/\/tamberline\.com \(slot [1-4]\)\./.test(text), true],
     ["Scanning line", /Scanning nearby WiFi\.\.\./.test(text), true],
     ["Sent line", (text.match(/Sent (\d+) nearby networks (to the page\.|\(last scan by the system)/) || ["", "none"])[1], String(scanCount)],
     ["no WiFi failure", /WiFi not available|No WiFi adapter/.test(text) ? "WiFi not available" : "-", "-"],

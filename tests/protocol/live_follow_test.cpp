@@ -1,9 +1,9 @@
 // The live stream follows the station between access points, over a real WebSocket against the
 // simulator: each scene makes the association change at a given time (a roam as mac80211 does it,
-// one a driver does in firmware, a lost access point, a reconnect) with the notifications the
-// kernel sends, or with them switched off or lost. The stream must carry the signal of the access
-// point the station is on, null while it is on none, and ask the kernel no more than the rules
-// allow (counted in the stand-in's trace).
+// one a driver does in firmware, a lost access point, a reconnect, the interface removed and added
+// back) with the notifications the kernel sends, or with them switched off or lost. The stream must
+// carry the signal of the access point the station is on, null while it is on none, and ask the
+// kernel no more than the rules allow (counted in the stand-in's trace).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -122,6 +122,16 @@ const FollowCase kCases[] = {
      2,
      false,
      R"("connected":false,)"},
+    // The adapter's interface is removed and added back with another index: the stream follows
+    // it without a page's command (the interface is chosen again, as link would).
+    {"InterfaceRemovedAndAddedBack",
+     "replug at=2000 gap-ms=500\n",
+     true,
+     {"-50", "null", "-50"},
+     8,
+     4,
+     false,
+     R"("iface":"wlan0","ssid":"Home",)"},
     // Nothing asked `link` yet: the first sample reads the association itself.
     {"WatchFirstProbesTheAssociation", "", false, {"-50"}, 0, 1, false, R"("freqMHz":5180,)"},
 };

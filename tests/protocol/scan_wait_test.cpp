@@ -176,5 +176,5 @@ TEST(ScanWait, StopSignalDuringAScanEndsTheHelperAndClosesTheWaitingPage) {
   std::vector<std::string> log = log_messages(sim.helper);
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], "Stopped.");
-  EXPECT_EQ(log.back(), "Page disconnected (exit).");
+  EXPECT_EQ(log.back(), "Page disconnected (exit): https://tamberline.com, slot 1.");
 }

@@ -225,7 +225,8 @@ TEST_F(HttpIntake, ExactUpgradeResponseAndLogLine) {
   std::string reply = upgrade(page, page_headers(port));
   EXPECT_EQ(reply, switching_protocols(kSampleAccept));
   EXPECT_EQ(reply.size(), 129u);
-  EXPECT_EQ(later_messages(), std::vector<std::string>{"Connected to https://tamberline.com."});
+  EXPECT_EQ(later_messages(),
+            std::vector<std::string>{"Connected to https://tamberline.com (slot 1)."});
   // The connection stays open as a WebSocket.
   EXPECT_EQ(ws_read_raw(page, 200), "");
 }
@@ -237,12 +238,11 @@ TEST_F(HttpIntake, EveryPageOriginIsAccepted) {
     WsClient page;
     EXPECT_EQ(upgrade(page, page_headers(port, origin)), switching_protocols(kSampleAccept))
         << origin;
-    expected.push_back(std::string("Connected to ") + origin + ".");
-    expected.push_back("Page disconnected (closed).");
+    expected.push_back(std::string("Connected to ") + origin + " (slot 1).");
+    expected.push_back(std::string("Page disconnected (closed): ") + origin + ", slot 1.");
     ws_disconnect(page);
-    ASSERT_TRUE(wait_for_output(helper, "Connected to " + std::string(origin) + ".\n", 2000));
+    ASSERT_TRUE(wait_for_output(helper, expected.back() + "\n", 2000));
   }
-  ASSERT_TRUE(wait_for_output(helper, "Connected to https://www.kestrune.com.\n", 2000));
   EXPECT_EQ(later_messages(300), expected);
 }
 
@@ -316,6 +316,30 @@ class HttpIntakeWithDevOrigin : public HttpIntake {
   void SetUp() override { start({"--dev-origin", "http://localhost:5173"}); }
 };
 
+// The log names each page by origin and slot, on connecting and on leaving; a freed slot is taken
+// again by the next page.
+TEST_F(HttpIntakeWithDevOrigin, PagesAreLoggedWithTheirOriginAndSlot) {
+  WsClient first, second, third;
+  EXPECT_TRUE(ws_connect(first, port, "https://kestrune.com"));
+  EXPECT_TRUE(wait_for_output(helper, "(slot 1).\n", 2000));
+  EXPECT_TRUE(ws_connect(second, port, "http://localhost:5173"));
+  EXPECT_TRUE(wait_for_output(helper, "(slot 2).\n", 2000));
+  ws_disconnect(first);
+  EXPECT_TRUE(wait_for_output(helper, "slot 1.\n", 2000));
+  EXPECT_TRUE(ws_connect(third, port, "https://www.tamberline.com"));
+  EXPECT_TRUE(wait_for_output(helper, "Connected to https://www.tamberline.com", 2000));
+  EXPECT_EQ(stop_helper(helper), 0);
+  EXPECT_EQ(later_messages(0), (std::vector<std::string>{
+                                   "Connected to https://kestrune.com (slot 1).",
+                                   "Connected to http://localhost:5173 (slot 2).",
+                                   "Page disconnected (closed): https://kestrune.com, slot 1.",
+                                   "Connected to https://www.tamberline.com (slot 1).",
+                                   "Stopped.",
+                                   "Page disconnected (exit): https://www.tamberline.com, slot 1.",
+                                   "Page disconnected (exit): http://localhost:5173, slot 2.",
+                               }));
+}
+
 TEST_F(HttpIntakeWithDevOrigin, DevOriginIsAllowedByteForByte) {
   for (const char* origin :
        {"http://LOCALHOST:5173", "http://localhost:5173/", "http://localhost"}) {
@@ -330,7 +354,7 @@ TEST_F(HttpIntakeWithDevOrigin, DevOriginIsAllowedByteForByte) {
   for (const char* origin : {"http://localhost:5173", "https://kestrune.com"}) {
     WsClient page;
     EXPECT_EQ(upgrade(page, page_headers(port, origin)), switching_protocols(kSampleAccept));
-    EXPECT_TRUE(wait_for_output(helper, "Connected to " + std::string(origin) + ".\n", 2000));
+    EXPECT_TRUE(wait_for_output(helper, "Connected to " + std::string(origin) + " (slot ", 2000));
   }
 }
 

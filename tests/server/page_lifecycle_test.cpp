@@ -55,7 +55,8 @@ TEST(PageLifecycle, HelperExitsThirtySecondsAfterTheLastPage) {
   Clock::time_point single_closed = close_page(single_page);
   close_page(first_of_pair);
   close_page(leaving);
-  ASSERT_TRUE(wait_for_output(pair, "Page disconnected (closed).\n", 2000));
+  ASSERT_TRUE(
+      wait_for_output(pair, "Page disconnected (closed): https://tamberline.com, slot ", 2000));
 
   std::this_thread::sleep_until(start + milliseconds(5000));
   Clock::time_point pair_closed = close_page(second_of_pair);
@@ -81,8 +82,9 @@ TEST(PageLifecycle, HelperExitsThirtySecondsAfterTheLastPage) {
   EXPECT_GE(seconds_between(single_closed, single_exit), 29.9);
   EXPECT_LE(seconds_between(single_closed, single_exit), 33.0);
   EXPECT_EQ(messages_after_start(single),
-            (std::vector<std::string>{"Connected to https://tamberline.com.",
-                                      "Page disconnected (closed).", "The page closed. Exiting."}));
+            (std::vector<std::string>{"Connected to https://tamberline.com (slot 1).",
+                                      "Page disconnected (closed): https://tamberline.com, slot 1.",
+                                      "The page closed. Exiting."}));
 
   ASSERT_NE(pair_exit, Clock::time_point{}) << pair.output;
   EXPECT_EQ(pair.exit_code, 0);
@@ -91,10 +93,12 @@ TEST(PageLifecycle, HelperExitsThirtySecondsAfterTheLastPage) {
   EXPECT_EQ(messages_after_start(pair).back(), "The page closed. Exiting.");
 
   EXPECT_EQ(stop_helper(returning, SIGTERM), 0);
-  EXPECT_EQ(messages_after_start(returning),
-            (std::vector<std::string>{
-                "Connected to https://tamberline.com.", "Page disconnected (closed).",
-                "Connected to https://tamberline.com.", "Stopped.", "Page disconnected (exit)."}));
+  EXPECT_EQ(
+      messages_after_start(returning),
+      (std::vector<std::string>{"Connected to https://tamberline.com (slot 1).",
+                                "Page disconnected (closed): https://tamberline.com, slot 1.",
+                                "Connected to https://tamberline.com (slot 1).", "Stopped.",
+                                "Page disconnected (exit): https://tamberline.com, slot 1."}));
 }
 
 }  // namespace

@@ -82,17 +82,19 @@ class Framing : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
     ASSERT_TRUE(ws_connect(page, helper.port)) << page.handshake;
-    ASSERT_TRUE(wait_for_output(helper, "Connected to https://tamberline.com.\n", 2000));
+    ASSERT_TRUE(wait_for_output(helper, "Connected to https://tamberline.com (slot 1).\n", 2000));
   }
 
   // Disconnects logged so far; beyond four a second they come as one summary when it is over.
   size_t disconnect_lines() {
-    const std::string line = "Page disconnected (closed).";
-    const std::string summary = line + " ... repeated ";
+    const std::string line = "Page disconnected (closed): https://tamberline.com, slot ";
+    const std::string summary = " ... repeated ";
     size_t count = 0;
     for (const std::string& message : log_messages(helper)) {
-      if (message == line) ++count;
-      if (message.starts_with(summary)) count += std::stoul(message.substr(summary.size()));
+      if (!message.starts_with(line)) continue;
+      size_t repeats = message.rfind(summary);
+      count +=
+          repeats == std::string::npos ? 1 : std::stoul(message.substr(repeats + summary.size()));
     }
     return count;
   }
@@ -215,7 +217,8 @@ TEST_F(Framing, CloseIsAnsweredThenTheConnectionEnds) {
   bool closed = false;
   EXPECT_EQ(ws_read_raw(page, 2000, 0, &closed), bytes({0x88, 0x00}));
   EXPECT_TRUE(closed);
-  EXPECT_TRUE(wait_for_output(helper, "Page disconnected (closed).\n", 2000));
+  EXPECT_TRUE(wait_for_output(
+      helper, "Page disconnected (closed): https://tamberline.com, slot 1.\n", 2000));
 }
 
 TEST_F(Framing, CloseWithoutStatusGetsTheSameAnswer) {
@@ -296,7 +299,8 @@ TEST_F(Framing, RepliesLeaveInTheOrderOfTheFrames) {
 
 TEST_F(Framing, PeerClosingIsLogged) {
   ws_disconnect(page);
-  EXPECT_TRUE(wait_for_output(helper, "Page disconnected (closed).\n", 2000));
+  EXPECT_TRUE(wait_for_output(
+      helper, "Page disconnected (closed): https://tamberline.com, slot 1.\n", 2000));
 }
 
 TEST_F(Framing, ShutdownDisconnectsPagesWithoutCloseFrame) {
@@ -304,7 +308,7 @@ TEST_F(Framing, ShutdownDisconnectsPagesWithoutCloseFrame) {
   std::vector<std::string> messages = log_messages(helper);
   ASSERT_GE(messages.size(), 2u);
   EXPECT_EQ(messages[messages.size() - 2], "Stopped.");
-  EXPECT_EQ(messages.back(), "Page disconnected (exit).");
+  EXPECT_EQ(messages.back(), "Page disconnected (exit): https://tamberline.com, slot 1.");
   EXPECT_TRUE(ws_closed_within(page, 2000));
 }
 

@@ -114,21 +114,22 @@ bool wait_running(HelperProcess& helper, int timeout_ms) {
 }
 
 bool start_on_free_port(HelperProcess& helper, HelperOptions options, int timeout_ms) {
-  // A port is free only at the moment it was looked at: a test running beside this one may take
-  // it (for its own helper, or as the local port of a connection) before this helper binds it.
-  // The helper then says so and exits, and the start is tried again on another port.
-  options.args.push_back("--port");
-  options.args.push_back("");
+  // Between free_port's probe and the helper's bind another process (a test running alongside)
+  // may take the port; the helper then exits at once saying so, and a fresh port is tried.
   for (int attempt = 0; attempt < 5; ++attempt) {
     int port = free_port();
-    options.args.back() = std::to_string(port);
-    if (!start_helper(helper, options)) return false;
+    HelperOptions tried = options;
+    tried.args.push_back("--port");
+    tried.args.push_back(std::to_string(port));
+    if (!start_helper(helper, tried)) return false;
     if (wait_running(helper, timeout_ms)) {
       helper.port = port;
       return true;
     }
-    if (helper.output.find("another program is using that port") == std::string::npos) return false;
-    wait_exit(helper, timeout_ms);
+    if (helper.output.find("Could not open 127.0.0.1:") == std::string::npos) return false;
+    (void)wait_exit(helper, 2000);
+    if (helper.out_fd >= 0) close(helper.out_fd);
+    helper.out_fd = -1;
   }
   return false;
 }

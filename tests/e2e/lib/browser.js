@@ -160,6 +160,10 @@ class FirefoxPage {
     return this.page.goto(url);
   }
 
+  addInitScript(fn) {
+    return this.page.evaluateOnNewDocument(fn);
+  }
+
   evaluate(fn, arg) {
     return this.page.evaluate(fn, arg);
   }
