@@ -3,7 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/sizes.h"
 #include "protocol/replies.h"
+
+// A page's send queue is sized for the largest report these tables can give.
+static_assert(kScanCapacity == 96 && sizeof(ScanEntry::ies) == 2048 &&
+                  sizeof(ScanEntry::ssid) == 33,
+              "kLargestScanReport counts 96 networks of 2048 element bytes and 32-byte names");
 
 namespace {
 
