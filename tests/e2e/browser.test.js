@@ -22,6 +22,8 @@ const ENGINES = process.env.TIVEL_E2E_ENGINES ? process.env.TIVEL_E2E_ENGINES.sp
 // Each engine leaves its picture of the page beside the test output (`make screenshot` makes the
 // README's).
 const screenshotPath = (engine) => path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), `devpage-${engine}.png`);
+// The middle value of a list of numbers (stream steps in ms).
+const medianOf = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
 for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => {
   let engineBrowser;
@@ -205,25 +207,29 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     assert.equal(hexFromDump, nets[mineIndex].ie);
     assert.match(await page.textContent('#nets tbody tr.ie-row .ie-list'), /^0 SSID/);
 
-    // A short live stream at 20 Hz, stopped from the page.
+    // A live stream at 20 Hz, stopped from the page. It is asked for longer than the test needs,
+    // so a machine that holds the helper up cannot end it before the page stops it; the time limit
+    // on the samples only catches a stream that does not come.
     await page.selectOption('#watch-hz', '20');
-    await page.fill('#watch-secs', '5');
+    await page.fill('#watch-secs', '30');
     await page.click('#btn-watch');
-    await page.waitForFunction(() => window.devpage.watch.samples.length >= 60, null, { timeout: 6000 });
+    await page.waitForFunction(() => window.devpage.watch.samples.length >= 60, null, { timeout: 25000 });
     await page.click('#btn-stop');
     await page.waitForFunction(() => window.devpage.watch.ended !== '', null, { timeout: 3000 });
     s = await pageState(page);
     assert.equal(s.watch.ended, 'Stopped');
     assert.equal(await page.textContent('#watch-state'), 'Stopped');
     const watching = s.received.find((m) => m.type === 'watching');
-    assert.deepEqual(watching, { type: 'watching', hz: 20, secs: 5 });
+    assert.deepEqual(watching, { type: 'watching', hz: 20, secs: 30 });
     const samples = s.watch.samples;
     const values = samples.filter((x) => x.rssi !== null);
     assert.ok(values.length >= 60, `${values.length} of ${samples.length} samples carry a value`);
-    for (let i = 1; i < samples.length; i++) assert.ok(samples[i].t > samples[i - 1].t, 'time goes forward');
-    const spanMs = samples[samples.length - 1].t - samples[0].t;
-    const rate = ((samples.length - 1) * 1000) / spanMs;
-    assert.ok(rate > 14 && rate < 26, `about 20 samples a second, got ${rate.toFixed(1)}`);
+    // The rate by the helper's own stamps: a helper held up by a loaded machine takes a late
+    // sample and the next one at once (in the same millisecond when the loop passes quickly), so
+    // t never goes back and most steps are the 50 ms spacing, however many samples the stall cost.
+    const steps = samples.slice(1).map((x, i) => x.t - samples[i].t);
+    assert.ok(steps.every((d) => d >= 0), `time never goes back: ${steps.join(' ')}`);
+    assert.ok(Math.abs(medianOf(steps) - 50) <= 10, `20 samples a second by t, steps ${steps.join(' ')}`);
     const chart = await page.$eval('#chart', (svg) => ({
       points: Number(svg.dataset.points),
       traced: [...svg.querySelectorAll('polyline.trace')].reduce((n, p) => n + p.points.numberOfItems, 0),
@@ -325,7 +331,14 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     s = await pageState(page);
     assert.equal(s.watch.ended, 'Finished');
     const samples = s.watch.samples;
-    assert.ok(samples.length >= 8 && samples.length <= 12, `${samples.length} samples in one second at 10 Hz`);
+    // Ten samples when the helper ran throughout (one more after a late one); fewer only when its
+    // own stamps show it was held up, and then the spacing is still 100 ms by t.
+    const steps = samples.slice(1).map((x, i) => x.t - samples[i].t);
+    assert.ok(samples.length >= 1 && samples.length <= 11, `${samples.length} samples in one second at 10 Hz`);
+    assert.ok(samples.length >= 8 || Math.max(...steps) > 150,
+      `${samples.length} samples in one second at 10 Hz, steps in t ${steps.join(' ')}`);
+    assert.ok(samples[samples.length - 1].t - samples[0].t < 1000, 'no sample after the second');
+    if (steps.length >= 3) assert.ok(Math.abs(medianOf(steps) - 100) <= 15, `10 samples a second by t, steps ${steps.join(' ')}`);
     assert.ok(samples.every((x) => x.rssi === null));
     assert.equal(await page.textContent('#watch-nulls'), String(samples.length));
     assert.equal(await page.textContent('#watch-last'), 'null');

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <random>
 #include <thread>
 
 namespace {
@@ -28,18 +30,51 @@ sockaddr_in loopback_address(int port) {
 
 }  // namespace
 
-int free_port() {
+namespace {
+
+// Binds a fresh socket to 127.0.0.1:port (0: any) and returns the port it got, or -1.
+int try_bind(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in address = loopback_address(0);
+  sockaddr_in address = loopback_address(port);
   socklen_t length = sizeof address;
-  int port = -1;
+  int got = -1;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
+    got = ntohs(address.sin_port);
   }
   close(fd);
-  return port;
+  return got;
+}
+
+// The first port of the kernel's range for the local ports of outgoing connections.
+int local_port_range_start() {
+  FILE* file = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r");
+  int low = 0;
+  if (file != nullptr) {
+    if (std::fscanf(file, "%d", &low) != 1) low = 0;
+    std::fclose(file);
+  }
+  return low;
+}
+
+}  // namespace
+
+// Drawn from below the kernel's range for outgoing connections' local ports: a port from that
+// range (what a bind to port 0 hands out) can become the local port of a connection that a test
+// running beside this one opens, between this look and the bind of whoever the port is meant for.
+// Where that range starts too low, a bind to port 0 has to do.
+int free_port() {
+  static std::mt19937 draw{std::random_device{}()};
+  int low = local_port_range_start();
+  if (low > 2048) {
+    std::uniform_int_distribution<int> pick(1024, low - 1);
+    for (int tries = 0; tries < 100; ++tries) {
+      int port = try_bind(pick(draw));
+      if (port > 0) return port;
+    }
+  }
+  return try_bind(0);
 }
 
 int connect_loopback(int port, const char* source) {
