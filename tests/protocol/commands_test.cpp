@@ -182,7 +182,9 @@ std::vector<std::string> rssi_messages(WsClient& page, int count, int timeout_ms
   return samples;
 }
 
-long long t_of(const std::string& sample) { return std::stoll(sample.substr(19)); }
+long long t_of(const std::string& sample) {
+  return std::stoll(sample.substr(19));
+}
 
 }  // namespace
 
