@@ -64,9 +64,6 @@ TEST(Activation, FirstPageStartsTheHelperWhichServesAndQuitsByItsRules) {
   ASSERT_TRUE(ws_connect(page, port)) << page.handshake << helper.output;
   std::string hello = ws_command(page, R"({"cmd":"hello"})");
   EXPECT_NE(hello.find(R"("port":)" + std::to_string(port) + ","), std::string::npos) << hello;
-  EXPECT_EQ(ws_command(page, R"({"cmd":"link"})").rfind(R"({"type":"link","connected":true,)", 0),
-            0u);
-  EXPECT_EQ(ws_command(page, R"({"cmd":"scan"})").rfind(R"({"type":"scan",)", 0), 0u);
   EXPECT_EQ(ws_command(page, R"({"cmd":"watch","hz":10,"secs":1})"),
             R"({"type":"watching","hz":10,"secs":1})");
   ServerFrame frame;

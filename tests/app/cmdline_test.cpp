@@ -235,25 +235,16 @@ TEST(StartupLog, WifiReasonIsLoggedBeforeRunning) {
 // The simulator's banner says that its WiFi is simulated, and from which scene.
 TEST(StartupLog, SimulatorBannerNamesTheSimulatedWifiAndItsScene) {
   const std::string head = kBanner.substr(0, kBanner.size() - 1);  // without the empty line
-  HelperOptions demo = sim_options("");
-  demo.args = {"-h"};
-  HelperProcess demo_run;
-  EXPECT_EQ(run_to_exit(demo_run, demo), 0);
-  EXPECT_EQ(demo_run.output, head +
-                                 "SIMULATED WiFi, not this computer's: serving the built-in demo "
-                                 "scene.\n\n" +
-                                 kHelp);
-
   SceneFile scene("interface ifindex=3 name=wlan0 type=station\n");
-  HelperOptions file = sim_options(scene.path);
-  file.args = {"-h"};
-  HelperProcess file_run;
-  EXPECT_EQ(run_to_exit(file_run, file), 0);
-  EXPECT_EQ(file_run.output.rfind(head + "SIMULATED WiFi, not this computer's: serving the scene " +
-                                      scene.path + ".\n\n",
-                                  0),
-            0u)
-      << file_run.output;
+  for (const std::string& path : {std::string(), scene.path}) {
+    HelperOptions options = sim_options(path);
+    options.args = {"-h"};
+    HelperProcess run;
+    EXPECT_EQ(run_to_exit(run, options), 0);
+    const std::string serving = path.empty() ? "the built-in demo scene" : "the scene " + path;
+    EXPECT_EQ(run.output,
+              head + "SIMULATED WiFi, not this computer's: serving " + serving + ".\n\n" + kHelp);
+  }
 }
 
 // Started with standard output (and input) closed, as some launchers do, the helper opens them

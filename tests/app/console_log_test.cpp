@@ -12,6 +12,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "support/helper_process.h"
 
 namespace {
 
@@ -38,16 +39,6 @@ struct PipedOutput {
     close(saved);
     close(read_end);
   }
-  // Fills the pipe through a description of its own, so the helper's stays blocking.
-  void fill() {
-    int writer = open(("/proc/self/fd/" + std::to_string(read_end)).c_str(), O_WRONLY | O_NONBLOCK);
-    ASSERT_GE(writer, 0);
-    std::string filler(512, '#');
-    filler.back() = '\n';
-    while (write(writer, filler.data(), filler.size()) > 0) {
-    }
-    close(writer);
-  }
   void drain() {
     char chunk[4096];
     ssize_t got;
@@ -62,18 +53,6 @@ struct PipedOutput {
     }
     drain();
   }
-  // The messages read so far, time stamps and filler left out.
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    size_t start = 0, end;
-    while ((end = text.find('\n', start)) != std::string::npos) {
-      std::string line = text.substr(start, end - start);
-      start = end + 1;
-      if (line.size() > 10 && line[2] == ':' && line.compare(8, 2, "  ") == 0)
-        out.push_back(line.substr(10));
-    }
-    return out;
-  }
 };
 
 }  // namespace
@@ -83,7 +62,7 @@ struct PipedOutput {
 // one line counting the dropped ones, then the lines logged after.
 TEST(ConsoleLog, FullOutputDropsAndCountsLinesWithoutWaiting) {
   PipedOutput output;
-  output.fill();
+  ASSERT_TRUE(fill_pipe(output.read_end));
   constexpr int kLines = 1000;
   for (int i = 0; i < kLines; ++i) {
     char message[32];
@@ -101,7 +80,7 @@ TEST(ConsoleLog, FullOutputDropsAndCountsLinesWithoutWaiting) {
   log_line("after the flood");
   output.drain_all();
 
-  std::vector<std::string> lines = output.messages();
+  std::vector<std::string> lines = log_messages(output.text);  // the filler left out
   ASSERT_GE(lines.size(), 3u) << output.text.substr(0, 400);
   size_t kept = 0;
   while (kept < lines.size() && lines[kept].starts_with("line ")) {
@@ -138,5 +117,5 @@ TEST(ConsoleLog, RepeatsAreSummarisedWhenTheirWindowEnds) {
       "Refused connection 2.",  "Refused connection 3.",
       "Another kind of line.",  "Refused connection 99. ... repeated 96 times",
       "Refused connection 100."};
-  EXPECT_EQ(output.messages(), want);
+  EXPECT_EQ(log_messages(output.text), want);
 }

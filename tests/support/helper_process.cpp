@@ -161,15 +161,30 @@ int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout
 }
 
 std::vector<std::string> log_messages(const HelperProcess& helper) {
+  return log_messages(helper.output);
+}
+
+std::vector<std::string> log_messages(const std::string& output) {
   std::vector<std::string> messages;
   size_t start = 0;
-  while (start < helper.output.size()) {
-    size_t end = helper.output.find('\n', start);
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
     if (end == std::string::npos) break;
-    std::string line = helper.output.substr(start, end - start);
+    std::string line = output.substr(start, end - start);
     start = end + 1;
     if (line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0)
       messages.push_back(line.substr(10));
   }
   return messages;
+}
+
+bool fill_pipe(int read_end) {
+  int writer = open(("/proc/self/fd/" + std::to_string(read_end)).c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer < 0) return false;
+  std::string filler(512, '#');
+  filler.back() = '\n';
+  while (write(writer, filler.data(), filler.size()) > 0) {
+  }
+  close(writer);
+  return true;
 }

@@ -77,3 +77,8 @@ int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout
 
 // The log messages seen so far: lines of the form "HH:MM:SS  message", without the time stamp.
 std::vector<std::string> log_messages(const HelperProcess& helper);
+std::vector<std::string> log_messages(const std::string& output);
+
+// Fills the pipe behind `read_end` through a file description of its own, so that the writer's
+// stays blocking and its next write finds the pipe full. False if the pipe cannot be opened.
+bool fill_pipe(int read_end);
