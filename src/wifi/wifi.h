@@ -87,4 +87,3 @@ int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 // disconnected); otherwise, and when the station request finds no such station, the association
 // is read afresh first, at most once per call.
 int signal_sample(int32_t* out);
-int signal_sample(int32_t* out);
