@@ -962,6 +962,13 @@ function checkRoam() {
   rows.push(["after connecting again: first value (ms)", again ? Math.round(again.at - back.at) : "none",
     `<= ${ROAM_VALUE_WITHIN_MS}`, again && again.at - back.at <= ROAM_VALUE_WITHIN_MS]);
   check(s, "stream follows three roams and a lost access point", rows);
+  // A failed roam row is read against the events themselves: show what the scene's listener logged.
+  if (!results[results.length - 1].ok) {
+    const logged = lines("roam/events");
+    console.log(`  info: roam: ${logged.length} events logged (${events.length} of ${sta}'s connects and ` +
+      `disconnects), clocks ${lines("roam/clocks").join(" ") || "none"}; the last of them:`);
+    for (const line of logged.slice(-40)) console.log(`    ${line}`);
+  }
   const med = delays.length === 3 ? median(delays) : null;
   console.log(`  info: roam: first value after the kernel's connect event: ${delays.join(" ")} ms, median ` +
     `${med ?? "-"} (goal ${ROAM_GOAL_MS}); ${samples.length} samples`);
