@@ -17,6 +17,7 @@ ScanTable scan_table;
 // The scan in progress: at most one, whoever asked for it.
 struct RunningScan {
   bool active;
+  bool fixed_wait;    // no notification will end it: the wait itself is the scan's time
   uint64_t until_ms;  // when its wait ends at the latest
   LinkInfo link;      // read when it was asked for; every joining page gets the same
 };
@@ -57,10 +58,11 @@ void send_scan_reply(ConnectionSlot& slot, const LinkInfo& link, int n, const ch
   log_scan_outcome(scan_table, n, msg, fresh);
 }
 
-// One dump for every waiting slot. The replies all leave before the caller runs any held
-// command, so a held scan starts a new scan of its own. Returns the slots answered as a bit set.
+// One dump for every waiting slot, `fresh` when the kernel did scan for it. The replies all leave
+// before the caller runs any held command, so a held scan starts a new scan of its own. Returns
+// the slots answered as a bit set.
 static_assert(kSlotCount <= 32, "each answered slot is one bit of a uint32_t");
-uint32_t finish_scan() {
+uint32_t finish_scan(bool fresh) {
   running.active = false;
   char msg[200] = {};
   int n = scan_dump(scan_table, kScanCapacity, msg, sizeof msg);
@@ -69,7 +71,7 @@ uint32_t finish_scan() {
     if (slots[i].fd == -1 || slots[i].scan_waiting == 0) continue;
     slots[i].scan_waiting = 0;
     answered |= 1u << i;
-    send_scan_reply(slots[i], running.link, n, msg, true);
+    send_scan_reply(slots[i], running.link, n, msg, fresh);
   }
   return answered;
 }
@@ -95,6 +97,7 @@ void handle_scan(ConnectionSlot& slot) {
     return;
   }
   running.active = true;
+  running.fixed_wait = wait == kScanAwaitFixed;
   running.until_ms = monotonic_ms() + (wait == kScanAwaitEvent ? kScanLongestMs : kScanFixedMs);
   running.link = link;
   slot.scan_waiting = 1;
@@ -106,8 +109,11 @@ uint64_t scan_due_ms() {
 
 uint32_t scan_pass(bool events_ready) {
   // Read even when no scan waits, so the socket does not stay readable and wake every pass.
-  bool ended = events_ready && scan_ended();
+  int ended = events_ready ? scan_ended() : kScanNotEnded;
   if (!running.active) return 0;
-  if (ended || monotonic_ms() >= running.until_ms) return finish_scan();
+  // An aborted scan, or one whose end never came, leaves the kernel's list as it was: the
+  // report then says it is not fresh, as for a scan the kernel would not run.
+  if (ended != kScanNotEnded) return finish_scan(ended == kScanNewResults);
+  if (monotonic_ms() >= running.until_ms) return finish_scan(running.fixed_wait);
   return 0;
 }

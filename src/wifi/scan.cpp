@@ -170,7 +170,7 @@ int scan_event_socket() {
   return wifi_state.event_fd;
 }
 
-bool scan_ended() {
+int scan_ended() {
   return scan_events_read(wifi_state.ifindex);
 }
 

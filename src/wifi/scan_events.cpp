@@ -8,6 +8,7 @@
 #include "wifi/kernel_port.h"
 #include "wifi/netlink.h"
 #include "wifi/nl80211_codes.h"
+#include "wifi/wifi.h"
 
 namespace {
 
@@ -26,16 +27,26 @@ void note_group(const char* name, uint32_t id) {
   if (std::strcmp(name, "config") == 0) wifi_state.config_group = static_cast<int32_t>(id);
 }
 
-// True when `message` is nl80211's end of a scan on `ifindex`.
-bool is_scan_end(const NetlinkMessage& message, int32_t ifindex) {
-  if (message.len < kGenlHeaderEnd || message.type != wifi_state.family_id) return false;
+// kScanNewResults or kScanAborted when `message` is nl80211's end of a scan on `ifindex`, else
+// kScanNotEnded.
+int scan_end_of(const NetlinkMessage& message, int32_t ifindex) {
+  if (message.len < kGenlHeaderEnd || message.type != wifi_state.family_id) return kScanNotEnded;
   uint8_t cmd = message.bytes[kMsgHeaderSize];
-  if (cmd != nl::kCmdNewScanResults && cmd != nl::kCmdScanAborted) return false;
+  if (cmd != nl::kCmdNewScanResults && cmd != nl::kCmdScanAborted) return kScanNotEnded;
   const NlAttr* table[kEventMaxType + 1];
   parse_attributes(message.bytes + kGenlHeaderEnd, message.len - kGenlHeaderEnd, table,
                    kEventMaxType);
   uint32_t index = 0;
-  return attr_u32(table[nl::kAttrIfindex], &index) && static_cast<int32_t>(index) == ifindex;
+  if (!attr_u32(table[nl::kAttrIfindex], &index) || static_cast<int32_t>(index) != ifindex) {
+    return kScanNotEnded;
+  }
+  return cmd == nl::kCmdNewScanResults ? kScanNewResults : kScanAborted;
+}
+
+// The verdict of two ends seen in one read: new results count over an abort, any end over none.
+int later_verdict(int so_far, int seen) {
+  if (so_far == kScanNewResults || seen == kScanNewResults) return kScanNewResults;
+  return seen == kScanAborted ? kScanAborted : so_far;
 }
 
 }  // namespace
@@ -70,14 +81,14 @@ int scan_events_open() {
   return 0;
 }
 
-bool scan_events_read(int32_t ifindex) {
-  bool ended = false;
-  if (wifi_state.event_fd < 0) return false;
+int scan_events_read(int32_t ifindex) {
+  int ended = kScanNotEnded;
+  if (wifi_state.event_fd < 0) return kScanNotEnded;
   for (;;) {
     long got = kernel_events_recv(wifi_state.event_fd, event_buffer, sizeof event_buffer);
     if (got == -ENOBUFS) {
       // The socket overflowed: what was lost may have been the end, or a change of association.
-      ended = true;
+      ended = kScanNewResults;
       wifi_state.assoc_stale = 1;
       continue;
     }
@@ -87,7 +98,7 @@ bool scan_events_read(int32_t ifindex) {
     NetlinkMessage message;
     for (const uint8_t* at = event_buffer; size_t step = next_message(at, remaining, &message);
          at += step, remaining -= step) {
-      if (is_scan_end(message, ifindex)) ended = true;
+      ended = later_verdict(ended, scan_end_of(message, ifindex));
       if (message.type == wifi_state.family_id) association_notice(message);
     }
   }

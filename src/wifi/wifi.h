@@ -72,9 +72,14 @@ int scan_trigger();
 // when there is none (the fixed wait applies).
 int scan_event_socket();
 
-// Reads the waiting scan notifications without blocking. True when a scan on the chosen interface
-// ended (results or aborted) or when notifications were lost.
-bool scan_ended();
+// How a scan on the chosen interface ended, as scan_ended() tells it.
+inline constexpr int kScanNotEnded = 0;    // no end seen yet
+inline constexpr int kScanNewResults = 1;  // new results, or notifications were lost (it may have)
+inline constexpr int kScanAborted = 2;     // the kernel gave up on it: the list holds no new scan
+
+// Reads the waiting scan notifications without blocking and says whether a scan on the chosen
+// interface ended and how; new results win over an abort seen in the same read.
+int scan_ended();
 
 // Reads the kernel's scan results and keeps the `capacity` strongest BSS records of the dump in
 // `entries` (the associated one always among them), strongest first, equal signals in dump order.

@@ -528,7 +528,11 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
   rows.push(["BSS count", report.nets.length, iw.length]);
   rows.push(["ieHidden", report.ieHidden, false]);
   rows.push(["mineGuess", report.mineGuess, false]);
-  rows.push(["fresh", report.fresh, who === "root" || who === "filecap"]);
+  // The first end logged for the station is the one that ended the helper's wait: an aborted scan
+  // leaves the kernel's list as it was, and the report says so.
+  const firstEnd = events.find((l) => l.includes(`${sta} (phy #`) && /scan (finished|aborted)/.test(l));
+  const scanned = (who === "root" || who === "filecap") && !/scan aborted/.test(firstEnd || "");
+  rows.push(["fresh", report.fresh, scanned]);
   // The kernel gives every BSS its age.
   rows.push(["nets with seenMsAgo", report.nets.filter((n) => Number.isInteger(n.seenMsAgo) && n.seenMsAgo >= 0).length,
     report.nets.length]);

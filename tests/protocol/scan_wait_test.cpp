@@ -123,14 +123,19 @@ TEST(ScanWait, CommandsSentBehindAScanAreAnsweredAfterItsReportInOrder) {
   EXPECT_EQ(sim.triggers(), 2);
 }
 
-TEST(ScanWait, AbortedScanIsDumpedWhenTheAbortComes) {
+// An aborted scan ends the wait at once, but the list is the kernel's old one: not fresh, and
+// logged as the system's last scan.
+TEST(ScanWait, AbortedScanIsDumpedWhenTheAbortComesAndIsNotFresh) {
   ScanSim sim(std::string("scan-wait-ms 200\nscan-end aborted\n") + kAir);
   WsClient page;
   ASSERT_TRUE(sim.start({&page})) << sim.helper.output;
   auto start = Clock::now();
   std::string reply = ws_command(page, R"({"cmd":"scan"})");
   EXPECT_TRUE(starts_with(reply, "{\"type\":\"scan\"")) << reply;
+  EXPECT_NE(reply.find("\"fresh\":false,"), std::string::npos) << reply;
   EXPECT_LT(ms_since(start), 3000);  // the abort ended the wait, not the 15-second limit
+  ASSERT_TRUE(wait_for_output(sim.helper, "Sent 2 nearby networks (last scan by the system", 3000))
+      << sim.helper.output;
 }
 
 TEST(ScanWait, BusyKernelScanIsWaitedForAndRefusedScanIsDumpedAtOnce) {
