@@ -4,11 +4,9 @@
 # Builds a plain (unsanitized) tree in $VALGRIND_DIR, replaces the helper and the simulator there
 # by small scripts that run the real executables under memcheck, runs the suite against them, and
 # sums up every helper process's memcheck report. Left out: the package, fuzz and benchmark tests
-# (they do not run the helper as a program, or time it), the real-kernel test (its static helper
-# runs inside a virtual machine) and one test that needs two samples to fall into the same
-# 25 ms tick, which a helper running some twenty times slower cannot promise. The soak runs
-# without its memory comparison (TIVEL_MEMCHECK), since memcheck's own memory grows as it
-# translates more of the program. Exits 1 when a test failed or memcheck reported any error or
+# (they do not run the helper as a program, or time it) and the real-kernel test (its static
+# helper runs inside a virtual machine). The soak runs without its memory comparison
+# (TIVEL_MEMCHECK), since memcheck's own memory grows as it translates more of the program. Exits 1 when a test failed or memcheck reported any error or
 # definite leak.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -44,7 +42,7 @@ done
 rm -rf "$logs"
 mkdir -p "$logs"
 status=0
-skip='^(package\.|hardening\.fuzz_smoke$|bench_|kernel_wifi_vm$|LiveStream\.PagesDueInTheSameTick)'
+skip='^(package\.|hardening\.fuzz_smoke$|bench_|kernel_wifi_vm$)'
 (cd "$dir" && TIVEL_MEMCHECK=1 ctest -j "${JOBS:-2}" -E "$skip" --timeout 300 \
   --output-on-failure) >"$dir/ctest.log" 2>&1 || status=1
 tail -n 3 "$dir/ctest.log" | sed '/^$/d'
