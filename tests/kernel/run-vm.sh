@@ -127,8 +127,9 @@ copy_with_libraries() {
     [ -e "$r$lib" ] || { mkdir -p "$r$(dirname "$lib")"; cp -L "$lib" "$r$lib"; }
   done
 }
-# setcap gives the helper's copy its file capability in the least-privilege checks.
-for tool in iw hostapd hostapd_cli wpa_supplicant wpa_cli setcap; do
+# setcap gives the helper's copy its file capability in the least-privilege checks; genl reads
+# nl80211's multicast group ids, to see that iw event has joined them.
+for tool in iw genl hostapd hostapd_cli wpa_supplicant wpa_cli setcap; do
   path=$(PATH=/usr/sbin:/sbin:/usr/bin:/bin command -v "$tool") || { echo "run-vm: no $tool" >&2; exit 1; }
   copy_with_libraries "$path"
 done
