@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/event_loop.h"
+#include "app/listener.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -58,9 +59,7 @@ ConnectionSlot* oldest_silent_slot() {
 void accepting_start(const PeerOwnerCheck& owners) {
   accepting = Accepting{};
   accepting.owners = owners;
-  accepting.local.sin_family = AF_INET;
-  accepting.local.sin_port = htons(static_cast<uint16_t>(listen_port));
-  accepting.local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  accepting.local = loopback_address(listen_port);
 }
 
 ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer) {

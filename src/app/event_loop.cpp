@@ -209,7 +209,6 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
       if ((entry.revents & (POLLOUT | POLLERR | POLLHUP)) != 0) slot_flush(slot);
       if ((entry.events & POLLIN) == 0 || (entry.revents & (POLLIN | POLLERR | POLLHUP)) == 0)
         continue;
-      if (slot.fd != entry.fd) continue;
       if (slot.upgraded == 0) {
         http_intake(slot);
         if (slot.upgraded == 1) page_seen = 1;

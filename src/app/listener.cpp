@@ -26,10 +26,7 @@ int try_bind(int32_t port) {
   if (fd < 0) return -1;
   int one = 1;
   (void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = loopback_address(port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
     int saved = errno;
     close(fd);
@@ -48,10 +45,7 @@ bool helper_answers(int32_t port) {
   timeval limit{0, kProbeLimitMs * 1000};
   (void)setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = loopback_address(port);
   char reply[512] = {};
   size_t held = 0;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
@@ -115,6 +109,14 @@ void log_given_port_failure(int32_t port, int error) {
 }
 
 }  // namespace
+
+sockaddr_in loopback_address(int32_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
 
 int bind_listener(int32_t port) {
   if (port != 0) {

@@ -95,7 +95,6 @@ void close_window(RepeatWindow& window) {
     char summary[sizeof window.last_held + 40];
     std::snprintf(summary, sizeof summary, "%s ... repeated %u times", window.last_held,
                   window.held);
-    window.used = false;
     emit(summary);
   }
   window.used = false;
