@@ -198,7 +198,19 @@ describe('the page from a public https origin', { skip: SIM ? false : 'TIVEL_SIM
           if (wait > 0) await page.waitForTimeout(wait);
           const clicked = Date.now();
           await display.click(buttons.allow);
-          await page.waitForFunction(() => window.devpage.conn !== 'searching', null, { timeout: 10000 });
+          // A prompt still on the screen after the click did not take it (seen once in Firefox,
+          // under load, on a fresh machine): it is clicked again, as a person would, and counted.
+          const answered = (ms) => page.waitForFunction(() => window.devpage.conn !== 'searching', null, { timeout: ms })
+            .then(() => true, () => false);
+          let clicks = 1;
+          for (let shown; !(await answered(3000)) && clicks < 3 && (shown = display.buttons(engine)); clicks++) {
+            await display.click(shown.allow);
+          }
+          if (!(await answered(10000))) {
+            const file = path.join(process.env.TIVEL_E2E_OUT || os.tmpdir(), `allow-not-taken-${engine}.png`);
+            display.save(file);
+            assert.fail(`still searching 13 s after ${clicks} click(s) on Allow (the screen: ${file})`);
+          }
           const s = await page.evaluate(() => ({ conn: window.devpage.conn, attempts: window.devpage.attempts }));
           const openedAfter = Date.now() - clicked;
           assert.equal(s.conn, 'open', `${await page.textContent('#banner')}\n${helper.output}`);
@@ -215,7 +227,7 @@ describe('the page from a public https origin', { skip: SIM ? false : 'TIVEL_SIM
           if (firstTry) assert.deepEqual(connected(helper), [`Connected to ${origin} (slot 1).`]);
           else t.diagnostic(`${engine}: helper log: ${helper.messages().slice(1).join(' | ')}`);
           t.diagnostic(`${engine}: Allow clicked ${clicked - attempt.at} ms after the WebSocket opened; ` +
-            `connected ${openedAfter} ms after the click, attempt ${s.attempts.length}`);
+            `connected ${openedAfter} ms after the click, attempt ${s.attempts.length}, clicks ${clicks}`);
         }));
       }
 

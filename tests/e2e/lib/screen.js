@@ -177,7 +177,7 @@ async function startScreen() {
     fs.rmSync(dir, { recursive: true, force: true });
   }
 
-  return { display, buttons, waitForButtons, click, close };
+  return { display, buttons, waitForButtons, click, save, close };
 }
 
 // CRC-32 of PNG chunks, for node versions whose zlib lacks crc32.
