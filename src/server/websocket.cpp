@@ -73,8 +73,9 @@ bool ws_receive(ConnectionSlot& slot) {
 }
 
 const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
-  // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
-  while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0) {
+  // A slot waiting on the kernel (its link or scan) reads nothing more: replies on one connection
+  // keep their order.
+  while (slot.frames_len >= 2 && stop_flag == 0 && slot.kernel_waiting == 0) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);

@@ -9,7 +9,6 @@
 #include "wifi/ie_width.h"
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
-#include "wifi/requests.h"
 #include "wifi/scan_events.h"
 
 namespace {
@@ -152,13 +151,7 @@ int32_t channel_from_freq(int32_t f) {
   return 0;
 }
 
-int scan_trigger() {
-  if (wifi_state.family_id < 0 || wifi_state.ifindex < 0) return kScanDumpNow;
-  // Ends of earlier scans still unread must not be taken for the end of this one.
-  (void)scan_events_read(wifi_state.ifindex);
-  NetlinkRequest request;
-  build_scan_trigger_request(&request, wifi_state.ifindex);
-  int32_t result = netlink_exchange(request, nullptr, nullptr);
+int scan_wait_after_trigger(int32_t result) {
   if (result == 0) return wifi_state.event_fd >= 0 ? kScanAwaitEvent : kScanAwaitFixed;
   if (result == -EBUSY && wifi_state.event_fd >= 0) return kScanAwaitEvent;
   // Refused (an unprivileged user, or busy with no way to see the end): the dump then lists what
@@ -174,24 +167,16 @@ int scan_ended() {
   return scan_events_read(wifi_state.ifindex);
 }
 
-int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size) {
-  if (wifi_state.family_id < 0 || wifi_state.ifindex < 0) {
-    std::snprintf(msg, msg_size, "no WiFi interface found");
-    return -1;
-  }
-  NetlinkRequest request;
-  ScanCollector collector{entries, std::max(capacity, 0), 0, {}};
-  build_scan_dump_request(&request, wifi_state.ifindex);
-  int32_t result = netlink_exchange(request, on_bss, &collector);
-  if (collector.count == 0 && result < 0) {
-    std::snprintf(msg, msg_size, "scan failed: %s", std::strerror(-result));
+int scan_dump_outcome(ScanCollector* collector, int32_t result, char* msg, size_t msg_size) {
+  if (collector->count == 0 && result < 0) {
+    std::snprintf(msg, msg_size, "scan failed: %s", netlink_error_text(result));
     return -1;
   }
   // A dump that marks the association also tells the live stream whom to ask.
-  if (collector.found.known == 1) {
-    wifi_state.assoc = collector.found;
+  if (collector->found.known == 1) {
+    wifi_state.assoc = collector->found;
     wifi_state.assoc_stale = 0;
   }
-  sort_strongest_first(entries, collector.count);
-  return collector.count;
+  sort_strongest_first(collector->entries, collector->count);
+  return collector->count;
 }

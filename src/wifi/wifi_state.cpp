@@ -12,7 +12,8 @@ constexpr WifiState kFresh = {.seq = 1,
                               .ifindex = -1,
                               .ifname = {},
                               .assoc = {},
-                              .assoc_stale = 1};
+                              .assoc_stale = 1,
+                              .lanes = {{-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}}};
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "wifi/wifi.h"
+
 // What the WiFi source keeps between calls, in one process-wide record: the kernel's ids learnt
 // at start-up, the interface chosen, and the association the last probe found.
 
@@ -14,6 +16,17 @@ struct Association {
   uint8_t has_mld;
   uint8_t mld_addr[6];
   char ssid[33];  // from its SSID element; empty when it has none
+};
+
+// The loop's requests to the kernel go out on lanes: one socket each, kept open, with at most one
+// request out at a time (the kernel runs one dump per socket), so a slow answer on one lane holds
+// up nothing on the others.
+
+struct KernelLane {
+  int fd;           // non-blocking generic-netlink socket; -1 until first used
+  uint8_t busy;     // 1 while a query runs on the lane
+  uint32_t seq;     // sequence number of the request awaited; 0 when none is out
+  uint64_t due_ms;  // when that request is given up
 };
 
 struct WifiState {
@@ -31,12 +44,14 @@ struct WifiState {
                          // kernel about it
   uint8_t assoc_stale;   // 1 when `assoc` must be read afresh before use: never read yet,
                          // notifications lost, or the interfaces changed
+  KernelLane lanes[kLaneCount];  // the requests in flight
 };
 
 extern WifiState wifi_state;
 
-// Puts the record back to how a freshly started helper has it. The event socket is forgotten,
-// not closed: whoever handed it out (a test's stand-in kernel) closes it.
+// Puts the record back to how a freshly started helper has it. The event socket and the lanes'
+// sockets are forgotten, not closed: whoever handed them out (a test's stand-in kernel) closes
+// them.
 void wifi_state_reset();
 
 // Whom station requests ask about: the AP MLD address of a multi-link association (the kernel
