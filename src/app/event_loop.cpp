@@ -20,7 +20,7 @@
 #include "protocol/kernel_pass.h"
 #include "protocol/live_stream.h"
 #include "server/http_intake.h"
-#include "server/send_all.h"
+#include "server/send_queue.h"
 #include "server/websocket.h"
 #include "wifi/wifi.h"
 
