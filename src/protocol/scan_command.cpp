@@ -26,6 +26,7 @@ struct RunningScan {
   ScanPhase phase;
   bool fixed_wait;    // no notification will end it: the wait itself is the scan's time
   bool fresh;         // the dump lists a scan the kernel ran for it
+  int early_end;      // how it ended when that was heard before the scan request's answer
   uint64_t until_ms;  // when its wait ends at the latest
   LinkInfo link;      // read when it was asked for; every joining page gets the same
 };
@@ -98,6 +99,7 @@ void handle_scan(ConnectionSlot& slot) {
   slot.kernel_waiting = kWaitScan;
   if (running.phase != ScanPhase::kIdle) return;  // joins the scan in progress
   running.phase = ScanPhase::kStarting;
+  running.early_end = kScanNotEnded;
   if (wifi_start_scan(monotonic_ms())) (void)scan_answered();
 }
 
@@ -111,6 +113,7 @@ uint32_t scan_answered() {
   if (running.phase != ScanPhase::kStarting) return 0;
   running.link = answer.link;
   if (answer.scan_wait == kScanDumpNow) return start_dump(false);
+  if (running.early_end != kScanNotEnded) return start_dump(running.early_end == kScanNewResults);
   running.phase = ScanPhase::kAwaitingEnd;
   running.fixed_wait = answer.scan_wait == kScanAwaitFixed;
   running.until_ms =
@@ -121,6 +124,9 @@ uint32_t scan_answered() {
 uint32_t scan_pass(bool events_ready) {
   // Read even when no scan waits, so the socket does not stay readable and wake every pass.
   int ended = events_ready ? scan_ended() : kScanNotEnded;
+  if (running.phase == ScanPhase::kStarting && wifi_scan_request_out() && ended != kScanNotEnded) {
+    running.early_end = ended;
+  }
   if (running.phase != ScanPhase::kAwaitingEnd) return 0;
   // An aborted scan, or one whose end never came, leaves the kernel's list as it was: the
   // report then says it is not fresh, as for a scan the kernel would not run.

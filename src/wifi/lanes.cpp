@@ -80,6 +80,11 @@ const WifiAnswer& wifi_answer(int lane) {
   return lane_queries[lane].answer;
 }
 
+bool wifi_scan_request_out() {
+  return wifi_state.lanes[kScanLane].busy != 0 &&
+         lane_queries[kScanLane].step == QueryStep::kTrigger;
+}
+
 int wifi_lane_fd(int lane) {
   const KernelLane& record = wifi_state.lanes[lane];
   return record.busy != 0 && record.seq != 0 ? record.fd : -1;

@@ -134,6 +134,10 @@ bool wifi_lane_busy(int lane);
 
 const WifiAnswer& wifi_answer(int lane);
 
+// True while the scan lane's scan request is out: an end of scan heard now may be its scan's
+// (one already running ends whenever it does), before its answer is read.
+bool wifi_scan_request_out();
+
 // The socket to watch for readability while the lane awaits an answer; -1 otherwise.
 int wifi_lane_fd(int lane);
 
