@@ -111,6 +111,7 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
   // missing descriptor 3 is not mistaken for whatever would open there next.
   int listen_fd = handed_listener(line.port);
   if (listen_fd == kBadHandedSocket) return 1;
+  log_open_output();
 
   kernel_use(kernel);
   char reason[200] = {};

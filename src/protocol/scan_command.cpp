@@ -111,8 +111,8 @@ uint32_t scan_pass(bool events_ready) {
   // Read even when no scan waits, so the socket does not stay readable and wake every pass.
   int ended = events_ready ? scan_ended() : kScanNotEnded;
   if (!running.active) return 0;
-  // An aborted scan, or one whose end never came, leaves the kernel's list as it was: the
-  // report then says it is not fresh, as for a scan the kernel would not run.
+  // An aborted scan, one whose end was lost or never came, leaves the kernel's list as it was (or
+  // half updated): the report then says it is not fresh, as for a scan the kernel would not run.
   if (ended != kScanNotEnded) return finish_scan(ended == kScanNewResults);
   if (monotonic_ms() >= running.until_ms) return finish_scan(running.fixed_wait);
   return 0;

@@ -74,8 +74,11 @@ int scan_event_socket();
 
 // How a scan on the chosen interface ended, as scan_ended() tells it.
 inline constexpr int kScanNotEnded = 0;    // no end seen yet
-inline constexpr int kScanNewResults = 1;  // new results, or notifications were lost (it may have)
+inline constexpr int kScanNewResults = 1;  // the kernel announced new results
 inline constexpr int kScanAborted = 2;     // the kernel gave up on it: the list holds no new scan
+// Notifications were lost: the end may have been among them, or the scan may still run, so the
+// list cannot be called fresh.
+inline constexpr int kScanLost = 3;
 
 // Reads the waiting scan notifications without blocking and says whether a scan on the chosen
 // interface ended and how; new results win over an abort seen in the same read.
