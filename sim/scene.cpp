@@ -642,8 +642,10 @@ void parse_scan_end(Line& line, Scene* scene) {
     scene->scan_end = SceneScanEnd::kAborted;
   } else if (line.flag("never")) {
     scene->scan_end = SceneScanEnd::kNever;
+  } else if (line.flag("lost")) {
+    scene->scan_end = SceneScanEnd::kLost;
   } else {
-    line.fail("scan-end needs results, aborted or never");
+    line.fail("scan-end needs results, aborted, never or lost");
   }
   line.check_all_used();
 }

@@ -91,8 +91,9 @@ struct SceneFault {
   int32_t error = 0;    // otherwise the kernel's error code
 };
 
-// How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, or no notification.
-enum class SceneScanEnd { kResults, kAborted, kNever };
+// How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, no notification, or
+// an overflow of the event socket where the end would be.
+enum class SceneScanEnd { kResults, kAborted, kNever, kLost };
 
 // A timed change of the station's association, with the notifications the kernel sends for it.
 enum class SceneChangeKind { kRoam, kDisconnect, kConnect, kReplug };

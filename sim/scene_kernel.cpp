@@ -715,6 +715,7 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
         if (scanning && scene.scan_end != SceneScanEnd::kNever && scene.scan_group != 0) {
           reply.event = scan_end_event(scene, request.ifindex);
           reply.event_after_ms = scene.scan_wait_ms;
+          if (scene.scan_end == SceneScanEnd::kLost) reply.event_error = -ENOBUFS;
         }
         return reply;
       }

@@ -123,29 +123,31 @@ bool passwd_entry(const char* passwd, const char* name, uint32_t* uid, uint32_t*
   return found;
 }
 
+// The first line of `proc_self`/`name` into `text`, without its newline; false when unreadable.
+bool first_line(const char* proc_self, const char* name, char* text, int capacity) {
+  char path[256];
+  std::snprintf(path, sizeof path, "%s/%s", proc_self, name);
+  FILE* file = std::fopen(path, "re");
+  if (file == nullptr) return false;
+  const bool read = std::fgets(text, capacity, file) != nullptr;
+  std::fclose(file);
+  if (read) text[std::strcspn(text, "\n")] = '\0';
+  return read;
+}
+
 // The login uid the kernel keeps for the session (kNoId when unset).
 uint32_t login_uid(const char* proc_self) {
-  char path[256], text[16] = {};
-  std::snprintf(path, sizeof path, "%s/loginuid", proc_self);
-  FILE* file = std::fopen(path, "re");
-  if (file == nullptr) return kNoId;
-  const bool read = std::fgets(text, sizeof text, file) != nullptr;
-  std::fclose(file);
-  text[std::strcspn(text, "\n")] = '\0';
-  return read ? id_of(text) : kNoId;
+  char text[16];
+  return first_line(proc_self, "loginuid", text, sizeof text) ? id_of(text) : kNoId;
 }
 
 // The owner of the controlling terminal (kNoId when there is none): one of standard input, output
 // or error when it is that terminal, else its /dev/pts entry.
 uint32_t terminal_owner(const char* proc_self) {
-  char path[256], stat_line[512] = {};
-  std::snprintf(path, sizeof path, "%s/stat", proc_self);
-  FILE* file = std::fopen(path, "re");
-  if (file == nullptr) return kNoId;
-  const bool read = std::fgets(stat_line, sizeof stat_line, file) != nullptr;
-  std::fclose(file);
+  char path[256], stat_line[512];
   // "pid (name) state ppid pgrp session tty_nr ...": the name may hold anything but ends at the
   // last parenthesis.
+  const bool read = first_line(proc_self, "stat", stat_line, sizeof stat_line);
   const char* after_name = read ? std::strrchr(stat_line, ')') : nullptr;
   int tty = 0;
   if (after_name == nullptr || std::sscanf(after_name, ") %*c %*d %*d %*d %d", &tty) != 1 ||
