@@ -86,8 +86,8 @@ inline constexpr uint16_t kStaInfoSignal = 7;
 inline constexpr uint16_t kStaInfoTxBitrate = 8;
 inline constexpr uint16_t kStaInfoSignalAvg = 13;
 inline constexpr uint16_t kStaInfoRxBitrate = 14;
-inline constexpr uint16_t kStaInfoChainSignal = 19;  // nest of one s8 dBm per receive chain
-inline constexpr uint16_t kStaInfoBeaconSignalAvg = 27;
+inline constexpr uint16_t kStaInfoChainSignal = 25;  // nest of one s8 dBm per receive chain
+inline constexpr uint16_t kStaInfoBeaconSignalAvg = 30;
 
 // Nested in a station's bit-rate attribute.
 inline constexpr uint16_t kRateBitrate = 1;
