@@ -417,9 +417,9 @@ void put_dbm(NlWriter& writer, uint16_t type, int dbm) {
   writer.put_u8(type, static_cast<uint8_t>(static_cast<int8_t>(dbm)));
 }
 
-// The signal figures a station reply carries, in the kernel's order (nl80211_send_station):
-// SIGNAL, SIGNAL_AVG, CHAIN_SIGNAL (a nest of one u8 per chain, numbered from 0), ...,
-// BEACON_SIGNAL_AVG. Each only when the scene gives it, as drivers fill only some.
+// The signal figures of a station reply (nl80211_send_station): SIGNAL, SIGNAL_AVG, CHAIN_SIGNAL
+// (a nest without NLA_F_NESTED of one u8 per chain, numbered from 0) and BEACON_SIGNAL_AVG, which
+// the kernel puts after the rates. Each only when the scene gives it, as drivers fill only some.
 void put_signals(NlWriter& writer, const SceneStation& station, uint64_t now_ms) {
   if (station.signal_dbm)
     put_dbm(writer, NL80211_STA_INFO_SIGNAL, station_signal_at(station, now_ms));
