@@ -27,8 +27,8 @@ struct LinkInfo {
 
 // One BSS record of a scan.
 struct ScanEntry {
-  char ssid[33];  // from the first information element when it is the SSID element
-  int32_t signal_dbm;
+  char ssid[33];       // from the first information element when it is the SSID element
+  int32_t signal_dbm;  // dBm; 0 when the kernel gave no measurement
   int32_t channel;
   int32_t freq_mhz;
   int32_t width_mhz;  // widest the elements announce; 0 without elements
@@ -85,7 +85,8 @@ inline constexpr int kScanLost = 3;
 int scan_ended();
 
 // Reads the kernel's scan results and keeps the `capacity` strongest BSS records of the dump in
-// `entries` (the associated one always among them), strongest first, equal signals in dump order.
+// `entries` (the associated one always among them), strongest first, equal signals in dump order,
+// records without a measured signal last.
 // Returns the count, or -1 with a message.
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 
