@@ -226,6 +226,7 @@ int fake_send(int fd, const uint8_t* bytes, size_t length) {
     std::erase_if(k.pending, [](const PendingEvent& event) { return event.from_reply; });
     PendingEvent event;
     event.datagram = reply.event;
+    event.error = reply.event_error;
     event.from_reply = true;
     schedule(k, std::move(event), reply.event_after_ms);
   }

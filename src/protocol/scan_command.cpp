@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "protocol/replies.h"
 #include "protocol/scan_report.h"
+#include "wifi/scan_freshness.h"
 #include "wifi/wifi.h"
 
 namespace {
@@ -27,6 +28,7 @@ struct RunningScan {
   bool fixed_wait;    // no notification will end it: the wait itself is the scan's time
   bool fresh;         // the dump lists a scan the kernel ran for it
   int early_end;      // how it ended when that was heard before the scan request's answer
+  uint64_t asked_ms;  // when the scan request went out: the list must hold a network heard since
   uint64_t until_ms;  // when its wait ends at the latest
   LinkInfo link;      // read when it was asked for; every joining page gets the same
 };
@@ -74,12 +76,18 @@ static_assert(kSlotCount <= 32, "each answered slot is one bit of a uint32_t");
 uint32_t reply_to_waiting(const WifiAnswer& answer) {
   running.phase = ScanPhase::kIdle;
   const int n = answer.result != 0 ? -1 : answer.count;
+  // An end that came while no network was heard anew (a driver handing back an earlier scan's
+  // list) is not a fresh scan either.
+  bool fresh = running.fresh;
+  if (fresh && n > 0) {
+    fresh = heard_since_request(scan_table, n, monotonic_ms() - running.asked_ms);
+  }
   uint32_t answered = 0;
   for (size_t i = 0; i < kSlotCount; ++i) {
     if (slots[i].fd == -1 || slots[i].kernel_waiting != kWaitScan) continue;
     slots[i].kernel_waiting = 0;
     answered |= 1u << i;
-    send_scan_reply(slots[i], running.link, n, answer.msg, running.fresh);
+    send_scan_reply(slots[i], running.link, n, answer.msg, fresh);
   }
   return answered;
 }
@@ -112,6 +120,7 @@ uint32_t scan_answered() {
   if (running.phase == ScanPhase::kDumping) return reply_to_waiting(answer);
   if (running.phase != ScanPhase::kStarting) return 0;
   running.link = answer.link;
+  running.asked_ms = answer.scan_requested_ms;
   if (answer.scan_wait == kScanDumpNow) return start_dump(false);
   if (running.early_end != kScanNotEnded) return start_dump(running.early_end == kScanNewResults);
   running.phase = ScanPhase::kAwaitingEnd;
@@ -128,8 +137,8 @@ uint32_t scan_pass(bool events_ready) {
     running.early_end = ended;
   }
   if (running.phase != ScanPhase::kAwaitingEnd) return 0;
-  // An aborted scan, or one whose end never came, leaves the kernel's list as it was: the
-  // report then says it is not fresh, as for a scan the kernel would not run.
+  // An aborted scan, one whose end was lost or never came, leaves the kernel's list as it was (or
+  // half updated): the report then says it is not fresh, as for a scan the kernel would not run.
   if (ended != kScanNotEnded) return start_dump(ended == kScanNewResults);
   if (monotonic_ms() >= running.until_ms) return start_dump(running.fixed_wait);
   return 0;

@@ -151,7 +151,8 @@ void link_from_association(const InterfacePick& pick, LinkInfo* link) {
 void link_from_station(const InterfacePick& pick, const StationInfo& station, int32_t result,
                        LinkInfo* link) {
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
-  if (result < 0 || station.signal_dbm == 0) return;
+  // A reply without a measured signal still carries the rates the driver gives.
+  if (result < 0) return;
   link->rssi = station.signal_dbm;
   link->tx_mbps = station.tx_mbps;
   link->rx_mbps = station.rx_mbps;

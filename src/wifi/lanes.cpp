@@ -14,7 +14,7 @@ namespace {
 WifiQuery lane_queries[kLaneCount];
 
 // Sends the request the lane's query has in place. 0 once it is out, else why it could not go.
-int32_t send_request(KernelLane& lane, const WifiQuery& query, uint64_t now_ms) {
+int32_t send_request(KernelLane& lane, WifiQuery& query, uint64_t now_ms) {
   if (lane.fd < 0) {
     int fd = kernel_open(0);
     if (fd < 0) return fd;
@@ -31,6 +31,7 @@ int32_t send_request(KernelLane& lane, const WifiQuery& query, uint64_t now_ms) 
   }
   lane.seq = query.request.nlmsg_seq;
   lane.due_ms = now_ms + kReceiveTimeoutMs;
+  if (query.step == QueryStep::kTrigger) query.answer.scan_requested_ms = now_ms;
   return 0;
 }
 

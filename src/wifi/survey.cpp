@@ -1,6 +1,7 @@
 #include "wifi/survey.h"
 
 #include "wifi/nl80211_codes.h"
+#include "wifi/signal_rules.h"
 
 namespace {
 
@@ -20,6 +21,9 @@ void on_survey(const NlAttr* const* table, int, void* user_data) {
 
   uint8_t noise = 0;
   if (!attr_u8(info[nl::kSurveyInfoNoise], &noise)) return;  // a channel without a noise figure
+  // A placeholder (0 dBm, a positive value, one beyond any radio's floor) is no figure either.
+  const int32_t noise_dbm = measured_dbm(static_cast<int8_t>(noise));
+  if (noise_dbm == 0) return;
   uint32_t freq = 0;
   bool same_freq = attr_u32(info[nl::kSurveyInfoFrequency], &freq) &&
                    static_cast<int32_t>(freq) == pick->freq_mhz && pick->freq_mhz != 0;
@@ -27,7 +31,7 @@ void on_survey(const NlAttr* const* table, int, void* user_data) {
   int32_t rank = (in_use ? 2 : 0) + (same_freq ? 1 : 0);
   if (rank <= pick->rank) return;
   pick->rank = rank;
-  pick->noise_dbm = static_cast<int8_t>(noise);
+  pick->noise_dbm = noise_dbm;
 }
 
 int32_t survey_noise(const SurveyPick& pick, int32_t result) {

@@ -18,12 +18,12 @@ struct SurveyPick {
 SurveyPick fresh_survey_pick(int32_t freq_mhz);
 
 // Callback for the survey dump (NL80211_CMD_GET_SURVEY on the link's interface); user data a
-// SurveyPick. Only an NL80211_ATTR_SURVEY_INFO entry carrying a noise value counts. An entry
-// marked in use ranks above one on the link's frequency (both together rank highest); the first
-// entry of the highest rank wins.
+// SurveyPick. Only an NL80211_ATTR_SURVEY_INFO entry carrying a plausible noise value counts. An
+// entry marked in use ranks above one on the link's frequency (both together rank highest); the
+// first entry of the highest rank wins.
 void on_survey(const NlAttr* const* table, int max_type, void* survey_pick);
 
 // The noise in dBm of the link's channel after a survey dump that ended with `result`: that of
-// the entry in use, else of the one on the link's frequency; 0 when there is none or the dump
-// failed.
+// the entry in use, else of the one on the link's frequency; 0 when there is none (a figure of
+// 0 dBm or more, or below -120, is none) or the dump failed.
 int32_t survey_noise(const SurveyPick& pick, int32_t result);
