@@ -524,15 +524,15 @@ void parse_mlo_station_link(Line& line, Scene* scene) {
   if (!line.has_error()) scene->mlo_station.links.push_back(link);
 }
 
-const char* const kRequestNames[] = {"family",    "interfaces", "scan-trigger",
-                                     "scan-dump", "station",    "survey"};
+const char* const kRequestNames[] = {"family",  "interfaces", "scan-trigger", "scan-dump",
+                                     "station", "survey",     "wiphy"};
 
 void parse_fault(Line& line, Scene* scene) {
   std::optional<std::string> request = line.take("request");
   bool known = false;
   for (const char* name : kRequestNames) known = known || (request && *request == name);
   if (!known) {
-    line.fail("fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
+    line.fail("fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey|wiphy");
     return;
   }
   SceneFault fault;
@@ -541,6 +541,42 @@ void parse_fault(Line& line, Scene* scene) {
   if (fault.silent == (fault.error != 0)) line.fail("fault needs either silent or error=-N");
   line.check_all_used();
   if (!line.has_error()) scene->faults[*request] = fault;
+}
+
+// wiphy bands=2g,5g,6g caps=ht,vht,he,eht: the adapter's bands and capabilities (default all).
+void parse_wiphy(Line& line, Scene* scene) {
+  SceneWiphy wiphy;
+  auto each = [&line](const std::string& key, const char* words, auto on_word) {
+    std::optional<std::string> list = line.take(key);
+    if (!list) return;
+    on_word("");  // clears the defaults: only what the list names
+    std::string word;
+    std::istringstream in(*list);
+    while (std::getline(in, word, ',')) {
+      if (!on_word(word)) line.fail("bad " + key + " '" + word + "' (" + words + ")");
+    }
+  };
+  each("bands", "2g, 5g, 6g", [&wiphy](const std::string& w) {
+    if (w.empty()) wiphy.band_2g = wiphy.band_5g = wiphy.band_6g = false;
+    bool* band = w == "2g"   ? &wiphy.band_2g
+                 : w == "5g" ? &wiphy.band_5g
+                 : w == "6g" ? &wiphy.band_6g
+                             : nullptr;
+    if (band != nullptr) *band = true;
+    return w.empty() || band != nullptr;
+  });
+  each("caps", "ht, vht, he, eht", [&wiphy](const std::string& w) {
+    if (w.empty()) wiphy.ht = wiphy.vht = wiphy.he = wiphy.eht = false;
+    bool* cap = w == "ht"    ? &wiphy.ht
+                : w == "vht" ? &wiphy.vht
+                : w == "he"  ? &wiphy.he
+                : w == "eht" ? &wiphy.eht
+                             : nullptr;
+    if (cap != nullptr) *cap = true;
+    return w.empty() || cap != nullptr;
+  });
+  line.check_all_used();
+  if (!line.has_error()) scene->wiphy = wiphy;
 }
 
 // survey freq=MHz [noise=dBm] [in-use]: one channel of the survey dump.
@@ -708,6 +744,8 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_mlo_station_link(line, scene);
     } else if (d == "survey") {
       parse_survey(line, scene);
+    } else if (d == "wiphy") {
+      parse_wiphy(line, scene);
     } else if (d == "roam") {
       parse_change(line, scene, SceneChangeKind::kRoam);
     } else if (d == "disconnect") {
