@@ -532,7 +532,7 @@ void parse_fault(Line& line, Scene* scene) {
   bool known = false;
   for (const char* name : kRequestNames) known = known || (request && *request == name);
   if (!known) {
-    line.fail("fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey|wiphy");
+    line.fail("fault needs request=family|interfaces|scan-trigger|scan-dump|station|survey");
     return;
   }
   SceneFault fault;
@@ -543,40 +543,28 @@ void parse_fault(Line& line, Scene* scene) {
   if (!line.has_error()) scene->faults[*request] = fault;
 }
 
-// wiphy bands=2g,5g,6g caps=ht,vht,he,eht: the adapter's bands and capabilities (default all).
+// wiphy bands=2g,5g,6g caps=ht,vht,he,eht: the adapter's bands and capabilities (each list given
+// names all there are; default all).
 void parse_wiphy(Line& line, Scene* scene) {
-  SceneWiphy wiphy;
-  auto each = [&line](const std::string& key, const char* words, auto on_word) {
+  SceneWiphy& w = scene->wiphy;
+  const std::pair<const char*, bool*> words[] = {
+      {"2g", &w.band_2g}, {"5g", &w.band_5g}, {"6g", &w.band_6g}, {"ht", &w.ht},
+      {"vht", &w.vht},    {"he", &w.he},      {"eht", &w.eht}};
+  for (const auto& [key, first] : {std::pair{"bands", 0}, std::pair{"caps", 3}}) {
     std::optional<std::string> list = line.take(key);
-    if (!list) return;
-    on_word("");  // clears the defaults: only what the list names
-    std::string word;
+    if (!list) continue;
+    for (int i = first; i < first + 3 + first / 3; ++i) *words[i].second = false;
     std::istringstream in(*list);
-    while (std::getline(in, word, ',')) {
-      if (!on_word(word)) line.fail("bad " + key + " '" + word + "' (" + words + ")");
+    for (std::string word; std::getline(in, word, ',');) {
+      bool* flag = nullptr;
+      for (int i = first; i < first + 3 + first / 3; ++i) {
+        if (word == words[i].first) flag = words[i].second;
+      }
+      if (flag == nullptr) line.fail(std::string("bad ") + key + " '" + word + "'");
+      if (flag != nullptr) *flag = true;
     }
-  };
-  each("bands", "2g, 5g, 6g", [&wiphy](const std::string& w) {
-    if (w.empty()) wiphy.band_2g = wiphy.band_5g = wiphy.band_6g = false;
-    bool* band = w == "2g"   ? &wiphy.band_2g
-                 : w == "5g" ? &wiphy.band_5g
-                 : w == "6g" ? &wiphy.band_6g
-                             : nullptr;
-    if (band != nullptr) *band = true;
-    return w.empty() || band != nullptr;
-  });
-  each("caps", "ht, vht, he, eht", [&wiphy](const std::string& w) {
-    if (w.empty()) wiphy.ht = wiphy.vht = wiphy.he = wiphy.eht = false;
-    bool* cap = w == "ht"    ? &wiphy.ht
-                : w == "vht" ? &wiphy.vht
-                : w == "he"  ? &wiphy.he
-                : w == "eht" ? &wiphy.eht
-                             : nullptr;
-    if (cap != nullptr) *cap = true;
-    return w.empty() || cap != nullptr;
-  });
+  }
   line.check_all_used();
-  if (!line.has_error()) scene->wiphy = wiphy;
 }
 
 // survey freq=MHz [noise=dBm] [in-use]: one channel of the survey dump.

@@ -477,62 +477,37 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
   return reply;
 }
 
-// One band of the adapter in a split wiphy dump, as nl80211_send_band_rateinfo writes it: HT and
-// VHT capabilities where the band has them (never on 6 GHz; VHT not on 2.4 GHz), then the
-// interface-type data with the HE and EHT capabilities of the station types. Each band comes in a
-// message of its own.
-Bytes wiphy_band_message(const Scene& scene, const Request& request, uint16_t band) {
-  const SceneWiphy& wiphy = scene.wiphy;
-  NlWriter writer;
-  writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_WIPHY);
-  writer.put_u32(NL80211_ATTR_WIPHY, 0);
-  writer.put_string(NL80211_ATTR_WIPHY_NAME, "phy0");
-  writer.put_u32(NL80211_ATTR_GENERATION, kGeneration);
-  writer.begin_nest(NL80211_ATTR_WIPHY_BANDS, true);
-  writer.begin_nest(band, true);
-  if (wiphy.ht && band != NL80211_BAND_6GHZ) writer.put_u16(NL80211_BAND_ATTR_HT_CAPA, 0x19ef);
-  if (wiphy.vht && band == NL80211_BAND_5GHZ)
-    writer.put_u32(NL80211_BAND_ATTR_VHT_CAPA, 0x0f8259b2);
-  if (wiphy.he || wiphy.eht) {
-    static constexpr uint8_t kCaps[11] = {0x22, 0x20, 0x02, 0xc0, 0x0f, 0x03,
-                                          0x95, 0x18, 0x00, 0xcc, 0x00};
+// The adapter's bands as a split wiphy dump: a message per band with what
+// nl80211_send_band_rateinfo writes (HT and VHT capabilities where the band has them, never on
+// 6 GHz and VHT not on 2.4 GHz; HE and EHT in the station types' interface-type data).
+FakeReply wiphy_dump(const Scene& scene, const Request& request, const Bytes& bytes,
+                     uint64_t now_ms) {
+  if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
+  if (interface_at(scene, request.ifindex, now_ms) == nullptr) return error_reply(-ENODEV, bytes);
+  const SceneWiphy& w = scene.wiphy;
+  const bool listed[] = {w.band_2g, w.band_5g, false, w.band_6g};
+  const Bytes caps(11, 0x11);
+  std::vector<Bytes> messages;
+  for (uint16_t band = NL80211_BAND_2GHZ; band <= NL80211_BAND_6GHZ; ++band) {
+    if (!listed[band]) continue;
+    NlWriter writer;
+    writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_WIPHY);
+    writer.put_u32(NL80211_ATTR_WIPHY, 0);
+    writer.begin_nest(NL80211_ATTR_WIPHY_BANDS, true);
+    writer.begin_nest(band, true);
+    if (w.ht && band != NL80211_BAND_6GHZ) writer.put_u16(NL80211_BAND_ATTR_HT_CAPA, 0x19ef);
+    if (w.vht && band == NL80211_BAND_5GHZ) writer.put_u32(NL80211_BAND_ATTR_VHT_CAPA, 0x0f8259b2);
     writer.begin_nest(NL80211_BAND_ATTR_IFTYPE_DATA, true);
     writer.begin_nest(1, true);
     writer.begin_nest(NL80211_BAND_IFTYPE_ATTR_IFTYPES, true);
     writer.put_flag(NL80211_IFTYPE_STATION);
-    writer.put_flag(NL80211_IFTYPE_P2P_CLIENT);
     writer.end_nest();
-    if (wiphy.he) {
-      writer.put(NL80211_BAND_IFTYPE_ATTR_HE_CAP_MAC, std::span<const uint8_t>(kCaps, 6));
-      writer.put(NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY, std::span<const uint8_t>(kCaps, 11));
-    }
-    if (wiphy.eht) {
-      writer.put(NL80211_BAND_IFTYPE_ATTR_EHT_CAP_MAC, std::span<const uint8_t>(kCaps, 2));
-      writer.put(NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY, std::span<const uint8_t>(kCaps, 9));
-    }
-    writer.end_nest();
-    writer.end_nest();
+    if (w.he) writer.put(NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY, caps);
+    if (w.eht) writer.put(NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY, std::span(caps).first(9));
+    for (int i = 0; i < 4; ++i) writer.end_nest();
+    writer.end_message();
+    messages.push_back(writer.bytes);
   }
-  writer.end_nest();
-  writer.end_nest();
-  writer.end_message();
-  return writer.bytes;
-}
-
-// The adapter's bands: a dump, optionally for one interface's adapter.
-FakeReply wiphy_dump(const Scene& scene, const Request& request, const Bytes& bytes,
-                     uint64_t now_ms) {
-  if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
-  if (request.ifindex && interface_at(scene, request.ifindex, now_ms) == nullptr) {
-    return error_reply(-ENODEV, bytes);
-  }
-  std::vector<Bytes> messages;
-  if (scene.wiphy.band_2g)
-    messages.push_back(wiphy_band_message(scene, request, NL80211_BAND_2GHZ));
-  if (scene.wiphy.band_5g)
-    messages.push_back(wiphy_band_message(scene, request, NL80211_BAND_5GHZ));
-  if (scene.wiphy.band_6g)
-    messages.push_back(wiphy_band_message(scene, request, NL80211_BAND_6GHZ));
   return dump_reply(messages, request.seq);
 }
 
@@ -549,8 +524,6 @@ const char* request_name(const Request& request) {
       return "station";
     case NL80211_CMD_GET_SURVEY:
       return "survey";
-    case NL80211_CMD_GET_WIPHY:
-      return "wiphy";
     default:
       return "";
   }

@@ -16,11 +16,11 @@ namespace {
 constexpr int kStaInfoMaxType = 39;
 constexpr int kRateInfoMaxType = 23;
 
-// The kRate* family of a rate-info table: which kind of MCS it names.
+// The kRate* family of a rate-info table: which kind of MCS (or its streams) it names.
 int32_t family_of(const NlAttr* const* rate) {
-  if (rate[nl::kRateEhtMcs] != nullptr) return kRateEht;
-  if (rate[nl::kRateHeMcs] != nullptr) return kRateHe;
-  if (rate[nl::kRateVhtMcs] != nullptr) return kRateVht;
+  if (rate[nl::kRateEhtMcs] != nullptr || rate[nl::kRateEhtNss] != nullptr) return kRateEht;
+  if (rate[nl::kRateHeMcs] != nullptr || rate[nl::kRateHeNss] != nullptr) return kRateHe;
+  if (rate[nl::kRateVhtMcs] != nullptr || rate[nl::kRateVhtNss] != nullptr) return kRateVht;
   return rate[nl::kRateMcs] != nullptr ? kRateHt : kRateLegacy;
 }
 
