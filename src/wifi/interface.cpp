@@ -198,8 +198,9 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   }
   std::memcpy(link->bssid, wifi_state.assoc.bssid, sizeof link->bssid);
   link->has_bssid = 1;
-  // A multi-link interface names no network: the associated BSS's SSID element does.
-  if (pick.link_count > 0 && link->ssid[0] == '\0') {
+  // An interface that names no network (a multi-link one; on Linux 6.1 any station whose access
+  // point sends no country element): the associated BSS's SSID element does.
+  if (link->ssid[0] == '\0') {
     copy_text(link->ssid, sizeof link->ssid, wifi_state.assoc.ssid);
   }
 

@@ -216,6 +216,10 @@ TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
   SetUp();
   open_with("interface ifindex=2 name=wlan0 type=station freq=2412\n");
   EXPECT_STREQ(link().ssid, "");
+  // Without the interface's name, the associated BSS's SSID element gives it.
+  SetUp();
+  open_with("interface ifindex=2 name=wlan0 freq=2412\nbss freq=2412 status=associated ssid=E\n");
+  EXPECT_STREQ(link().ssid, "E");
 }
 
 // ---- link_query ----
