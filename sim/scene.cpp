@@ -323,6 +323,7 @@ void parse_bss(Line& line, Scene* scene) {
   }
   take_number(line, "freq", 0, UINT32_MAX, &bss.freq);
   take_number(line, "signal", INT32_MIN, INT32_MAX, &bss.signal_mbm);
+  take_number(line, "signal-unspec", 0, 255, &bss.signal_unspec);
   take_named(line, "status", kStatuses, &bss.status);
   std::optional<Bytes> ssid = take_ssid(line);
   std::string security = "wpa2";
@@ -440,6 +441,24 @@ std::optional<SceneRate> take_rate(Line& line, const std::string& prefix) {
   return rate;
 }
 
+// chain-signal=dBm[,dBm...]: one s8 figure per receive chain, at most four (IEEE80211_MAX_CHAINS).
+void take_chain_signal(Line& line, std::vector<int>* out) {
+  std::optional<std::string> text = line.take("chain-signal");
+  if (!text) return;
+  std::string_view rest = *text;
+  for (;;) {
+    size_t comma = rest.find(',');
+    int64_t dbm = 0;
+    if (out->size() == 4 || !parse_number(std::string(rest.substr(0, comma)), -128, 127, &dbm)) {
+      line.fail("bad chain-signal '" + *text + "' (one to four dBm values -128..127, by commas)");
+      return;
+    }
+    out->push_back(static_cast<int>(dbm));
+    if (comma == std::string_view::npos) return;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
 void parse_station(Line& line, Scene* scene) {
   SceneStation& station = scene->station;
   station = SceneStation{};  // a later station line replaces an earlier one
@@ -454,6 +473,9 @@ void parse_station(Line& line, Scene* scene) {
     }
   }
   take_number(line, "signal", -128, 127, &station.signal_dbm);
+  take_number(line, "signal-avg", -128, 127, &station.signal_avg_dbm);
+  take_number(line, "beacon-signal-avg", -128, 127, &station.beacon_signal_avg_dbm);
+  take_chain_signal(line, &station.chain_signal_dbm);
   take_number(line, "swing", 0, 100, &station.swing_db);
   take_number(line, "period-ms", 1, 3600000, &station.period_ms);
   station.tx = take_rate(line, "tx-");
@@ -666,8 +688,10 @@ void parse_scan_end(Line& line, Scene* scene) {
     scene->scan_end = SceneScanEnd::kAborted;
   } else if (line.flag("never")) {
     scene->scan_end = SceneScanEnd::kNever;
+  } else if (line.flag("lost")) {
+    scene->scan_end = SceneScanEnd::kLost;
   } else {
-    line.fail("scan-end needs results, aborted or never");
+    line.fail("scan-end needs results, aborted, never or lost");
   }
   line.check_all_used();
 }

@@ -209,7 +209,8 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
   int32_t result = netlink_exchange(request, on_station, &station);
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
-  if (result >= 0 && station.signal_dbm != 0) {
+  // A reply without a measured signal still carries the rates the driver gives.
+  if (result >= 0) {
     link->rssi = station.signal_dbm;
     link->tx_mbps = station.tx_mbps;
     link->rx_mbps = station.rx_mbps;

@@ -83,6 +83,7 @@ inline constexpr uint16_t kBssBssid = 1;
 inline constexpr uint16_t kBssFrequency = 2;
 inline constexpr uint16_t kBssInformationElements = 6;
 inline constexpr uint16_t kBssSignalMbm = 7;
+inline constexpr uint16_t kBssSignalUnspec = 8;  // u8 quality 0..100, from drivers without dBm
 inline constexpr uint16_t kBssStatus = 9;
 inline constexpr uint16_t kBssSeenMsAgo = 10;  // u32: milliseconds since the BSS was last heard
 inline constexpr uint16_t kBssBeaconIes = 11;
@@ -98,7 +99,10 @@ inline constexpr uint16_t kSurveyInfoInUse = 3;
 // Nested in NL80211_ATTR_STA_INFO.
 inline constexpr uint16_t kStaInfoSignal = 7;
 inline constexpr uint16_t kStaInfoTxBitrate = 8;
+inline constexpr uint16_t kStaInfoSignalAvg = 13;
 inline constexpr uint16_t kStaInfoRxBitrate = 14;
+inline constexpr uint16_t kStaInfoChainSignal = 25;  // nest of one s8 dBm per receive chain
+inline constexpr uint16_t kStaInfoBeaconSignalAvg = 30;
 
 // Nested in a station's bit-rate attribute.
 inline constexpr uint16_t kRateBitrate = 1;

@@ -13,6 +13,7 @@
 #include "wifi/phy_label.h"
 #include "wifi/requests.h"
 #include "wifi/scan_events.h"
+#include "wifi/signal_rules.h"
 
 namespace {
 
@@ -29,9 +30,26 @@ void take_ssid(ScanEntry* entry) {
   entry->ssid[length] = '\0';
 }
 
+// The record's signal in dBm: NL80211_BSS_SIGNAL_MBM, or from drivers that give only a quality,
+// NL80211_BSS_SIGNAL_UNSPEC mapped to dBm; 0 when neither is a measurement.
+int32_t bss_signal_dbm(const NlAttr* const* bss) {
+  int32_t mbm = 0;
+  uint8_t quality = 0;
+  const int32_t figures[] = {
+      attr_s32(bss[nl::kBssSignalMbm], &mbm) ? mbm / 100 : 0,
+      attr_u8(bss[nl::kBssSignalUnspec], &quality) ? dbm_from_quality(quality) : 0};
+  return first_measured_dbm(figures, 2);
+}
+
+// Unknown signals (0) rank below every measured one.
+int64_t signal_rank(int32_t signal_dbm) {
+  return signal_dbm == 0 ? INT64_MIN : signal_dbm;
+}
+
 // True when `a` belongs before `b` in a table: stronger, or as strong and earlier in the dump.
 bool ranks_above(int32_t a_signal, int32_t a_order, const ScanEntry& b) {
-  return a_signal > b.signal_dbm || (a_signal == b.signal_dbm && a_order < b.dump_order);
+  return signal_rank(a_signal) > signal_rank(b.signal_dbm) ||
+         (a_signal == b.signal_dbm && a_order < b.dump_order);
 }
 
 // Strongest first; records of equal signal in the kernel's order. Records move whole through
@@ -121,8 +139,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     }
     note_associated_record(before, bss, ies, ap_caps, &found);
   }
-  int32_t signal_mbm = 0;
-  const int32_t signal_dbm = attr_s32(bss[nl::kBssSignalMbm], &signal_mbm) ? signal_mbm / 100 : 0;
+  const int32_t signal_dbm = bss_signal_dbm(bss);
   int32_t order = 0;
   int32_t place = place_for(collector, signal_dbm, associated ? 1 : 0, &order);
   if (place < 0) return;

@@ -8,6 +8,7 @@
 #include "wifi/phy_label.h"
 #include "wifi/requests.h"
 #include "wifi/scan.h"
+#include "wifi/signal_rules.h"
 #include "wifi/wifi.h"
 #include "wifi/wifi_state.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int kStaInfoMaxType = 39;
 constexpr int kRateInfoMaxType = 23;
+constexpr int kChainMaxType = 7;  // the kernel numbers the chains from 0; four at most today
 
 // The kRate* family of a rate-info table: which kind of MCS (or its streams) it names.
 int32_t family_of(const NlAttr* const* rate) {
@@ -64,15 +66,33 @@ void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* family_
   }
 }
 
+// An s8 dBm figure; 0 when absent.
+int32_t dbm_of(const NlAttr* attribute) {
+  uint8_t value = 0;
+  return attr_u8(attribute, &value) ? static_cast<int8_t>(value) : 0;
+}
+
+// The station's signal: the first measurement among the last frame's, the average, the beacons'
+// average and the strongest receive chain, since drivers fill different ones (and some with
+// placeholders). 0 when none is a measurement.
+int32_t station_signal(const NlAttr* const* info) {
+  const NlAttr* chain[kChainMaxType + 1];
+  parse_nested(info[nl::kStaInfoChainSignal], chain, kChainMaxType);
+  int32_t chains[kChainMaxType + 1];
+  for (int i = 0; i <= kChainMaxType; ++i) chains[i] = dbm_of(chain[i]);
+  const int32_t figures[] = {dbm_of(info[nl::kStaInfoSignal]), dbm_of(info[nl::kStaInfoSignalAvg]),
+                             dbm_of(info[nl::kStaInfoBeaconSignalAvg]),
+                             strongest_measured_dbm(chains, kChainMaxType + 1)};
+  return first_measured_dbm(figures, 4);
+}
+
 // Reads the figures present in one NL80211_ATTR_STA_INFO nest, leaving the others as they are.
 void read_station_figures(const NlAttr* sta_info, StationInfo* station) {
   const NlAttr* info[kStaInfoMaxType + 1];
   parse_nested(sta_info, info, kStaInfoMaxType);
 
-  uint8_t signal = 0;
-  if (attr_u8(info[nl::kStaInfoSignal], &signal)) {
-    station->signal_dbm = static_cast<int8_t>(signal);
-  }
+  const int32_t signal = station_signal(info);
+  if (signal != 0) station->signal_dbm = signal;
   if (info[nl::kStaInfoTxBitrate] != nullptr) {
     parse_rate_info(info[nl::kStaInfoTxBitrate], &station->tx_mbps, &station->rate_family,
                     &station->nss, &station->width_mhz);

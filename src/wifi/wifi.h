@@ -42,8 +42,8 @@ struct LinkInfo {
 
 // One BSS record of a scan.
 struct ScanEntry {
-  char ssid[33];  // from the first information element when it is the SSID element
-  int32_t signal_dbm;
+  char ssid[33];       // from the first information element when it is the SSID element
+  int32_t signal_dbm;  // dBm; 0 when the kernel gave no measurement
   int32_t channel;
   int32_t freq_mhz;
   int32_t width_mhz;  // widest the elements announce; 0 without elements
@@ -90,15 +90,19 @@ int scan_event_socket();
 
 // How a scan on the chosen interface ended, as scan_ended() tells it.
 inline constexpr int kScanNotEnded = 0;    // no end seen yet
-inline constexpr int kScanNewResults = 1;  // new results, or notifications were lost (it may have)
+inline constexpr int kScanNewResults = 1;  // the kernel announced new results
 inline constexpr int kScanAborted = 2;     // the kernel gave up on it: the list holds no new scan
+// Notifications were lost: the end may have been among them, or the scan may still run, so the
+// list cannot be called fresh.
+inline constexpr int kScanLost = 3;
 
 // Reads the waiting scan notifications without blocking and says whether a scan on the chosen
 // interface ended and how; new results win over an abort seen in the same read.
 int scan_ended();
 
 // Reads the kernel's scan results and keeps the `capacity` strongest BSS records of the dump in
-// `entries` (the associated one always among them), strongest first, equal signals in dump order.
+// `entries` (the associated one always among them), strongest first, equal signals in dump order,
+// records without a measured signal last.
 // Returns the count, or -1 with a message.
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 

@@ -1077,6 +1077,20 @@ for (const { name: s, associated, timed, phy, linkAndScanOnly } of SCENES) {
 
 if (b("roam/watch")) checkRoam();
 
+// The helper of nobody served nobody's page and refused tivel's (uid 1000) unread, as the
+// kernel's socket diagnostics told it.
+{
+  const own = parseProbe(b("owners/own"));
+  const other = parseProbe(b("owners/other"));
+  const log = b("owners/helper") ? b("owners/helper").lines.join("\n") : "";
+  check("owners", "only the starting user's programs connect", [
+    ["own page", frameOf(own, 0, "hello") ? "hello" : own.error || "none", "hello"],
+    ["other user's page", frameOf(other, 0, "hello") ? "hello" : "refused", "refused"],
+    ["refusal logged", /Refused a connection from a program of uid 1000; only programs of uid 65534 and root/.test(log), true],
+    ["users told apart", /Cannot tell which user/.test(log) ? "cannot tell" : "-", "-"],
+  ]);
+}
+
 let failed = 0;
 for (const r of results) {
   console.log(`${r.ok ? "ok  " : "FAIL"}  ${r.scene}: ${r.what} (${r.table.length} fields)`);

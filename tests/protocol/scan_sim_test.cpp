@@ -26,7 +26,8 @@ const char* kLinkZeros =
 class ScanSimTest : public testing::Test {
  protected:
   void serve(const std::string& scene_text) {
-    scene_ = std::make_unique<SceneFile>("scan-wait-ms 0\n" + scene_text);
+    // A short scan that the networks (heard 120 ms before the dump, by default) fall within.
+    scene_ = std::make_unique<SceneFile>("scan-wait-ms 150\n" + scene_text);
     ASSERT_TRUE(start_on_free_port(helper_, sim_options(scene_->path))) << helper_.output;
     ASSERT_TRUE(ws_connect(page_, helper_.port));
   }
@@ -288,4 +289,49 @@ TEST_F(PipelinedSimTest, HelloBeforeAScanLeavesBeforeTheScanRuns) {
     EXPECT_TRUE(scan.payload.starts_with(R"({"type":"scan",)")) << scan.payload;
   }
   EXPECT_LT(best_ms, 150.0) << "fastest hello reply in ms";
+}
+
+// Each driver family's scene (sim/scenes/drivers/, with its sources): what the page gets in the
+// link, the network marked as this computer's, a stream sample, and whether the scan was fresh.
+// Every figure the driver gives reaches the page; none of its placeholders does.
+TEST(DriverScenes, EachDriversFiguresReachThePageAndItsPlaceholdersDoNot) {
+  struct Row {
+    const char* scene;
+    const char* link;    // from "rssi" to "nss" in the link reply
+    const char* mine;    // the "rssi" member of the network marked mine
+    const char* sample;  // the stream's first sample
+    const char* fresh;
+  } rows[] = {
+      {"brcmfmac", R"("rssi":-58,"noise":0,"txMbps":65.0,"rxMbps":72.0,"channel":36,)", "-58",
+       "-58", "true"},
+      {"realtek-usb", R"("rssi":0,"noise":0,"txMbps":866.7,"rxMbps":0.0,)", "-42", "null", "false"},
+      {"rtw88", R"("rssi":-27,"noise":-95,"txMbps":866.7,"rxMbps":0.0,)", "0", "-27", "true"},
+      {"mt7921", R"("rssi":0,"noise":-93,"txMbps":6.0,"rxMbps":0.0,)", "-55", "null", "true"},
+      {"mwifiex", R"("rssi":-63,"noise":-94,"txMbps":300.0,"rxMbps":270.0,)", "-63", "-63", "true"},
+      {"iwlwifi", R"("rssi":-55,"noise":0,"txMbps":1201.0,"rxMbps":864.7,)", "-55", "-55", "true"},
+      {"ath12k", R"("rssi":-47,"noise":-96,"txMbps":2882.0,"rxMbps":0.0,)", "-47", "-47", "true"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.scene);
+    HelperProcess helper;
+    std::string scene = std::string(TIVEL_SIM_SCENES_DIR) + "/drivers/" + row.scene + ".scene";
+    ASSERT_TRUE(start_on_free_port(helper, sim_options(scene))) << helper.output;
+    WsClient page;
+    ASSERT_TRUE(ws_connect(page, helper.port));
+    std::string link = ws_command(page, R"({"cmd":"link"})");
+    EXPECT_NE(link.find(row.link), std::string::npos) << link;
+    std::string scan = ws_command(page, R"({"cmd":"scan"})");
+    EXPECT_NE(scan.find(std::string("\"fresh\":") + row.fresh + ","), std::string::npos) << scan;
+    size_t mine = scan.find("\"mine\":true");
+    size_t entry = scan.rfind("{\"ssid\":", mine);
+    ASSERT_NE(entry, std::string::npos) << scan;
+    EXPECT_EQ(scan.find(std::string("\"rssi\":") + row.mine + ",", entry),
+              scan.find("\"rssi\":", entry))
+        << scan;
+    ws_command(page, R"({"cmd":"watch","hz":1,"secs":1})");
+    ServerFrame sample;
+    ASSERT_TRUE(ws_read_frame(page, sample));
+    EXPECT_NE(sample.payload.find(std::string(",\"rssi\":") + row.sample + "}"), std::string::npos)
+        << sample.payload;
+  }
 }

@@ -10,6 +10,7 @@
 #include "wifi/nl80211_codes.h"
 #include "wifi/phy_label.h"
 #include "wifi/requests.h"
+#include "wifi/scan_freshness.h"
 #include "wifi/station.h"
 #include "wifi/wifi.h"
 #include "wifi_test_support.h"
@@ -272,21 +273,39 @@ bss bssid=none freq=2412 signal=-5000 ssid=Home status=associated
             (Kinds{"family", "interfaces", "wiphy", "interfaces", "survey", "scan-dump"}));
 }
 
-TEST_F(WifiQueries, FailedOrEmptyStationReplyLeavesSignalAndRatesAtZero) {
-  for (const char* station : {"fault request=station error=-2", "station signal=0 tx-bitrate=60",
-                              "station tx-bitrate=60", "fault request=station silent"}) {
-    SCOPED_TRACE(station);
+// The signal is the first measured of SIGNAL, SIGNAL_AVG, BEACON_SIGNAL_AVG and the strongest
+// chain; 0 dBm and up, or below -120, is none. A failed station request leaves signal and rates at
+// zero; a reply without a measured signal still gives its rates.
+TEST_F(WifiQueries, StationSignalIsItsFirstMeasurementAndRatesComeWithoutOne) {
+  struct Case {
+    const char* station;
+    int rssi;
+    double tx_mbps;
+    int width_mhz;
+  } cases[] = {
+      {"fault request=station error=-2", 0, 0, 0},
+      {"station signal=0 tx-bitrate=60", 0, 6.0, 20},
+      {"station tx-bitrate=60", 0, 6.0, 20},
+      {"fault request=station silent", 0, 0, 0},
+      {"station signal=-120 signal-avg=-60 tx-bitrate=60", -120, 6.0, 20},
+      {"station signal=0 signal-avg=-60 beacon-signal-avg=-58 tx-bitrate=60", -60, 6.0, 20},
+      {"station signal=75 signal-avg=0 beacon-signal-avg=-61 tx-bitrate=60", -61, 6.0, 20},
+      {"station signal=-121 chain-signal=0,-70,-64,12 tx-bitrate=60", -64, 6.0, 20},
+      {"station signal-avg=-1 chain-signal=-40 tx-bitrate=60", -1, 6.0, 20},
+      {"station chain-signal=72,75 beacon-signal-avg=-128 tx-bitrate=60", 0, 6.0, 20}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.station);
     SetUp();
     open_with(
         "interface ifindex=5 name=wlan3 type=station freq=5180 ssid=Home\n"
         "bss freq=5180 signal=-5000 status=associated ssid=Home\n" +
-        std::string(station) + "\n");
+        std::string(c.station) + "\n");
     LinkInfo info = link();
     EXPECT_EQ(info.has_bssid, 1);
-    EXPECT_EQ(info.rssi, 0);
-    EXPECT_EQ(info.tx_mbps, 0);
+    EXPECT_EQ(info.rssi, c.rssi);
+    EXPECT_EQ(info.tx_mbps, c.tx_mbps);
     EXPECT_EQ(info.nss, 0);
-    EXPECT_EQ(info.width_mhz, 0);
+    EXPECT_EQ(info.width_mhz, c.width_mhz);
   }
 }
 
@@ -328,6 +347,9 @@ TEST_F(WifiQueries, NoiseComesFromTheSurveyEntryInUseElseFromTheLinksFrequency) 
       {"", 0},
       {"survey freq=5180 noise=-91 in-use\nfault request=survey error=-95\n", 0},
       {"survey freq=5180 noise=-91 in-use\nfault request=survey silent\n", 0},
+      {"survey freq=5180 noise=0 in-use\nsurvey freq=5180 noise=-90\n", -90},  // placeholders
+      {"survey freq=5180 noise=5 in-use\nsurvey freq=5180 noise=-121\n", 0},
+      {"survey freq=5180 noise=-120 in-use\n", -120},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.survey);
@@ -430,23 +452,50 @@ TEST_F(WifiQueries, ScanListsRecordsStrongestFirstKeepingTheKernelsOrderForEqual
   ASSERT_EQ(scan(table_), 7) << last_msg_;
   std::string order;
   for (int i = 0; i < 7; ++i) order += table_[i].ssid;
-  EXPECT_EQ(order, "GBDACEF");
-  EXPECT_EQ(table_[0].signal_dbm, 0);  // no signal attribute
-  EXPECT_EQ(table_[0].freq_mhz, 0);
-  EXPECT_EQ(table_[0].channel, 0);
-  EXPECT_EQ(mac_text(table_[0].bssid), "02:00:00:00:00:07");
-  EXPECT_EQ(table_[1].signal_dbm, -20);
-  EXPECT_EQ(table_[1].channel, 36);
-  EXPECT_EQ(table_[1].associated, 1);
-  EXPECT_EQ(table_[2].channel, 1);       // 5955 MHz is 6 GHz channel 1
-  EXPECT_EQ(table_[5].signal_dbm, -45);  // -45.99 dBm truncates toward zero
-  EXPECT_EQ(table_[5].channel, 0);       // 7200 MHz is no WiFi channel
-  EXPECT_EQ(table_[5].freq_mhz, 7200);
-  EXPECT_EQ(table_[6].signal_dbm, -45);
-  EXPECT_EQ(table_[6].channel, 14);
+  EXPECT_EQ(order, "BDACEFG");  // no signal attribute: unknown, last
+  EXPECT_EQ(table_[6].signal_dbm, 0);
+  EXPECT_EQ(table_[6].freq_mhz, 0);
+  EXPECT_EQ(table_[6].channel, 0);
+  EXPECT_EQ(mac_text(table_[6].bssid), "02:00:00:00:00:07");
+  EXPECT_EQ(table_[0].signal_dbm, -20);
+  EXPECT_EQ(table_[0].channel, 36);
+  EXPECT_EQ(table_[0].associated, 1);
+  EXPECT_EQ(table_[1].channel, 1);       // 5955 MHz is 6 GHz channel 1
+  EXPECT_EQ(table_[4].signal_dbm, -45);  // -45.99 dBm truncates toward zero
+  EXPECT_EQ(table_[4].channel, 0);       // 7200 MHz is no WiFi channel
+  EXPECT_EQ(table_[4].freq_mhz, 7200);
+  EXPECT_EQ(table_[5].signal_dbm, -45);
+  EXPECT_EQ(table_[5].channel, 14);
   // Elements that announce no wider channel: 20 MHz.
   for (int i = 0; i < 7; ++i) EXPECT_EQ(table_[i].width_mhz, 20);
   EXPECT_EQ(last_msg_, "");
+}
+
+// A record's signal: SIGNAL_MBM when it is a measurement, else a 0..100 quality as quality/2 - 100.
+TEST_F(WifiQueries, ScanSignalIsMeasuredOrMappedFromAQuality) {
+  open_with(
+      "trigger refuse\ninterface ifindex=5 name=wlan3 type=station\n"
+      "bss signal=-4000 signal-unspec=10\nbss signal-unspec=100\nbss signal-unspec=55\n"
+      "bss signal=500 signal-unspec=0\nbss signal=-12000\nbss signal=-12100\n"
+      "bss signal-unspec=101\nbss signal=0\n");
+  ASSERT_EQ(scan(table_), 8) << last_msg_;
+  std::vector<int> signals;
+  for (int i = 0; i < 8; ++i) signals.push_back(table_[i].signal_dbm);
+  EXPECT_EQ(signals, (std::vector<int>{-40, -50, -73, -100, -120, 0, 0, 0}));
+}
+
+// A dump is fresh when a record was heard within the time since the scan request; without ages,
+// nothing speaks against the kernel's end.
+TEST(WifiScanFreshness, SomeNetworkHeardSinceTheRequest) {
+  ScanEntry entries[3] = {};
+  entries[0].has_seen_ms_ago = entries[1].has_seen_ms_ago = 1;
+  entries[0].seen_ms_ago = 31000;
+  entries[1].seen_ms_ago = 4000;
+  EXPECT_TRUE(heard_since_request(entries, 3, 4000));
+  EXPECT_FALSE(heard_since_request(entries, 3, 3999));
+  EXPECT_FALSE(heard_since_request(entries, 1, 30000));
+  EXPECT_TRUE(heard_since_request(entries + 2, 1, 0));  // no age at all
+  EXPECT_TRUE(heard_since_request(entries, 0, 0));
 }
 
 TEST_F(WifiQueries, TriggerOutcomeDecidesWhatTheScanWaitsFor) {
