@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wifi/link_list.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/scan.h"
 #include "wifi/scan_events.h"
 #include "wifi/station.h"
 #include "wifi/wifi_state.h"
+#include "wifi/wiphy_caps.h"
 
 namespace {
 
@@ -26,13 +28,18 @@ int32_t resolve_family() {
 }
 
 // Runs the interface dump and remembers the chosen interface, even when the dump ended with an
-// error after it was seen. Returns false when the dump failed or found no station interface;
+// error after it was seen; a newly chosen interface (start-up, an adapter plugged in) has its
+// adapter's capabilities read. Returns false when the dump failed or found no station interface;
 // *result holds the exchange's result.
 bool choose_interface(InterfacePick* pick, int32_t* result) {
   NetlinkRequest request;
   build_interface_dump_request(&request);
   *result = netlink_exchange(request, on_interface, pick);
-  return interface_chosen(*pick, *result);
+  const bool chosen = interface_chosen(*pick, *result);
+  if (pick->ifindex >= 0 && pick->ifindex != wifi_state.caps_ifindex) {
+    read_wiphy_caps(pick->ifindex);
+  }
+  return chosen;
 }
 
 // The station reply names the link the association uses; its channel replaces that of the
@@ -139,11 +146,12 @@ void link_from_pick(const InterfacePick& pick, LinkInfo* link) {
   link->width_mhz = width_from_code(pick.width_code);
 }
 
-void link_from_association(const InterfacePick& pick, LinkInfo* link) {
+void link_from_association(LinkInfo* link) {
   std::memcpy(link->bssid, wifi_state.assoc.bssid, sizeof link->bssid);
   link->has_bssid = 1;
-  // A multi-link interface names no network: the associated BSS's SSID element does.
-  if (pick.link_count > 0 && link->ssid[0] == '\0') {
+  // An interface that names no network (a multi-link one; on Linux 6.1 any station whose access
+  // point sends no country element): the associated BSS's SSID element does.
+  if (link->ssid[0] == '\0') {
     copy_text(link->ssid, sizeof link->ssid, wifi_state.assoc.ssid);
   }
 }
@@ -152,10 +160,12 @@ void link_from_station(const InterfacePick& pick, const StationInfo& station, in
                        LinkInfo* link) {
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
   // A reply without a measured signal still carries the rates the driver gives.
-  if (result < 0) return;
-  link->rssi = station.signal_dbm;
-  link->tx_mbps = station.tx_mbps;
-  link->rx_mbps = station.rx_mbps;
-  link->nss = station.nss;
-  if (link->width_mhz == 0) link->width_mhz = station.width_mhz;
+  if (result >= 0) {
+    link->rssi = station.signal_dbm;
+    link->tx_mbps = station.tx_mbps;
+    link->rx_mbps = station.rx_mbps;
+    link->nss = station.nss;
+    if (link->width_mhz == 0) link->width_mhz = station.width_mhz;
+  }
+  describe_link(pick, wifi_state.assoc, result >= 0 ? &station : nullptr, link);
 }

@@ -45,8 +45,8 @@ bool interface_chosen(const InterfacePick& pick, int32_t result);
 // chosen interface: its name, network name, channel and width, and whether it is connected.
 void link_from_pick(const InterfacePick& pick, LinkInfo* link);
 
-// From the association memory: the BSSID, and for a multi-link interface the network name.
-void link_from_association(const InterfacePick& pick, LinkInfo* link);
+// From the association memory: the BSSID, and the network name when the interface names none.
+void link_from_association(LinkInfo* link);
 
 // From a station request that ended with `result`: the channel of the link in use, the signal,
 // rates, streams and (when the interface gave none) width; nothing when it failed or gave no

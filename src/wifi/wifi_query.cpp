@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "wifi/link_list.h"
 #include "wifi/requests.h"
 #include "wifi/scan_events.h"
 #include "wifi/wifi_state.h"
@@ -101,9 +102,25 @@ void choice_failed(WifiQuery* q, int32_t result) {
   fail(q, result == kNoAnswer ? netlink_error_text(result) : "no WiFi interface found");
 }
 
+void interface_ready(WifiQuery* q);
+
+// The interface is chosen (or not); a newly chosen one (start-up, an adapter plugged in) has its
+// adapter's capabilities read first.
 void interface_answered(WifiQuery* q, int32_t result) {
-  if (!interface_chosen(q->pick, result)) {
-    choice_failed(q, result);
+  q->choice_result = result;
+  (void)interface_chosen(q->pick, result);
+  if (q->pick.ifindex < 0 || q->pick.ifindex == wifi_state.caps_ifindex) {
+    interface_ready(q);
+    return;
+  }
+  q->caps = WiphyCaps{};
+  build_wiphy_dump_request(&q->request, q->pick.ifindex);
+  ask(q, QueryStep::kWiphy, on_wiphy, &q->caps);
+}
+
+void interface_ready(WifiQuery* q) {
+  if (q->choice_result < 0 || q->pick.ifindex < 0) {
+    choice_failed(q, q->choice_result);
     return;
   }
   if (q->kind == QueryKind::kSample) {
@@ -137,10 +154,11 @@ void association_answered(WifiQuery* q, int32_t result) {
     return;
   }
   if (wifi_state.assoc.known == 0) {
+    describe_link(q->pick, wifi_state.assoc, nullptr, &q->answer.link);
     link_read(q);
     return;
   }
-  link_from_association(q->pick, &q->answer.link);
+  link_from_association(&q->answer.link);
   q->station = StationInfo{};
   build_station_request(&q->request, wifi_state.ifindex, station_address(wifi_state.assoc));
   ask(q, QueryStep::kStation, on_station, &q->station);
@@ -215,6 +233,10 @@ void query_answered(WifiQuery* q, int32_t result) {
       return;
     case QueryStep::kInterfaces:
       interface_answered(q, result);
+      return;
+    case QueryStep::kWiphy:
+      note_wiphy_caps(q->caps, result, q->pick.ifindex);
+      interface_ready(q);
       return;
     case QueryStep::kSurvey:
       q->answer.link.noise = survey_noise(q->survey, result);

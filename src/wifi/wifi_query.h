@@ -8,6 +8,7 @@
 #include "wifi/station.h"
 #include "wifi/survey.h"
 #include "wifi/wifi.h"
+#include "wifi/wiphy_caps.h"
 
 // A query: the kernel requests one command needs, one after another, each started from the
 // answer to the one before. What an answer means is left to the parse callbacks and the link_from_*
@@ -26,6 +27,7 @@ enum class QueryStep : uint8_t {
   kDone,  // no request out: the answer is complete
   kFamily,
   kInterfaces,
+  kWiphy,  // the capabilities of a newly chosen interface's adapter
   kSurvey,
   kAssociation,  // a scan dump read for the association it marks
   kStation,
@@ -43,6 +45,8 @@ struct WifiQuery {
   void* user_data;
   bool probed;  // a sample has read the association afresh already
   InterfacePick pick;
+  int32_t choice_result;  // of the interface dump, while the adapter's capabilities are read
+  WiphyCaps caps;
   SurveyPick survey;
   ScanCollector collector;
   StationInfo station;

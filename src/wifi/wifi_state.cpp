@@ -13,6 +13,8 @@ constexpr WifiState kFresh = {.seq = 1,
                               .ifname = {},
                               .assoc = {},
                               .assoc_stale = 1,
+                              .caps = {},
+                              .caps_ifindex = -1,
                               .lanes = {{-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}}};
 
 }  // namespace
