@@ -546,8 +546,8 @@ void parse_mlo_station_link(Line& line, Scene* scene) {
   if (!line.has_error()) scene->mlo_station.links.push_back(link);
 }
 
-const char* const kRequestNames[] = {"family",    "interfaces", "scan-trigger",
-                                     "scan-dump", "station",    "survey"};
+const char* const kRequestNames[] = {"family",  "interfaces", "scan-trigger", "scan-dump",
+                                     "station", "survey",     "wiphy"};
 
 void parse_fault(Line& line, Scene* scene) {
   std::optional<std::string> request = line.take("request");
@@ -563,6 +563,30 @@ void parse_fault(Line& line, Scene* scene) {
   if (fault.silent == (fault.error != 0)) line.fail("fault needs either silent or error=-N");
   line.check_all_used();
   if (!line.has_error()) scene->faults[*request] = fault;
+}
+
+// wiphy bands=2g,5g,6g caps=ht,vht,he,eht: the adapter's bands and capabilities (each list given
+// names all there are; default all).
+void parse_wiphy(Line& line, Scene* scene) {
+  SceneWiphy& w = scene->wiphy;
+  const std::pair<const char*, bool*> words[] = {
+      {"2g", &w.band_2g}, {"5g", &w.band_5g}, {"6g", &w.band_6g}, {"ht", &w.ht},
+      {"vht", &w.vht},    {"he", &w.he},      {"eht", &w.eht}};
+  for (const auto& [key, first] : {std::pair{"bands", 0}, std::pair{"caps", 3}}) {
+    std::optional<std::string> list = line.take(key);
+    if (!list) continue;
+    for (int i = first; i < first + 3 + first / 3; ++i) *words[i].second = false;
+    std::istringstream in(*list);
+    for (std::string word; std::getline(in, word, ',');) {
+      bool* flag = nullptr;
+      for (int i = first; i < first + 3 + first / 3; ++i) {
+        if (word == words[i].first) flag = words[i].second;
+      }
+      if (flag == nullptr) line.fail(std::string("bad ") + key + " '" + word + "'");
+      if (flag != nullptr) *flag = true;
+    }
+  }
+  line.check_all_used();
 }
 
 // survey freq=MHz [noise=dBm] [in-use]: one channel of the survey dump.
@@ -732,6 +756,8 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_mlo_station_link(line, scene);
     } else if (d == "survey") {
       parse_survey(line, scene);
+    } else if (d == "wiphy") {
+      parse_wiphy(line, scene);
     } else if (d == "roam") {
       parse_change(line, scene, SceneChangeKind::kRoam);
     } else if (d == "disconnect") {

@@ -88,6 +88,12 @@ struct SceneMloStation {
   std::vector<SceneStationLink> links;  // per-link figures; none: the reply has MLD figures only
 };
 
+// The adapter's bands and what it supports on them for a station (NL80211_CMD_GET_WIPHY).
+struct SceneWiphy {
+  bool band_2g = true, band_5g = true, band_6g = true;
+  bool ht = true, vht = true, he = true, eht = true;
+};
+
 // What a request of one kind meets instead of its normal answer.
 struct SceneFault {
   bool silent = false;  // no reply at all: the exchange times out
@@ -128,6 +134,7 @@ struct Scene {
   SceneStation station;
   std::vector<SceneSurvey> survey;
   SceneMloStation mlo_station;
+  SceneWiphy wiphy;
   std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
   std::vector<SceneChange> changes;          // in time order
   SceneNotify notify = SceneNotify::kOn;

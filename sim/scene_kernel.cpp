@@ -499,6 +499,40 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
   return reply;
 }
 
+// The adapter's bands as a split wiphy dump: a message per band with what
+// nl80211_send_band_rateinfo writes (HT and VHT capabilities where the band has them, never on
+// 6 GHz and VHT not on 2.4 GHz; HE and EHT in the station types' interface-type data).
+FakeReply wiphy_dump(const Scene& scene, const Request& request, const Bytes& bytes,
+                     uint64_t now_ms) {
+  if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
+  if (interface_at(scene, request.ifindex, now_ms) == nullptr) return error_reply(-ENODEV, bytes);
+  const SceneWiphy& w = scene.wiphy;
+  const bool listed[] = {w.band_2g, w.band_5g, false, w.band_6g};
+  const Bytes caps(11, 0x11);
+  std::vector<Bytes> messages;
+  for (uint16_t band = NL80211_BAND_2GHZ; band <= NL80211_BAND_6GHZ; ++band) {
+    if (!listed[band]) continue;
+    NlWriter writer;
+    writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_WIPHY);
+    writer.put_u32(NL80211_ATTR_WIPHY, 0);
+    writer.begin_nest(NL80211_ATTR_WIPHY_BANDS, true);
+    writer.begin_nest(band, true);
+    if (w.ht && band != NL80211_BAND_6GHZ) writer.put_u16(NL80211_BAND_ATTR_HT_CAPA, 0x19ef);
+    if (w.vht && band == NL80211_BAND_5GHZ) writer.put_u32(NL80211_BAND_ATTR_VHT_CAPA, 0x0f8259b2);
+    writer.begin_nest(NL80211_BAND_ATTR_IFTYPE_DATA, true);
+    writer.begin_nest(1, true);
+    writer.begin_nest(NL80211_BAND_IFTYPE_ATTR_IFTYPES, true);
+    writer.put_flag(NL80211_IFTYPE_STATION);
+    writer.end_nest();
+    if (w.he) writer.put(NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY, caps);
+    if (w.eht) writer.put(NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY, std::span(caps).first(9));
+    for (int i = 0; i < 4; ++i) writer.end_nest();
+    writer.end_message();
+    messages.push_back(writer.bytes);
+  }
+  return dump_reply(messages, request.seq);
+}
+
 const char* request_name(const Request& request) {
   if (request.type == GENL_ID_CTRL) return "family";
   switch (request.cmd) {
@@ -743,6 +777,8 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
       }
     case NL80211_CMD_GET_STATION:
       return station_reply(scene, request, bytes, now_ms);
+    case NL80211_CMD_GET_WIPHY:
+      return wiphy_dump(scene, request, bytes, now_ms);
     case NL80211_CMD_GET_SURVEY:
       // Survey results exist only as a dump.
       if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);

@@ -5,6 +5,7 @@
 #include "wifi/interface.h"
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
+#include "wifi/phy_label.h"
 #include "wifi/requests.h"
 #include "wifi/scan.h"
 #include "wifi/signal_rules.h"
@@ -17,13 +18,22 @@ constexpr int kStaInfoMaxType = 39;
 constexpr int kRateInfoMaxType = 23;
 constexpr int kChainMaxType = 7;  // the kernel numbers the chains from 0; four at most today
 
+// The kRate* family of a rate-info table: which kind of MCS (or its streams) it names.
+int32_t family_of(const NlAttr* const* rate) {
+  if (rate[nl::kRateEhtMcs] != nullptr || rate[nl::kRateEhtNss] != nullptr) return kRateEht;
+  if (rate[nl::kRateHeMcs] != nullptr || rate[nl::kRateHeNss] != nullptr) return kRateHe;
+  if (rate[nl::kRateVhtMcs] != nullptr || rate[nl::kRateVhtNss] != nullptr) return kRateVht;
+  return rate[nl::kRateMcs] != nullptr ? kRateHt : kRateLegacy;
+}
+
 // Reads one nested rate-info attribute: the rate in Mbit/s into *rate_out (left alone when the
-// attribute has none); unless nss_out is null also the spatial streams (left alone when unknown)
-// and the width in MHz (always written, 20 without a width flag).
-void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* nss_out,
-                     int32_t* width_out) {
+// attribute has none), its family raising *family_out; unless nss_out is null also the spatial
+// streams (left alone when unknown) and the width in MHz (always written, 20 without a width flag).
+void parse_rate_info(const NlAttr* attribute, double* rate_out, int32_t* family_out,
+                     int32_t* nss_out, int32_t* width_out) {
   const NlAttr* rate[kRateInfoMaxType + 1];
   parse_nested(attribute, rate, kRateInfoMaxType);
+  if (int32_t family = family_of(rate); family > *family_out) *family_out = family;
 
   uint32_t rate32 = 0;
   uint16_t rate16 = 0;
@@ -84,11 +94,12 @@ void read_station_figures(const NlAttr* sta_info, StationInfo* station) {
   const int32_t signal = station_signal(info);
   if (signal != 0) station->signal_dbm = signal;
   if (info[nl::kStaInfoTxBitrate] != nullptr) {
-    parse_rate_info(info[nl::kStaInfoTxBitrate], &station->tx_mbps, &station->nss,
-                    &station->width_mhz);
+    parse_rate_info(info[nl::kStaInfoTxBitrate], &station->tx_mbps, &station->rate_family,
+                    &station->nss, &station->width_mhz);
   }
   if (info[nl::kStaInfoRxBitrate] != nullptr) {
-    parse_rate_info(info[nl::kStaInfoRxBitrate], &station->rx_mbps, nullptr, nullptr);
+    parse_rate_info(info[nl::kStaInfoRxBitrate], &station->rx_mbps, &station->rate_family, nullptr,
+                    nullptr);
   }
 }
 
@@ -97,11 +108,23 @@ void read_station_figures(const NlAttr* sta_info, StationInfo* station) {
 void on_station(const NlAttr* const* table, int, void* user_data) {
   StationInfo* station = static_cast<StationInfo*>(user_data);
   if (table[nl::kAttrStaInfo] == nullptr) return;
-  read_station_figures(table[nl::kAttrStaInfo], station);
   uint8_t link_id = 0;
-  if (!attr_u8(table[nl::kAttrMloLinkId], &link_id)) return;
+  const bool names_link = attr_u8(table[nl::kAttrMloLinkId], &link_id);
+  // After the MLD's figures, a message naming a link holds that link's own.
+  if (station->messages++ > 0 && names_link) {
+    if (link_id < kMaxMloLinks) {
+      station->link_rssi[link_id] = sta_info_signal(table[nl::kAttrStaInfo]);
+    }
+    if (station->has_link_id == 1 && link_id == station->link_id) {
+      read_station_figures(table[nl::kAttrStaInfo], station);
+    }
+    return;
+  }
+  read_station_figures(table[nl::kAttrStaInfo], station);
+  if (!names_link) return;
   station->has_link_id = 1;
   station->link_id = link_id;
+  mlo_link_signals(table[nl::kAttrMloLinks], station->link_rssi);
   const NlAttr* link_info = mlo_link_station_info(table[nl::kAttrMloLinks], link_id);
   if (link_info != nullptr) read_station_figures(link_info, station);
 }

@@ -6,6 +6,19 @@
 // The WiFi source's public records and queries. All data comes from nl80211 over generic netlink;
 // every call is synchronous and may wait up to 3 seconds per kernel datagram.
 
+// One link of a multi-link (Wi-Fi 7) association.
+struct LinkEntry {
+  int32_t link_id;
+  uint8_t bssid[6];  // the access point's link address
+  int32_t has_bssid;
+  int32_t freq_mhz;
+  int32_t channel;
+  int32_t width_mhz;
+  int32_t rssi;  // dBm, from the link's own station figures; 0 when the kernel gives none
+};
+
+inline constexpr int kMaxLinks = 15;  // link ids 0..14
+
 // The current association as read from the kernel. Zero-fill before link_query; it writes only
 // what it learns.
 struct LinkInfo {
@@ -20,9 +33,11 @@ struct LinkInfo {
   int32_t freq_mhz;   // 0 when not connected
   int32_t width_mhz;  // 0 when unknown
   int32_t nss;        // spatial streams of the transmit rate; 0 when unknown
-  char phy[16];       // never filled; always empty
+  char phy[16];       // "802.11ax" and so on (phy_label.h); empty when unknown
   uint8_t bssid[6];
   int32_t has_bssid;
+  int32_t link_count;  // links of a multi-link association, in link-id order; 0 for any other
+  LinkEntry links[kMaxLinks];
 };
 
 // One BSS record of a scan.
@@ -32,6 +47,7 @@ struct ScanEntry {
   int32_t channel;
   int32_t freq_mhz;
   int32_t width_mhz;  // widest the elements announce; 0 without elements
+  char phy[16];       // highest generation the elements announce; empty without elements
   int32_t associated;
   uint8_t bssid[6];
   int32_t has_bssid;

@@ -59,7 +59,7 @@ TEST_F(ScanSimTest, ConnectedLinkTakesRatesFromTheStationAndWidthFromTheInterfac
       ask(R"({"cmd":"link"})"),
       "{\"type\":\"link\",\"connected\":true,\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-47,"
       "\"noise\":0,\"txMbps\":300.0,\"rxMbps\":6.5,\"channel\":6,\"freqMHz\":2437,"
-      "\"widthMHz\":40,\"nss\":2,\"phy\":\"\"}");
+      "\"widthMHz\":40,\"nss\":2,\"phy\":\"802.11n\"}");
 }
 
 TEST_F(ScanSimTest, WidthComesFromTheStationWhenTheInterfaceHasNone) {
@@ -71,7 +71,7 @@ TEST_F(ScanSimTest, WidthComesFromTheStationWhenTheInterfaceHasNone) {
   EXPECT_EQ(ask(R"({"cmd":"link"})"),
             "{\"type\":\"link\",\"connected\":true,\"iface\":\"wlp2s0\",\"ssid\":\"Home\","
             "\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,\"rxMbps\":780.0,\"channel\":36,"
-            "\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"}");
+            "\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"802.11ac\"}");
 }
 
 TEST_F(ScanSimTest, UnconnectedInterfaceGivesZerosAndNullSamples) {
@@ -116,12 +116,13 @@ TEST_F(ScanSimTest, StaleAndFailedScansSayWhatHappened) {
                         0),
             0u)
       << reply;
-  EXPECT_NE(reply.find("\"ssid\":\"Far\",\"rssi\":-60,\"channel\":1,\"freqMHz\":2412,"
-                       "\"widthMHz\":20,\"mine\":false,\"seenMsAgo\":73250,\"ie\":\""),
+  EXPECT_NE(reply.find(
+                "\"ssid\":\"Far\",\"rssi\":-60,\"channel\":1,\"freqMHz\":2412,"
+                "\"widthMHz\":20,\"phy\":\"802.11g\",\"mine\":false,\"seenMsAgo\":73250,\"ie\":\""),
             std::string::npos)
       << reply;
   EXPECT_NE(reply.find("\"ssid\":\"Old\",\"rssi\":-70,\"channel\":6,\"freqMHz\":2437,"
-                       "\"widthMHz\":20,\"mine\":false,\"ie\":\""),
+                       "\"widthMHz\":20,\"phy\":\"802.11g\",\"mine\":false,\"ie\":\""),
             std::string::npos)
       << reply;
   EXPECT_TRUE(
@@ -154,15 +155,17 @@ TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
       "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
       "\"connected\":true,"
       "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
-      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"},"
+      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"802."
+      "11ac\"},"
       "\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":20,"
-      "\"mine\":true,\"seenMsAgo\":120,\"ie\":\"0004486f6d65\"},"
+      "\"phy\":\"802.11a\",\"mine\":true,\"seenMsAgo\":120,\"ie\":\"0004486f6d65\"},"
       "{\"ssid\":\"\\\"!\\\\\\\"\\u00ff\\u00fe\\u00ed\\u00a0\\u0080\",\"rssi\":-50,"
-      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"mine\":false,\"seenMsAgo\":120,"
+      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"phy\":\"802.11ax\",\"mine\":false,"
+      "\"seenMsAgo\":120,"
       "\"ie\":\"000922215c22fffeed"
       "a08001088c129824b048606c05040001000030140100000fac040100000fac040100000fac020000\"},"
       "{\"ssid\":\"Cafe\",\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":20,"
-      "\"mine\":false,\"seenMsAgo\":120,\"ie\":\"0004436166650301ab\"}]}")
+      "\"phy\":\"802.11g\",\"mine\":false,\"seenMsAgo\":120,\"ie\":\"0004436166650301ab\"}]}")
       << reply;
   ASSERT_TRUE(wait_for_output(helper_, "Sent 3 nearby networks to the page.\n", 2000));
 }
@@ -178,7 +181,7 @@ TEST_F(ScanSimTest, WithoutAnAssociationTheNetworkIsGuessedByNameOnTheSameChanne
   std::string reply = ask(R"({"cmd":"scan"})");
   EXPECT_NE(reply.find("\"ieHidden\":false,\"mineGuess\":true,"), std::string::npos) << reply;
   EXPECT_NE(reply.find("{\"ssid\":\"Lab\",\"rssi\":-80,\"channel\":1,\"freqMHz\":2412,"
-                       "\"widthMHz\":20,\"mine\":true,"),
+                       "\"widthMHz\":20,\"phy\":\"802.11g\",\"mine\":true,"),
             std::string::npos)
       << reply;
   EXPECT_EQ(reply.find("\"mine\":true"), reply.rfind("\"mine\":true"));
@@ -217,7 +220,7 @@ TEST_F(ScanSimTest, CrowdedAirKeepsTheOwnNetworkAndItsSignal) {
     ++nets;
   EXPECT_EQ(nets, 96u);
   EXPECT_NE(reply.find("\"ssid\":\"Home\",\"rssi\":-80,\"channel\":36,\"freqMHz\":5180,"
-                       "\"widthMHz\":20,\"mine\":true,"),
+                       "\"widthMHz\":20,\"phy\":\"802.11a\",\"mine\":true,"),
             std::string::npos);
   EXPECT_NE(reply.find("\"ssid\":\"Neighbour-095\""), std::string::npos);
   EXPECT_EQ(reply.find("\"ssid\":\"Neighbour-096\""), std::string::npos);

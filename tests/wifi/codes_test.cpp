@@ -72,3 +72,17 @@ static_assert(nl::kCmdLinksRemoved == NL80211_CMD_SET_HW_TIMESTAMP + 1);
 static_assert(nl::kAttrTimedOut == NL80211_ATTR_TIMED_OUT &&
               nl::kAttrStatusCode == NL80211_ATTR_STATUS_CODE &&
               nl::kAttrReqIe == NL80211_ATTR_REQ_IE && nl::kAttrBssid == NL80211_ATTR_BSSID);
+static_assert(nl::kCmdGetWiphy == NL80211_CMD_GET_WIPHY && nl::kAttrWiphy == NL80211_ATTR_WIPHY &&
+              nl::kAttrWiphyBands == NL80211_ATTR_WIPHY_BANDS &&
+              nl::kAttrSplitWiphyDump == NL80211_ATTR_SPLIT_WIPHY_DUMP &&
+              nl::kBand2Ghz == NL80211_BAND_2GHZ && nl::kBand5Ghz == NL80211_BAND_5GHZ &&
+              nl::kBand6Ghz == NL80211_BAND_6GHZ &&
+              nl::kBandAttrHtCapa == NL80211_BAND_ATTR_HT_CAPA &&
+              nl::kBandAttrVhtCapa == NL80211_BAND_ATTR_VHT_CAPA &&
+              nl::kBandAttrIftypeData == NL80211_BAND_ATTR_IFTYPE_DATA &&
+              nl::kBandIftypeAttrIftypes == NL80211_BAND_IFTYPE_ATTR_IFTYPES &&
+              nl::kBandIftypeAttrHeCapPhy == NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY &&
+              nl::kBandIftypeAttrEhtCapPhy == NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY &&
+              nl::kRateVhtMcs == NL80211_RATE_INFO_VHT_MCS &&
+              nl::kRateHeMcs == NL80211_RATE_INFO_HE_MCS &&
+              nl::kRateEhtMcs == NL80211_RATE_INFO_EHT_MCS);

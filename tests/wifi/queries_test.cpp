@@ -8,6 +8,7 @@
 
 #include "wifi/interface.h"
 #include "wifi/nl80211_codes.h"
+#include "wifi/phy_label.h"
 #include "wifi/requests.h"
 #include "wifi/scan_freshness.h"
 #include "wifi/station.h"
@@ -27,6 +28,9 @@ std::vector<std::string> request_kinds() {
       continue;
     }
     switch (request[16]) {
+      case 1:
+        kinds.push_back("wiphy");
+        break;
       case 5:
         kinds.push_back("interfaces");
         break;
@@ -102,7 +106,12 @@ TEST_F(WifiQueries, OpenResolvesTheFamilyAndChoosesTheStationInterface) {
   EXPECT_EQ(wifi_state.family_id, 32);
   EXPECT_EQ(wifi_state.ifindex, 5);
   EXPECT_STREQ(wifi_state.ifname, "wlan3");
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy"}));
+  // The adapter's capabilities per band (2.4, 5, 6 GHz), asked of the chosen interface's wiphy.
+  SetUp();
+  open_with(std::string(kHome) + "wiphy bands=2g,5g caps=ht,vht,eht\n");
+  EXPECT_EQ(std::vector<int>(wifi_state.caps.band, wifi_state.caps.band + 3),
+            (std::vector<int>{kPhyHt | kPhyEht, kPhyHt | kPhyVht | kPhyEht, 0}));
 }
 
 TEST_F(WifiQueries, OpenExplainsAMissingFamily) {
@@ -208,6 +217,10 @@ TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
   SetUp();
   open_with("interface ifindex=2 name=wlan0 type=station freq=2412\n");
   EXPECT_STREQ(link().ssid, "");
+  // Without the interface's name, the associated BSS's SSID element gives it.
+  SetUp();
+  open_with("interface ifindex=2 name=wlan0 freq=2412\nbss freq=2412 status=associated ssid=E\n");
+  EXPECT_STREQ(link().ssid, "E");
 }
 
 // ---- link_query ----
@@ -216,13 +229,13 @@ TEST_F(WifiQueries, LinkReportsTheAssociationWithItsStationStatistics) {
   open_with(kHome);
   EXPECT_EQ(link_text(link()),
             "connected=1 iface=wlan3 ssid=Home rssi=-52 noise=0 tx=866.7 rx=780 channel=36 "
-            "freq=5180 width=80 nss=2 phy= has_bssid=1 bssid=02:00:00:00:00:00");
-  EXPECT_EQ(request_kinds(),
-            (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump", "station"}));
+            "freq=5180 width=80 nss=2 phy=802.11ac has_bssid=1 bssid=02:00:00:00:00:00");
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy", "interfaces", "survey",
+                                    "scan-dump", "station"}));
   // The station request names the remembered BSSID on the chosen interface.
   const Bytes& station = fake_kernel_log().requests.back();
   EXPECT_EQ(hex_of(station),
-            "280000002000010006000000000000001101000008000300050000000a000600"
+            "280000002000010007000000000000001101000008000300050000000a000600"
             "0200000000000000");
 }
 
@@ -241,7 +254,7 @@ TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceStopsAfterTheInterfaceDump) {
   EXPECT_EQ(info.freq_mhz, 0);
   EXPECT_EQ(info.channel, 0);
   EXPECT_EQ(info.has_bssid, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy", "interfaces"}));
 }
 
 TEST_F(WifiQueries, LinkWithoutAssociatedBssHasNoBssidNorStationData) {
@@ -256,7 +269,8 @@ bss bssid=none freq=2412 signal=-5000 ssid=Home status=associated
   EXPECT_EQ(info.width_mhz, 20);
   EXPECT_EQ(info.has_bssid, 0);
   EXPECT_EQ(info.rssi, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump"}));
+  EXPECT_EQ(request_kinds(),
+            (Kinds{"family", "interfaces", "wiphy", "interfaces", "survey", "scan-dump"}));
 }
 
 // The signal is the first measured of SIGNAL, SIGNAL_AVG, BEACON_SIGNAL_AVG and the strongest
@@ -349,15 +363,15 @@ TEST_F(WifiQueries, NoiseComesFromTheSurveyEntryInUseElseFromTheLinksFrequency) 
   SetUp();
   open_with("interface ifindex=5 name=wlan3 type=station\nsurvey freq=5180 noise=-91 in-use\n");
   EXPECT_EQ(link().noise, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy", "interfaces"}));
 }
 
 // The survey dump goes to the chosen interface, laid out like the scan dump.
 TEST_F(WifiQueries, SurveyDumpNamesTheChosenInterface) {
   open_with(std::string(kHome) + "survey freq=5180 noise=-91 in-use\n");
   link();
-  EXPECT_EQ(hex_of(fake_kernel_log().requests[3]),
-            "1c000000200001030400000000000000320100000800030005000000");
+  EXPECT_EQ(hex_of(fake_kernel_log().requests[4]),
+            "1c000000200001030500000000000000320100000800030005000000");
 }
 
 TEST_F(WifiQueries, ScanReportsEachNetworksWidthFromItsElements) {
@@ -407,8 +421,8 @@ TEST_F(WifiQueries, FamilyThatAppearsAfterStartUpIsResolvedByTheNextQuery) {
   EXPECT_EQ(link().rssi, -52);
   EXPECT_EQ(link().rssi, -52);
   EXPECT_EQ(request_kinds(),
-            (Kinds{"family", "family", "family", "interfaces", "survey", "scan-dump", "station",
-                   "interfaces", "survey", "scan-dump", "station"}));
+            (Kinds{"family", "family", "family", "interfaces", "wiphy", "survey", "scan-dump",
+                   "station", "interfaces", "survey", "scan-dump", "station"}));
 }
 
 // Start-up's log line tells why the interface dump failed; the page's message stays the same.
@@ -500,9 +514,10 @@ TEST_F(WifiQueries, TriggerOutcomeDecidesWhatTheScanWaitsFor) {
     open_with(std::string(kScanScene) + c.trigger + "\n");
     EXPECT_EQ(scan(table_), 7);
     EXPECT_EQ(last_wait_, c.wait);
-    EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "scan-trigger", "scan-dump"}));
+    EXPECT_EQ(request_kinds(),
+              (Kinds{"family", "interfaces", "wiphy", "scan-trigger", "scan-dump"}));
     // The trigger goes to the chosen interface and asks for an acknowledgement.
-    EXPECT_EQ(hex_of(fake_kernel_log().requests[2]).substr(8, 8), "20000500");
+    EXPECT_EQ(hex_of(fake_kernel_log().requests[3]).substr(8, 8), "20000500");
   }
 }
 
