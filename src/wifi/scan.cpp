@@ -45,6 +45,11 @@ int64_t signal_rank(int32_t signal_dbm) {
   return signal_dbm == 0 ? INT64_MIN : signal_dbm;
 }
 
+// The kPhy* bits of a record's elements (null: none); read only for the records that need them.
+uint8_t caps_of(const NlAttr* ies) {
+  return ies != nullptr ? phy_caps_from_ies(attr_payload(ies), attr_payload_len(ies)) : 0;
+}
+
 // True when `a` belongs before `b` in a table: stronger, or as strong and earlier in the dump.
 bool ranks_above(int32_t a_signal, int32_t a_order, const ScanEntry& b) {
   return signal_rank(a_signal) > signal_rank(b.signal_dbm) ||
@@ -123,8 +128,6 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   // Beacon elements when the kernel has them, else those of the probe response.
   const NlAttr* ies =
       bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
-  const uint8_t ap_caps =
-      ies != nullptr ? phy_caps_from_ies(attr_payload(ies), attr_payload_len(ies)) : 0;
   if (associated && has_bssid) {
     Association& found = collector->found;
     const Association before = found;
@@ -136,7 +139,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
       (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), found.ssid,
                                sizeof found.ssid);
     }
-    note_associated_record(before, bss, ies, ap_caps, &found);
+    note_associated_record(before, bss, ies, caps_of(ies), &found);
   }
   const int32_t signal_dbm = bss_signal_dbm(bss);
   int32_t order = 0;
@@ -157,8 +160,8 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     entry->freq_mhz = static_cast<int32_t>(freq);
     entry->channel = channel_from_freq(entry->freq_mhz);
   }
-  std::snprintf(entry->phy, sizeof entry->phy, "%s",
-                phy_label(ap_caps, kPhyAllCaps, entry->freq_mhz, kRateLegacy));
+  const char* phy = phy_label(caps_of(ies), kPhyAllCaps, entry->freq_mhz, kRateLegacy);
+  std::memcpy(entry->phy, phy, std::min(std::strlen(phy), sizeof entry->phy - 1));
   if (attr_u32(bss[nl::kBssSeenMsAgo], &entry->seen_ms_ago)) entry->has_seen_ms_ago = 1;
   if (ies == nullptr) return;
   size_t copied = std::min(attr_payload_len(ies), kMaxIes);
