@@ -23,6 +23,7 @@ extern const AllowedCall kAllowedCalls[];
 extern const size_t kAllowedCallCount;
 
 // Readies what the filter would forbid later (the local-time zone, so that log time stamps need
-// no file), then sets no_new_privs and installs the filter. Returns 0, or -errno of the step the
-// kernel refused (the filter is then not in force; the caller decides whether to go on).
+// no file), then sets no_new_privs and installs the filter on every thread of the process.
+// Returns 0, or -errno of the step the kernel refused (-ESRCH: a thread could not take it; the
+// filter is then not in force; the caller decides whether to go on).
 int install_syscall_filter();
