@@ -147,6 +147,9 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
     return 1;
   }
   scan_right_held = holds_scan_right();
+  // Started with the final rights and before the filter, which then confines it too. Without it
+  // the requests are sent inline, as the stand-in kernel's always are.
+  (void)kernel_sender_start();
 
   for (ConnectionSlot& slot : slots) clear_slot(slot);
   bool dev = dev_origin[0] != '\0';

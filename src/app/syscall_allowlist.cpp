@@ -23,9 +23,10 @@ const AllowedCall kAllowedCalls[] = {
     {SYS_accept4, kAnyArgs, 0, 0, "taking a page's connection from the listening socket"},
     {SYS_recvfrom, kAnyArgs, 0, 0,
      "reading a page's bytes, the kernel's netlink replies (owner look-ups included) and its scan "
-     "notifications"},
+     "notifications; the WiFi sender thread's wait for the next queued request"},
     {SYS_sendto, kAnyArgs, 0, 0,
-     "sending frames to a page, requests to the kernel and each connection's owner look-up"},
+     "sending frames to a page, requests to the kernel (queued for the WiFi sender thread, and "
+     "sent by it) and each connection's owner look-up"},
     {SYS_setsockopt, kAnyArgs, 0, 0,
      "TCP_NODELAY and TCP_CORK on page sockets; a netlink socket's receive time-out and "
      "notification groups"},

@@ -61,3 +61,7 @@ int kernel_events_join(int fd, uint32_t group) {
 long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity) {
   return chosen->events_recv(fd, buffer, capacity);
 }
+
+int kernel_sender_start() {
+  return chosen->sender_start != nullptr ? chosen->sender_start() : -ENOSYS;
+}

@@ -13,6 +13,7 @@ struct KernelPort {
   // the descriptor can be polled for readability. Returns the descriptor, or -errno.
   int (*open)(int receive_timeout_ms);
   // Sends `length` bytes as one datagram to the kernel (port id 0, no groups). 0, or -errno.
+  // Once a sender thread runs, a receive-timeout-0 socket's send only queues it (-EAGAIN: full).
   int (*send)(int fd, const uint8_t* bytes, size_t length);
   // Receives one datagram into `buffer` (cut at `capacity`). Its size (0 when the peer sent
   // nothing), or -errno; a receive that timed out gives -EAGAIN.
@@ -28,6 +29,9 @@ struct KernelPort {
   // `capacity`) without blocking. Its size, -EAGAIN when none waits, -ENOBUFS when the kernel
   // dropped notifications for lack of room, or another -errno.
   long (*events_recv)(int fd, uint8_t* buffer, size_t capacity);
+  // Starts the thread that sends the requests of receive-timeout-0 sockets (see
+  // kernel_sender_start); none where sends never wait. 0, or -errno.
+  int (*sender_start)() = nullptr;
 };
 
 // The real kernel's sockets (kernel_port_linux.cpp, linked only where the real kernel is wanted).
@@ -45,3 +49,13 @@ void kernel_close(int fd);
 int kernel_events_open(uint32_t group);
 int kernel_events_join(int fd, uint32_t group);
 long kernel_events_recv(int fd, uint8_t* buffer, size_t capacity);
+
+// The real kernel runs a request's handler inside the send, and a driver may wait for its
+// firmware there for seconds. This starts the one thread that from then on sends the requests of
+// sockets opened with receive timeout 0: their send only queues the request (0, or -EAGAIN when
+// the queue is full) and a later local failure to send is dropped, so their answer, error
+// included, is only ever read from the socket. Call it once, in the only thread, after the rights
+// are final (the thread keeps those it is started with; the kernel checks the scan right on the
+// sending thread) and before the system call filter (which must then cover both threads). All
+// signals stay blocked in it; it ends with the process. 0, or -errno with every send inline.
+int kernel_sender_start();

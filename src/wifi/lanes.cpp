@@ -1,6 +1,7 @@
 // The loop's queries: each on a lane of its own (one kernel socket kept open, non-blocking), its
 // requests sent without waiting and its answers read when the loop's poll finds the socket
 // readable.
+#include <cerrno>
 #include <cstring>
 
 #include "wifi/kernel_port.h"
@@ -24,9 +25,12 @@ int32_t send_request(KernelLane& lane, WifiQuery& query, uint64_t now_ms) {
                                                                  : sizeof query.request;
   int sent = kernel_send(lane.fd, reinterpret_cast<const uint8_t*>(&query.request), length);
   if (sent < 0) {
-    // The socket may be what failed: the next request starts on a fresh one.
-    kernel_close(lane.fd);
-    lane.fd = -1;
+    // The socket may be what failed: the next request starts on a fresh one. A full send queue
+    // (the sender thread held up in a driver) is no fault of the socket, which is kept.
+    if (sent != -EAGAIN) {
+      kernel_close(lane.fd);
+      lane.fd = -1;
+    }
     return sent;
   }
   lane.seq = query.request.nlmsg_seq;

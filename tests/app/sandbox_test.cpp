@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -53,6 +54,18 @@ std::map<std::string, std::string> serving_status(HelperProcess& helper, HelperO
   WsClient page;
   EXPECT_TRUE(ws_connect(page, helper.port));
   EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})"), hello_reply(helper.port, fresh_scans));
+  // The WiFi sender thread holds what the process holds: the same rights, the same filter.
+  auto served = process_status(helper.pid);
+  int threads = 0;
+  const std::string tasks = "/proc/" + std::to_string(helper.pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+    auto fields = process_status(std::stoi(task.path().filename().string()));
+    for (const char* name : {"Uid", "Gid", "CapEff", "CapPrm", "NoNewPrivs", "Seccomp"}) {
+      EXPECT_EQ(fields[name], served[name]) << name;
+    }
+    ++threads;
+  }
+  EXPECT_EQ(threads, 2);
   return status;
 }
 
