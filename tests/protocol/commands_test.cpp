@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -119,13 +120,15 @@ TEST_F(CommandsTest, WatchWithoutWifiStreamsNullsThenStops) {
     EXPECT_EQ(text.substr(text.size() - 13), ",\"rssi\":null}");
     t.push_back(std::stoll(text.substr(19)));
   }
-  // 200 ms apart on average; one late wake-up shortens the next gap rather than shifting them all.
-  for (size_t i = 1; i < t.size(); ++i) {
-    EXPECT_GE(t[i] - t[i - 1], 100);
-    EXPECT_LE(t[i] - t[i - 1], 300);
+  // Due every 200 ms, measured from the schedule (the earliest sample against its due instant): a
+  // loaded machine may hold the helper back and make a sample late, but the schedule never drifts.
+  long long origin = t.front();
+  for (size_t i = 0; i < t.size(); ++i)
+    origin = std::min(origin, t[i] - 200 * static_cast<long long>(i));
+  for (size_t i = 0; i < t.size(); ++i) {
+    EXPECT_LE(t[i] - 200 * static_cast<long long>(i) - origin, 400) << "sample " << i;
   }
-  double mean = static_cast<double>(t.back() - t.front()) / static_cast<double>(t.size() - 1);
-  EXPECT_NEAR(mean, 200.0, 20.0);
+  EXPECT_TRUE(std::is_sorted(t.begin(), t.end()));
   // The log says why the samples are empty.
   const std::string no_link =
       "No WiFi link to sample: the page gets empty readings until this computer joins a WiFi "
