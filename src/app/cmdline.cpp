@@ -159,20 +159,18 @@ const char* normalize_origin(const char* text, char* out, size_t capacity) {
   }
   if (host_length == 0) return kShape;
   const char* rest = host + host_length;
-  const char* port = nullptr;
+  char port[8] = {};  // as the browser writes it: no leading zeros, no port the scheme implies
   size_t port_length = 0;
   if (rest[0] == ':') {
-    port = rest + 1;
-    while (std::isdigit(static_cast<unsigned char>(port[port_length]))) ++port_length;
-    rest = port + port_length;
-    char digits[8] = {};
-    if (port_length == 0 || port_length > 5) return "not a port number after the host";
-    std::memcpy(digits, port, port_length);
-    if (parse_port_number(digits) == 0) return "not a port number after the host";
-    // The browser leaves the scheme's own port out of the Origin it sends.
-    if ((http && std::strcmp(digits, "80") == 0) || (https && std::strcmp(digits, "443") == 0)) {
-      port_length = 0;
-    }
+    ++rest;
+    while (std::isdigit(static_cast<unsigned char>(rest[port_length]))) ++port_length;
+    if (port_length == 0 || port_length >= sizeof port) return "not a port number after the host";
+    std::memcpy(port, rest, port_length);
+    rest += port_length;
+    int32_t number = parse_port_number(port);
+    if (number == 0) return "not a port number after the host";
+    bool implied = (http && number == 80) || (https && number == 443);
+    port_length = implied ? 0 : static_cast<size_t>(std::snprintf(port, sizeof port, "%d", number));
   }
   // One trailing slash, as an address bar shows it, is not a path.
   if (rest[0] == '/' && rest[1] == '\0') ++rest;
