@@ -83,7 +83,7 @@ Expectation read_stream(const uint8_t* bytes, size_t size) {
 }
 
 std::vector<std::string> dispatched;
-ConnectionSlot slot;
+ConnectionSlot& slot = slots[0];  // a slot of the table, which has a send queue
 
 // What the loop does with a readable page: one read, then every whole text message in order.
 void receive_and_record() {

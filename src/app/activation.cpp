@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/decimal.h"
+
 namespace {
 
 constexpr int kFirstHandedFd = 3;
@@ -18,13 +20,9 @@ constexpr int kFirstHandedFd = 3;
 // A variable that is all decimal digits, as a number; -1 when absent, empty, not digits or huge.
 long read_count(const char* name) {
   const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return -1;
-  long value = 0;
-  for (const char* digit = text; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9' || value > 99999999) return -1;
-    value = value * 10 + (*digit - '0');
-  }
-  return value;
+  uint64_t value = 0;
+  if (text == nullptr || !parse_decimal(text, 999999999, &value)) return -1;
+  return static_cast<long>(value);
 }
 
 int refuse(char* reason, size_t capacity, const char* text) {

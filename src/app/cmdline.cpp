@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/decimal.h"
 #include "base/settings.h"
 #include "version.h"
 
@@ -124,13 +125,8 @@ CommandLine parse_command_line(int argc, const char* const* argv, const char* ba
 }
 
 int32_t parse_port_number(const char* text) {
-  int32_t port = 0;
-  for (const char* digit = text; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9') return 0;
-    port = port * 10 + (*digit - '0');
-    if (port > 65535) return 0;
-  }
-  return port;
+  uint64_t port = 0;
+  return parse_decimal(text, 65535, &port) ? static_cast<int32_t>(port) : 0;
 }
 
 const char* normalize_origin(const char* text, char* out, size_t capacity) {

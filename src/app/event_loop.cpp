@@ -20,7 +20,7 @@
 #include "protocol/live_stream.h"
 #include "protocol/scan_command.h"
 #include "server/http_intake.h"
-#include "server/send_all.h"
+#include "server/send_queue.h"
 #include "server/websocket.h"
 #include "wifi/wifi.h"
 

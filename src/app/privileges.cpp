@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/decimal.h"
+
 namespace {
 
 // The capability sets of this process as the kernel reports them (bit N is capability N).
@@ -74,13 +76,9 @@ int read_capabilities(CapabilitySets* sets) {
 // (and other than the -1 that means "no change" to the kernel), else `fallback`.
 uint32_t numeric_id(const char* name, uint32_t fallback) {
   const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
   uint64_t value = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || c - text >= 10) return fallback;
-    value = value * 10 + static_cast<uint64_t>(*c - '0');
-  }
-  return value == 0 || value >= 0xffffffffu ? fallback : static_cast<uint32_t>(value);
+  if (text == nullptr || !parse_decimal(text, 0xfffffffeu, &value) || value == 0) return fallback;
+  return static_cast<uint32_t>(value);
 }
 
 }  // namespace

@@ -26,7 +26,9 @@ const AllowedCall kAllowedCalls[] = {
      "notifications"},
     {SYS_sendto, kAnyArgs, 0, 0,
      "sending frames to a page, requests to the kernel and each connection's owner look-up"},
-    {SYS_setsockopt, kAnyArgs, 0, 0, "TCP_NODELAY, TCP_CORK and time-outs on page sockets"},
+    {SYS_setsockopt, kAnyArgs, 0, 0,
+     "TCP_NODELAY and TCP_CORK on page sockets; a netlink socket's receive time-out and "
+     "notification groups"},
     {SYS_shutdown, kAnyArgs, 0, 0, "cutting off a page that stopped reading"},
     {SYS_close, kAnyArgs, 0, 0, "closing page connections and netlink sockets"},
     {SYS_write, kAnyArgs, 0, 0, "log lines on standard output"},

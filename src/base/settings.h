@@ -10,10 +10,10 @@ extern int32_t listen_port;  // the bound port (during the bind loop: the port b
 extern char dev_origin[kDevOriginCapacity];  // extra allowed page origin; empty unless --dev-origin
                                              // was given
 extern volatile sig_atomic_t stop_flag;  // signal number of SIGINT/SIGTERM once received, else 0
-extern int stop_wake_fd;
+extern int stop_wake_fd;  // readable once a stop signal arrived; -1 when the pipe is missing
 // True when the helper kept the right to ask the kernel for fresh scans (CAP_NET_ADMIN, from a
 // root start or the file capability); hello's help note follows it.
-extern bool scan_right_held;  // readable once a stop signal arrived; -1 when the pipe is missing
+extern bool scan_right_held;
 // True when a WiFi adapter was found at start-up; hello claims fresh scans only then.
 extern bool wifi_adapter_found;
 // True in the simulator, whose WiFi is a stand-in: hello says so, and pages can show it.

@@ -26,9 +26,3 @@ inline constexpr size_t kLogBufferCapacity = 16384;
 // 32-byte name escaped as \u00XX (192 bytes) and under 200 bytes of other members, then 1024
 // bytes for the link object and the frame around it.
 inline constexpr size_t kLargestScanReport = 96 * (4096 + 192 + 200) + 1024;
-// Unsent bytes a page's connection may hold. A page's commands are read only while less than
-// kSendReadLimit waits, so one read's replies and the largest report always fit behind that.
-inline constexpr size_t kSendQueueCapacity = 1024 * 1024;
-inline constexpr size_t kSendReadLimit = 64 * 1024;
-static_assert(kSendQueueCapacity >= kSendReadLimit + 128 * 1024 + kLargestScanReport,
-              "the largest report fits behind a full read's replies");

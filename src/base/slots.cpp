@@ -8,20 +8,6 @@
 
 std::array<ConnectionSlot, kSlotCount> slots;
 
-namespace {
-
-// Untouched pages cost no memory: a queue becomes resident only as far as it was ever filled.
-uint8_t send_queues[kSlotCount + 1][kSendQueueCapacity];
-
-}  // namespace
-
-uint8_t* send_queue_of(const ConnectionSlot& slot) {
-  const auto at = reinterpret_cast<uintptr_t>(&slot);
-  const auto first = reinterpret_cast<uintptr_t>(slots.data());
-  if (at >= first && at < first + sizeof slots) return send_queues[(at - first) / sizeof slot];
-  return send_queues[kSlotCount];
-}
-
 int slot_number(const ConnectionSlot& slot) {
   for (size_t i = 0; i < kSlotCount; ++i) {
     if (&slots[i] == &slot) return static_cast<int>(i) + 1;

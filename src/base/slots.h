@@ -23,7 +23,8 @@ struct ConnectionSlot {
   uint64_t accepted_ms;          // monotonic_ms of the accept
   uint64_t first_byte_ms;        // monotonic_ms of the request's first byte (once request_len > 0)
   int32_t scan_waiting;          // 1 while its scan command waits for the kernel's scan to end
-  uint64_t send_start;           // the unsent bytes are send_queue_of(slot)[send_start, send_end)
+  // The unsent bytes are [send_start, send_end) of the slot's send queue (kept by the server).
+  uint64_t send_start;
   uint64_t send_end;
   uint64_t send_progress_ms;  // monotonic_ms when the unsent bytes last moved (or began to wait)
   int32_t send_broken;        // 1 once a send failed: nothing more goes out on the connection
@@ -31,15 +32,6 @@ struct ConnectionSlot {
 
 // The table of the four slots, always walked from index 0 to 3.
 extern std::array<ConnectionSlot, kSlotCount> slots;
-
-// The slot's send queue, kSendQueueCapacity bytes. Kept beside the table rather than in the slot,
-// so that clearing a slot does not touch it; a slot outside the table (a test's) gets a spare one.
-uint8_t* send_queue_of(const ConnectionSlot& slot);
-
-// Bytes waiting in the slot's send queue.
-inline uint64_t send_queued(const ConnectionSlot& slot) {
-  return slot.send_end - slot.send_start;
-}
 
 // The slot's number as the log shows it: 1 to 4 for the records of `slots`, 0 for any other.
 int slot_number(const ConnectionSlot& slot);

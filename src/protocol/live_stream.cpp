@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "base/decimal.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "protocol/replies.h"
@@ -35,14 +36,10 @@ int read_watch_number(const char* command_text, const char* key, int fallback, i
   if (found == nullptr) return fallback;
   const char* p = found + std::strlen(quoted);
   while (*p == ':' || *p == ' ') ++p;
-  if (*p < '0' || *p > '9') return fallback;
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > INT_MAX) value = INT_MAX;  // saturate; later digits cannot bring it back
-  }
+  uint64_t value = 0;
+  if (read_decimal(p, INT_MAX, &value) == 0) return fallback;
   if (value <= 1) return 1;
-  if (value >= largest) return largest;
+  if (value >= static_cast<uint64_t>(largest)) return largest;
   return static_cast<int>(value);
 }
 

@@ -11,7 +11,7 @@
 #include "base/settings.h"
 #include "server/accept_key.h"
 #include "server/origin_policy.h"
-#include "server/send_all.h"
+#include "server/send_queue.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "base/settings.h"
-#include "server/send_all.h"
+#include "server/send_queue.h"
 
 namespace {
 

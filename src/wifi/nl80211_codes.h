@@ -38,25 +38,25 @@ inline constexpr uint8_t kCmdConnect = 46;         // notification: a connection
 inline constexpr uint8_t kCmdRoam = 47;            // notification: the driver moved to another BSS
 inline constexpr uint8_t kCmdDisconnect = 48;      // notification: the association ended
 inline constexpr uint8_t kCmdGetSurvey = 50;
-inline constexpr uint8_t kCmdLinksRemoved =
-    154;  // notification: links left a multi-link association
+// notification: links left a multi-link association
+inline constexpr uint8_t kCmdLinksRemoved = 154;
 
 // nl80211 message attributes.
 inline constexpr uint16_t kAttrIfindex = 3;
 inline constexpr uint16_t kAttrIfname = 4;
 inline constexpr uint16_t kAttrIftype = 5;
 inline constexpr uint16_t kAttrMac = 6;
-inline constexpr uint16_t kAttrTimedOut = 65;  // flag: the connection attempt timed out
 inline constexpr uint16_t kAttrStaInfo = 21;
 inline constexpr uint16_t kAttrWiphyFreq = 38;
 inline constexpr uint16_t kAttrScanSsids = 45;  // nest of the SSIDs to probe for
 inline constexpr uint16_t kAttrBss = 47;
 inline constexpr uint16_t kAttrSsid = 52;
+inline constexpr uint16_t kAttrTimedOut = 65;    // flag: the connection attempt timed out
 inline constexpr uint16_t kAttrStatusCode = 72;  // u16 802.11 status of a connection attempt
 inline constexpr uint16_t kAttrReqIe = 77;       // elements of the association request
 inline constexpr uint16_t kAttrSurveyInfo = 84;
-inline constexpr uint16_t kAttrBssid = 245;  // a link's BSSID in a multi-link CONNECT or ROAM
 inline constexpr uint16_t kAttrChannelWidth = 159;
+inline constexpr uint16_t kAttrBssid = 245;      // a link's BSSID in a multi-link CONNECT or ROAM
 inline constexpr uint16_t kAttrMloLinks = 312;   // per-link nests of a multi-link device
 inline constexpr uint16_t kAttrMloLinkId = 313;  // u8, 0..14
 inline constexpr uint16_t kAttrMldAddr = 314;

@@ -37,7 +37,7 @@ std::string pattern(size_t length) {
 std::string sent_frame(int opcode, const std::string& payload) {
   int ends[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-  ConnectionSlot slot{};
+  ConnectionSlot& slot = slots[0];  // a slot of the table, which has a send queue
   slot.fd = ends[0];
   std::string received;
   std::thread reader([&] {
@@ -46,7 +46,7 @@ std::string sent_frame(int opcode, const std::string& payload) {
     while ((got = read(ends[1], chunk, sizeof chunk)) > 0) received.append(chunk, got);
   });
   send_frame(slot, opcode, payload.data(), payload.size());
-  close(ends[0]);
+  close_slot(slot, "test");
   reader.join();
   close(ends[1]);
   return received;
@@ -67,12 +67,13 @@ TEST(SendFrame, FailedWriteIsSilentAndLeavesTheSlotAlone) {
   int ends[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
   close(ends[1]);
-  ConnectionSlot slot{};
+  ConnectionSlot& slot = slots[0];
   slot.fd = ends[0];
   slot.upgraded = 1;
   send_frame(slot, 1, "x", 1);
   EXPECT_EQ(slot.fd, ends[0]);
   EXPECT_EQ(slot.upgraded, 1);
+  clear_slot(slot);
   close(ends[0]);
 }
 

@@ -1,4 +1,4 @@
-#include "server/send_all.h"
+#include "server/send_queue.h"
 
 #include <sys/socket.h>
 
@@ -10,6 +10,15 @@
 namespace {
 
 constexpr int kSendFlags = MSG_DONTWAIT | MSG_NOSIGNAL;
+
+// Untouched pages cost no memory: a queue becomes resident only as far as it was ever filled.
+uint8_t send_queues[kSlotCount][kSendQueueCapacity];
+
+// The queue of the table's slot `slot`; null for any other slot.
+uint8_t* queue_of(const ConnectionSlot& slot) {
+  const int number = slot_number(slot);
+  return number == 0 ? nullptr : send_queues[number - 1];
+}
 
 // Part of a message may already be on the wire, so nothing sent later could be read correctly:
 // end the connection both ways. The next receive on it then returns the end of the stream and
@@ -67,8 +76,8 @@ bool slot_send(ConnectionSlot& slot, const iovec* pieces, int count) {
   if (next == count) return true;
   size_t rest = pieces[next].iov_len - taken;
   for (int i = next + 1; i < count; ++i) rest += pieces[i].iov_len;
-  if (rest > kSendQueueCapacity - send_queued(slot)) return false;
-  uint8_t* queue = send_queue_of(slot);
+  uint8_t* queue = queue_of(slot);
+  if (queue == nullptr || rest > kSendQueueCapacity - send_queued(slot)) return false;
   if (send_queued(slot) == 0) {
     slot.send_start = slot.send_end = 0;
     slot.send_progress_ms = monotonic_ms();
@@ -87,7 +96,7 @@ bool slot_send(ConnectionSlot& slot, const iovec* pieces, int count) {
 }
 
 void slot_flush(ConnectionSlot& slot) {
-  uint8_t* queue = send_queue_of(slot);
+  const uint8_t* queue = queue_of(slot);
   while (slot.fd != -1 && slot.send_broken == 0 && send_queued(slot) > 0) {
     ssize_t sent = send(slot.fd, queue + slot.send_start, send_queued(slot), kSendFlags);
     if (sent < 0) {
