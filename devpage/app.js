@@ -629,7 +629,8 @@
     const notes = [];
     if (scan.fresh === false) {
       notes.push(
-        'The helper could not start a scan (it lacks the right to), so this is the list of the system\'s last scan: ' +
+        'The helper could not start a scan (it lacks the right to), or the driver handed back its last list ' +
+          'without hearing any network anew, so this is the list of the system\'s last scan: ' +
           '"fresh" is false. The Seen column says how long ago each network was last heard.',
       );
     }

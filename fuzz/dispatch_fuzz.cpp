@@ -134,7 +134,7 @@ void check_report(const JsonValue& reply, const std::string& command) {
   int mine = 0;
   for (const JsonValue& net : nets->items) {
     check_member_names(
-        net, {"ssid", "rssi", "channel", "freqMHz", "widthMHz", "mine", "seenMsAgo", "ie"});
+        net, {"ssid", "rssi", "channel", "freqMHz", "widthMHz", "phy", "mine", "seenMsAgo", "ie"});
     mine += net.find("mine")->boolean ? 1 : 0;
   }
   FUZZ_CHECK(nets->items.size() == kSceneNetworks && mine == 1);

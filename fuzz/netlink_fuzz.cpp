@@ -111,7 +111,11 @@ void check_entries(const ScanEntry* entries, int count) {
     FUZZ_CHECK((entry.width_mhz == 0) == (entry.ie_len == 0));
     FUZZ_CHECK(entry.width_mhz == 0 || entry.width_mhz == 20 || entry.width_mhz == 40 ||
                entry.width_mhz == 80 || entry.width_mhz == 160 || entry.width_mhz == 320);
-    if (i > 0) FUZZ_CHECK(entries[i - 1].signal_dbm >= entry.signal_dbm);
+    // Signals are measurements (below 0 dBm, not below -120) or 0, unknown, which sorts last.
+    FUZZ_CHECK(entry.signal_dbm == 0 || (entry.signal_dbm < 0 && entry.signal_dbm >= -120));
+    if (i > 0 && entry.signal_dbm != 0) {
+      FUZZ_CHECK(entries[i - 1].signal_dbm != 0 && entries[i - 1].signal_dbm >= entry.signal_dbm);
+    }
   }
 }
 
@@ -210,7 +214,7 @@ void run_queries() {
   int32_t dbm = 12345;
   int sampled = signal_sample(&dbm);
   check_result(0);
-  FUZZ_CHECK(sampled == 0 ? dbm != 0 && dbm >= -128 && dbm <= 127 : dbm == 12345);
+  FUZZ_CHECK(sampled == 0 ? dbm < 0 && dbm >= -120 : dbm == 12345);  // measurements only
 }
 
 int fuzz_open(int receive_timeout_ms) {

@@ -165,6 +165,7 @@ int fake_send(int fd, const uint8_t* bytes, size_t length) {
     std::erase_if(k.pending, [](const PendingEvent& event) { return event.from_reply; });
     PendingEvent event;
     event.datagram = k.reply.event;
+    event.error = k.reply.event_error;
     event.from_reply = true;
     schedule(k, std::move(event), k.reply.event_after_ms);
   }

@@ -22,6 +22,7 @@ struct FakeReply {
   // `event_after_ms` after the request; negative: none. It replaces one still pending.
   Bytes event;
   int event_after_ms = -1;
+  int event_error = 0;  // not 0: the event socket's receive fails with this instead (-ENOBUFS)
 };
 
 using FakeResponder = std::function<FakeReply(const Bytes& request)>;

@@ -323,6 +323,7 @@ void parse_bss(Line& line, Scene* scene) {
   }
   take_number(line, "freq", 0, UINT32_MAX, &bss.freq);
   take_number(line, "signal", INT32_MIN, INT32_MAX, &bss.signal_mbm);
+  take_number(line, "signal-unspec", 0, 255, &bss.signal_unspec);
   take_named(line, "status", kStatuses, &bss.status);
   std::optional<Bytes> ssid = take_ssid(line);
   std::string security = "wpa2";
@@ -440,6 +441,24 @@ std::optional<SceneRate> take_rate(Line& line, const std::string& prefix) {
   return rate;
 }
 
+// chain-signal=dBm[,dBm...]: one s8 figure per receive chain, at most four (IEEE80211_MAX_CHAINS).
+void take_chain_signal(Line& line, std::vector<int>* out) {
+  std::optional<std::string> text = line.take("chain-signal");
+  if (!text) return;
+  std::string_view rest = *text;
+  for (;;) {
+    size_t comma = rest.find(',');
+    int64_t dbm = 0;
+    if (out->size() == 4 || !parse_number(std::string(rest.substr(0, comma)), -128, 127, &dbm)) {
+      line.fail("bad chain-signal '" + *text + "' (one to four dBm values -128..127, by commas)");
+      return;
+    }
+    out->push_back(static_cast<int>(dbm));
+    if (comma == std::string_view::npos) return;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
 void parse_station(Line& line, Scene* scene) {
   SceneStation& station = scene->station;
   station = SceneStation{};  // a later station line replaces an earlier one
@@ -454,6 +473,9 @@ void parse_station(Line& line, Scene* scene) {
     }
   }
   take_number(line, "signal", -128, 127, &station.signal_dbm);
+  take_number(line, "signal-avg", -128, 127, &station.signal_avg_dbm);
+  take_number(line, "beacon-signal-avg", -128, 127, &station.beacon_signal_avg_dbm);
+  take_chain_signal(line, &station.chain_signal_dbm);
   take_number(line, "swing", 0, 100, &station.swing_db);
   take_number(line, "period-ms", 1, 3600000, &station.period_ms);
   station.tx = take_rate(line, "tx-");
@@ -524,8 +546,8 @@ void parse_mlo_station_link(Line& line, Scene* scene) {
   if (!line.has_error()) scene->mlo_station.links.push_back(link);
 }
 
-const char* const kRequestNames[] = {"family",    "interfaces", "scan-trigger",
-                                     "scan-dump", "station",    "survey"};
+const char* const kRequestNames[] = {"family",  "interfaces", "scan-trigger", "scan-dump",
+                                     "station", "survey",     "wiphy"};
 
 void parse_fault(Line& line, Scene* scene) {
   std::optional<std::string> request = line.take("request");
@@ -541,6 +563,30 @@ void parse_fault(Line& line, Scene* scene) {
   if (fault.silent == (fault.error != 0)) line.fail("fault needs either silent or error=-N");
   line.check_all_used();
   if (!line.has_error()) scene->faults[*request] = fault;
+}
+
+// wiphy bands=2g,5g,6g caps=ht,vht,he,eht: the adapter's bands and capabilities (each list given
+// names all there are; default all).
+void parse_wiphy(Line& line, Scene* scene) {
+  SceneWiphy& w = scene->wiphy;
+  const std::pair<const char*, bool*> words[] = {
+      {"2g", &w.band_2g}, {"5g", &w.band_5g}, {"6g", &w.band_6g}, {"ht", &w.ht},
+      {"vht", &w.vht},    {"he", &w.he},      {"eht", &w.eht}};
+  for (const auto& [key, first] : {std::pair{"bands", 0}, std::pair{"caps", 3}}) {
+    std::optional<std::string> list = line.take(key);
+    if (!list) continue;
+    for (int i = first; i < first + 3 + first / 3; ++i) *words[i].second = false;
+    std::istringstream in(*list);
+    for (std::string word; std::getline(in, word, ',');) {
+      bool* flag = nullptr;
+      for (int i = first; i < first + 3 + first / 3; ++i) {
+        if (word == words[i].first) flag = words[i].second;
+      }
+      if (flag == nullptr) line.fail(std::string("bad ") + key + " '" + word + "'");
+      if (flag != nullptr) *flag = true;
+    }
+  }
+  line.check_all_used();
 }
 
 // survey freq=MHz [noise=dBm] [in-use]: one channel of the survey dump.
@@ -642,8 +688,10 @@ void parse_scan_end(Line& line, Scene* scene) {
     scene->scan_end = SceneScanEnd::kAborted;
   } else if (line.flag("never")) {
     scene->scan_end = SceneScanEnd::kNever;
+  } else if (line.flag("lost")) {
+    scene->scan_end = SceneScanEnd::kLost;
   } else {
-    line.fail("scan-end needs results, aborted or never");
+    line.fail("scan-end needs results, aborted, never or lost");
   }
   line.check_all_used();
 }
@@ -708,6 +756,8 @@ bool parse_scene(std::string_view text, Scene* scene, std::string* error) {
       parse_mlo_station_link(line, scene);
     } else if (d == "survey") {
       parse_survey(line, scene);
+    } else if (d == "wiphy") {
+      parse_wiphy(line, scene);
     } else if (d == "roam") {
       parse_change(line, scene, SceneChangeKind::kRoam);
     } else if (d == "disconnect") {

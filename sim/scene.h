@@ -46,6 +46,7 @@ struct SceneBss {
   std::optional<Mac> bssid;  // bssid=none leaves the attribute out
   std::optional<uint32_t> freq;
   std::optional<int32_t> signal_mbm;
+  std::optional<uint8_t> signal_unspec;       // NL80211_BSS_SIGNAL_UNSPEC, a quality 0..100
   std::optional<uint32_t> status;             // NL80211_BSS_STATUS_*
   std::optional<Bytes> beacon_ies;            // NL80211_BSS_BEACON_IES
   std::optional<Bytes> ies;                   // NL80211_BSS_INFORMATION_ELEMENTS (probe response)
@@ -58,6 +59,8 @@ struct SceneStation {
   bool present = false;
   std::optional<Mac> mac;         // default: the BSSID of the first associated BSS
   std::optional<int> signal_dbm;  // absent: the reply carries no signal
+  std::optional<int> signal_avg_dbm, beacon_signal_avg_dbm;  // absent: not in the reply
+  std::vector<int> chain_signal_dbm;                         // one per receive chain; none: absent
   int swing_db = 0;  // the signal moves by up to this much over `period_ms` (never through 0)
   int period_ms = 8000;
   std::optional<SceneRate> tx, rx;
@@ -85,14 +88,21 @@ struct SceneMloStation {
   std::vector<SceneStationLink> links;  // per-link figures; none: the reply has MLD figures only
 };
 
+// The adapter's bands and what it supports on them for a station (NL80211_CMD_GET_WIPHY).
+struct SceneWiphy {
+  bool band_2g = true, band_5g = true, band_6g = true;
+  bool ht = true, vht = true, he = true, eht = true;
+};
+
 // What a request of one kind meets instead of its normal answer.
 struct SceneFault {
   bool silent = false;  // no reply at all: the exchange times out
   int32_t error = 0;    // otherwise the kernel's error code
 };
 
-// How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, or no notification.
-enum class SceneScanEnd { kResults, kAborted, kNever };
+// How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, no notification, or
+// an overflow of the event socket where the end would be.
+enum class SceneScanEnd { kResults, kAborted, kNever, kLost };
 
 // A timed change of the station's association, with the notifications the kernel sends for it.
 enum class SceneChangeKind { kRoam, kDisconnect, kConnect, kReplug };
@@ -124,6 +134,7 @@ struct Scene {
   SceneStation station;
   std::vector<SceneSurvey> survey;
   SceneMloStation mlo_station;
+  SceneWiphy wiphy;
   std::map<std::string, SceneFault> faults;  // by request: family, interfaces, scan-trigger, ...
   std::vector<SceneChange> changes;          // in time order
   SceneNotify notify = SceneNotify::kOn;

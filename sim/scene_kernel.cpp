@@ -313,6 +313,7 @@ FakeReply scan_dump(const Scene& scene, const Request& request, uint64_t now_ms)
     writer.put_u32(NL80211_BSS_CHAN_WIDTH, NL80211_BSS_CHAN_WIDTH_20);
     if (bss.seen_ms_ago) writer.put_u32(NL80211_BSS_SEEN_MS_AGO, *bss.seen_ms_ago);
     if (bss.signal_mbm) writer.put_s32(NL80211_BSS_SIGNAL_MBM, *bss.signal_mbm);
+    if (bss.signal_unspec) writer.put_u8(NL80211_BSS_SIGNAL_UNSPEC, *bss.signal_unspec);
     if (status) writer.put_u32(NL80211_BSS_STATUS, *status);
     if (bss.mlo_link_id) writer.put_u8(NL80211_BSS_MLO_LINK_ID, *bss.mlo_link_id);
     if (bss.mld_addr) writer.put(NL80211_BSS_MLD_ADDR, *bss.mld_addr);
@@ -412,9 +413,27 @@ std::optional<uint8_t> mlo_link_in_use(const Scene& scene, const Mac& mld) {
   return lowest;
 }
 
-void put_signal(NlWriter& writer, int signal) {
-  writer.put_u8(NL80211_STA_INFO_SIGNAL, static_cast<uint8_t>(static_cast<int8_t>(signal)));
-  writer.put_u8(NL80211_STA_INFO_SIGNAL_AVG, static_cast<uint8_t>(static_cast<int8_t>(signal)));
+void put_dbm(NlWriter& writer, uint16_t type, int dbm) {
+  writer.put_u8(type, static_cast<uint8_t>(static_cast<int8_t>(dbm)));
+}
+
+// The signal figures of a station reply (nl80211_send_station): SIGNAL, SIGNAL_AVG, CHAIN_SIGNAL
+// (a nest without NLA_F_NESTED of one u8 per chain, numbered from 0) and BEACON_SIGNAL_AVG, which
+// the kernel puts after the rates. Each only when the scene gives it, as drivers fill only some.
+void put_signals(NlWriter& writer, const SceneStation& station, uint64_t now_ms) {
+  if (station.signal_dbm)
+    put_dbm(writer, NL80211_STA_INFO_SIGNAL, station_signal_at(station, now_ms));
+  if (station.signal_avg_dbm) put_dbm(writer, NL80211_STA_INFO_SIGNAL_AVG, *station.signal_avg_dbm);
+  if (!station.chain_signal_dbm.empty()) {
+    writer.begin_nest(NL80211_STA_INFO_CHAIN_SIGNAL);
+    for (size_t i = 0; i < station.chain_signal_dbm.size(); ++i) {
+      put_dbm(writer, static_cast<uint16_t>(i), station.chain_signal_dbm[i]);
+    }
+    writer.end_nest();
+  }
+  if (station.beacon_signal_avg_dbm) {
+    put_dbm(writer, NL80211_STA_INFO_BEACON_SIGNAL_AVG, *station.beacon_signal_avg_dbm);
+  }
 }
 
 // After the MLD's figures: the link in use, the MLD address and, when the scene gives them, each
@@ -429,7 +448,7 @@ void put_mlo_station(NlWriter& writer, const Scene& scene, uint8_t link_id, cons
     writer.put_u8(NL80211_ATTR_MLO_LINK_ID, link.id);
     writer.put(NL80211_ATTR_MAC, link.mac);
     writer.begin_nest(NL80211_ATTR_STA_INFO);
-    if (link.signal_dbm) put_signal(writer, *link.signal_dbm);
+    if (link.signal_dbm) put_dbm(writer, NL80211_STA_INFO_SIGNAL, *link.signal_dbm);
     if (link.tx) put_rate(writer, NL80211_STA_INFO_TX_BITRATE, *link.tx);
     if (link.rx) put_rate(writer, NL80211_STA_INFO_RX_BITRATE, *link.rx);
     writer.end_nest();
@@ -450,6 +469,9 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
     mac = now.bss != nullptr ? now.bss->bssid : std::nullopt;
     if (now.bss != nullptr && now.bss->signal_mbm) {
       station.signal_dbm = *now.bss->signal_mbm / 100;
+      station.signal_avg_dbm.reset();
+      station.beacon_signal_avg_dbm.reset();
+      station.chain_signal_dbm.clear();
       station.swing_db = 0;
     }
   }
@@ -464,7 +486,7 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
   writer.put_u32(NL80211_STA_INFO_INACTIVE_TIME, 40);
   writer.put_u64(NL80211_STA_INFO_RX_BYTES64, 123456);
   writer.put_u64(NL80211_STA_INFO_TX_BYTES64, 65432);
-  if (station.signal_dbm) put_signal(writer, station_signal_at(station, now_ms));
+  put_signals(writer, station, now_ms);
   if (station.tx) put_rate(writer, NL80211_STA_INFO_TX_BITRATE, *station.tx);
   if (station.rx) put_rate(writer, NL80211_STA_INFO_RX_BITRATE, *station.rx);
   writer.end_nest();
@@ -475,6 +497,40 @@ FakeReply station_reply(const Scene& scene, const Request& request, const Bytes&
   FakeReply reply;
   reply.datagrams.push_back(writer.bytes);
   return reply;
+}
+
+// The adapter's bands as a split wiphy dump: a message per band with what
+// nl80211_send_band_rateinfo writes (HT and VHT capabilities where the band has them, never on
+// 6 GHz and VHT not on 2.4 GHz; HE and EHT in the station types' interface-type data).
+FakeReply wiphy_dump(const Scene& scene, const Request& request, const Bytes& bytes,
+                     uint64_t now_ms) {
+  if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);
+  if (interface_at(scene, request.ifindex, now_ms) == nullptr) return error_reply(-ENODEV, bytes);
+  const SceneWiphy& w = scene.wiphy;
+  const bool listed[] = {w.band_2g, w.band_5g, false, w.band_6g};
+  const Bytes caps(11, 0x11);
+  std::vector<Bytes> messages;
+  for (uint16_t band = NL80211_BAND_2GHZ; band <= NL80211_BAND_6GHZ; ++band) {
+    if (!listed[band]) continue;
+    NlWriter writer;
+    writer.begin_message(request.type, NLM_F_MULTI, request.seq, NL80211_CMD_NEW_WIPHY);
+    writer.put_u32(NL80211_ATTR_WIPHY, 0);
+    writer.begin_nest(NL80211_ATTR_WIPHY_BANDS, true);
+    writer.begin_nest(band, true);
+    if (w.ht && band != NL80211_BAND_6GHZ) writer.put_u16(NL80211_BAND_ATTR_HT_CAPA, 0x19ef);
+    if (w.vht && band == NL80211_BAND_5GHZ) writer.put_u32(NL80211_BAND_ATTR_VHT_CAPA, 0x0f8259b2);
+    writer.begin_nest(NL80211_BAND_ATTR_IFTYPE_DATA, true);
+    writer.begin_nest(1, true);
+    writer.begin_nest(NL80211_BAND_IFTYPE_ATTR_IFTYPES, true);
+    writer.put_flag(NL80211_IFTYPE_STATION);
+    writer.end_nest();
+    if (w.he) writer.put(NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY, caps);
+    if (w.eht) writer.put(NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY, std::span(caps).first(9));
+    for (int i = 0; i < 4; ++i) writer.end_nest();
+    writer.end_message();
+    messages.push_back(writer.bytes);
+  }
+  return dump_reply(messages, request.seq);
 }
 
 const char* request_name(const Request& request) {
@@ -715,11 +771,14 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
         if (scanning && scene.scan_end != SceneScanEnd::kNever && scene.scan_group != 0) {
           reply.event = scan_end_event(scene, request.ifindex);
           reply.event_after_ms = scene.scan_wait_ms;
+          if (scene.scan_end == SceneScanEnd::kLost) reply.event_error = -ENOBUFS;
         }
         return reply;
       }
     case NL80211_CMD_GET_STATION:
       return station_reply(scene, request, bytes, now_ms);
+    case NL80211_CMD_GET_WIPHY:
+      return wiphy_dump(scene, request, bytes, now_ms);
     case NL80211_CMD_GET_SURVEY:
       // Survey results exist only as a dump.
       if ((request.flags & NLM_F_DUMP) != NLM_F_DUMP) return error_reply(-EOPNOTSUPP, bytes);

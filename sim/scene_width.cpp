@@ -39,6 +39,7 @@ std::optional<Bytes> width_elements(uint32_t freq, int width_mhz) {
     if (width_mhz != 20 && width_mhz != 40) return std::nullopt;
     int channel = freq == 2484 ? 14 : (static_cast<int>(freq) - 2407) / 5;
     int secondary = width_mhz == 40 ? (channel <= 7 ? 1 : 3) : 0;
+    add(out, 45, Bytes(26, 0));  // an access point announcing a width has HT capabilities too
     add(out, kHtOperation, ht_operation(channel, secondary));
     return out;
   }
@@ -50,6 +51,8 @@ std::optional<Bytes> width_elements(uint32_t freq, int width_mhz) {
     int base = channel >= 149 ? 149 : 36;
     int secondary = 0;
     if (width_mhz >= 40) secondary = block_start(channel, base, 40) == channel ? 1 : 3;
+    add(out, 45, Bytes(26, 0));   // HT and VHT capabilities (all zero: none of their options)
+    add(out, 191, Bytes(12, 0));  // come with the operation elements
     add(out, kHtOperation, ht_operation(channel, secondary));
     // VHT width 0 leaves 20/40 to the HT element; 160 is written the current way: width 1 with
     // segment 0 the centre of the primary 80 MHz and segment 1 the centre of the 160 MHz.
@@ -89,12 +92,17 @@ std::optional<Bytes> width_elements(uint32_t freq, int width_mhz) {
     } else {
       he[9] = centre(channel, 1, he_width);
     }
+    Bytes he_caps(22, 0);  // HE (and for 320 MHz EHT) capabilities come with the operation
+    he_caps[0] = 35;
+    add(out, kExtension, he_caps);
     add(out, kExtension, he);
     if (width_mhz == 320) {
       // Parameters with "operation information present", basic EHT-MCS set, then control
       // (width 4: 320 MHz) and centre segments 0 (the primary 160) and 1 (the 320).
       Bytes eht{kExtEhtOperation,       0x01, 0x44, 0x44, 0x44, 0x44, 4, centre(channel, 1, 160),
                 centre(channel, 1, 320)};
+      he_caps[0] = 108;
+      add(out, kExtension, Bytes(he_caps.begin(), he_caps.begin() + 16));
       add(out, kExtension, eht);
     }
     return out;

@@ -93,15 +93,17 @@ ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer) {
 }
 
 void accept_failed(int error) {
-  if (error != EMFILE && error != ENFILE) return;
-  if (!accepting.told_out_of_descriptors) {
+  if (error == EAGAIN || error == EINTR || error == ECONNABORTED) return;
+  const bool descriptors = error == EMFILE || error == ENFILE;
+  if (descriptors && !accepting.told_out_of_descriptors) {
     accepting.told_out_of_descriptors = true;
     log_format<200>("Out of file descriptors (%s); new connections wait until one closes.",
                     std::strerror(error));
   }
   // The pending connection stays queued and the listening socket readable: watching it now would
   // spin the loop.
-  if (ConnectionSlot* silent = oldest_silent_slot()) {
+  ConnectionSlot* silent = descriptors ? oldest_silent_slot() : nullptr;
+  if (silent != nullptr) {
     close_slot(*silent, "make room");
     return;
   }

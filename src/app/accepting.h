@@ -27,7 +27,9 @@ ConnectionSlot* admit_connection(int fd, const sockaddr_in& peer);
 
 // accept failed with `error`. Out of descriptors (EMFILE, ENFILE), logged once per run: a silent
 // connection gives up its descriptor; without one, accepting rests for kAcceptPauseMs or until
-// a slot frees, so a connection the process cannot take does not spin the loop.
+// a slot frees, so a connection the process cannot take does not spin the loop. Any other error
+// that may leave the connection queued (out of memory, say) rests the same way; a connection
+// gone before its accept, or an interrupted one, leaves nothing to spin on.
 void accept_failed(int error);
 
 // True while accepting rests at `now` (the listening socket is then left out of the wait); ends

@@ -89,13 +89,6 @@ void accept_one(int listen_fd) {
   free_slot->accepted_ms = monotonic_ms();
 }
 
-// Closes the pages whose unsent bytes have not moved for kSendTimeoutMs: they stopped reading.
-void expire_stalled_sends(uint64_t now) {
-  for (ConnectionSlot& slot : slots) {
-    if (now >= send_stall_due_ms(slot)) close_slot(slot, "send");
-  }
-}
-
 // What poll watches on a slot: its unsent bytes going out, and what its page sends, except while
 // its scan runs (its next commands wait behind the report) or while much of what it was sent is
 // still unread (its commands wait until it reads: a page that sends faster than it reads fills no
@@ -118,6 +111,25 @@ void serve_held(ConnectionSlot& slot) {
     dispatch_command(slot, text);
   }
   ws_uncork(slot, walk);
+}
+
+// Sends what waits for the slot's socket; once at most kSendReadLimit is left, the commands held
+// behind its replies are served.
+void flush_and_serve(ConnectionSlot& slot) {
+  const bool held = send_queued(slot) > kSendReadLimit;
+  slot_flush(slot);
+  if (held && slot.upgraded != 0 && send_queued(slot) <= kSendReadLimit) serve_held(slot);
+}
+
+// Closes the pages whose unsent bytes have not moved for kSendTimeoutMs: they stopped reading.
+// Judged after a try to send: a pass that spent long elsewhere must not close a page that read
+// everything meanwhile.
+void expire_stalled_sends(uint64_t now) {
+  for (ConnectionSlot& slot : slots) {
+    if (now < send_stall_due_ms(slot)) continue;
+    flush_and_serve(slot);
+    if (now >= send_stall_due_ms(slot)) close_slot(slot, "send");
+  }
 }
 
 // Reads what an upgraded slot's page sent and serves the whole messages it completed.
@@ -206,7 +218,7 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
       // A slot freed and refilled within this pass is not the descriptor poll reported on.
       if (slot_entry[i] < 0 || slot.fd != watched[slot_entry[i]].fd) continue;
       const pollfd& entry = watched[slot_entry[i]];
-      if ((entry.revents & (POLLOUT | POLLERR | POLLHUP)) != 0) slot_flush(slot);
+      if ((entry.revents & (POLLOUT | POLLERR | POLLHUP)) != 0) flush_and_serve(slot);
       if ((entry.events & POLLIN) == 0 || (entry.revents & (POLLIN | POLLERR | POLLHUP)) == 0)
         continue;
       if (slot.upgraded == 0) {

@@ -11,20 +11,24 @@
 // and "nogroup" on Debian), numeric so that no user database is read.
 inline constexpr uint32_t kUnprivilegedId = 65534;
 
-// Who started the helper: the real user, or for a start through sudo (real user id 0 with a
-// numeric, non-zero SUDO_UID) the user behind sudo, with SUDO_GID as group when that is numeric.
-// That user's programs may connect, and a root start continues as that user.
+// Who started the helper: the real user, or for a root start the user behind root. That user's
+// programs may connect, and a root start continues as that user.
 struct StartingUser {
   uint32_t uid;
-  uint32_t gid;      // kUnprivilegedId when not known
-  bool behind_sudo;  // uid came from SUDO_UID
+  uint32_t gid;  // kUnprivilegedId when not known
+  bool known;    // false for a root start that names no user: every user's programs may connect
 };
 
-// Reads the real user id and, for a root start, SUDO_UID and SUDO_GID. Call before the drop.
-StartingUser find_starting_user();
+// The real user; for a root start the first of: a numeric SUDO_UID (SUDO_GID as group when
+// numeric), PKEXEC_UID, DOAS_USER (a name in `passwd`), the login uid (`proc_self`/loginuid, kept
+// across su, sudo and doas), the owner of the controlling terminal. A group not given comes from
+// the user's `passwd` line. Reads only; call before the drop. The paths are for tests.
+StartingUser find_starting_user(const char* proc_self = "/proc/self",
+                                const char* passwd = "/etc/passwd");
 
-// A process started as root (real, effective or saved user id 0) becomes the user behind sudo
-// when `user` names one, else kUnprivilegedId (user and group), with no supplementary groups. Every
+// A process started as root (real, effective or saved user id 0) becomes the starting user when
+// `user` names one other than root, else kUnprivilegedId (user and group), with no supplementary
+// groups. Every
 // process then keeps CAP_NET_ADMIN alone, and only when it held it: in the permitted and effective
 // sets, none inheritable or ambient; the bounding set is emptied to match when the process may do
 // so. Returns 0, or -1 with the reason in `reason` (cut to `capacity` bytes) when a step failed;

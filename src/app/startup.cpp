@@ -148,6 +148,7 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
   // missing descriptor 3 is not mistaken for whatever would open there next.
   int listen_fd = handed_listener(line.port);
   if (listen_fd == kBadHandedSocket) return 1;
+  log_open_output();
 
   kernel_use(kernel);
   char reason[200] = {};
@@ -165,8 +166,12 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
 
   const StartingUser user = find_starting_user();
   PeerOwnerCheck owners{-1, user.uid};
-  owners.diag_fd = peer_owner_open(listen_fd, reason, sizeof reason);
-  if (owners.diag_fd < 0) {
+  if (!user.known) {
+    log_line(
+        "Cannot tell which user started the helper as root; programs of every user may connect. "
+        "To let only yours connect, start it through sudo, or as your own user with the right "
+        "to scan (sudo setcap cap_net_admin=ep on the helper's file).");
+  } else if ((owners.diag_fd = peer_owner_open(listen_fd, reason, sizeof reason)) < 0) {
     log_format<300>(
         "Cannot tell which user a connection comes from (%s); programs of every user may connect.",
         reason);

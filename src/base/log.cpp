@@ -1,7 +1,9 @@
 #include "base/log.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,7 +18,8 @@ volatile sig_atomic_t console_echo_pending = 0;
 
 namespace {
 
-constexpr int kOutputFd = 1;
+// Standard output, or for a terminal a non-blocking description of its own (log_open_output).
+int output_fd = 1;
 // A pipe takes a write of up to PIPE_BUF bytes whole, without waiting, once poll says it has room.
 constexpr size_t kLargestWrite = 4096;
 // Writes per flush: enough for the whole buffer, bounded all the same.
@@ -148,8 +151,17 @@ void log_keyed(const char* kind, const char* message) {
   std::snprintf(window.last_held, sizeof window.last_held, "%s", message);
 }
 
+void log_open_output() {
+  struct stat output {};
+  if (fstat(1, &output) != 0 || !S_ISCHR(output.st_mode)) return;
+  // Opening the terminal anew gives a description of its own, so O_NONBLOCK leaves the shell's
+  // alone; /proc/self/fd/1 reaches it whatever its name.
+  const int own = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (own >= 0) output_fd = own;
+}
+
 int log_wait_fd() {
-  return pending_len > 0 && !output_gone ? kOutputFd : -1;
+  return pending_len > 0 && !output_gone ? output_fd : -1;
 }
 
 void log_flush() {
@@ -161,7 +173,7 @@ void log_flush() {
   if (__fpending(stdout) > 0) std::fflush(stdout);
   for (int i = 0; i < kWritesPerFlush && pending_len > 0; ++i) {
     // Only what poll says it can take now: a write to a full pipe or a paused terminal would wait.
-    pollfd output{kOutputFd, POLLOUT, 0};
+    pollfd output{output_fd, POLLOUT, 0};
     if (poll(&output, 1, 0) <= 0) return;
     if ((output.revents & POLLNVAL) != 0) {
       output_gone = true;
@@ -169,7 +181,7 @@ void log_flush() {
       return;
     }
     const size_t offered = pending_len < kLargestWrite ? pending_len : kLargestWrite;
-    ssize_t written = write(kOutputFd, pending, offered);
+    ssize_t written = write(output_fd, pending, offered);
     if (written < 0) {
       if (errno == EAGAIN || errno == EINTR) return;
       output_gone = true;  // EPIPE, EBADF, EIO: nobody will read the log again
@@ -206,7 +218,7 @@ void log_finish(int wait_ms) {
   while (pending_len > 0 && !output_gone) {
     const uint64_t now = monotonic_ms();
     if (now >= until) break;
-    pollfd output{kOutputFd, POLLOUT, 0};
+    pollfd output{output_fd, POLLOUT, 0};
     if (poll(&output, 1, static_cast<int>(until - now)) < 0 && errno != EINTR) break;
     log_flush();
   }

@@ -7,8 +7,8 @@
 // order logged. The console never holds the helper up: lines wait in a bounded buffer that is
 // written only while standard output can take more (a terminal paused with Ctrl+S, or a pipe
 // nobody reads, costs dropped lines, never a stalled loop), and the file description, which the
-// shell shares, is never switched to non-blocking. Lines that do not fit are dropped and counted;
-// "N log lines dropped" follows once output flows again.
+// shell shares, is never switched to non-blocking (a terminal gets one of its own that is). Lines
+// that do not fit are dropped and counted; "N log lines dropped" follows once output flows again.
 //
 // Repeated lines are rate-limited: lines of the same kind (the same text, or for log_format the
 // same format, whatever fills it) beyond kRepeatsShown within kRepeatWindowMs are held back and
@@ -32,6 +32,12 @@ void log_keyed(const char* kind, const char* message);
 // format is the line's kind.
 template <unsigned long Capacity, typename... Args>
 void log_format(const char* format, Args... args);
+
+// At start-up, before the first log line: when standard output is a terminal, the log writes
+// through a non-blocking description of that terminal of its own, since a terminal, unlike a pipe,
+// may make a write that poll allowed wait all the same (room for less than the line). A pipe or a
+// file is written through standard output itself.
+void log_open_output();
 
 // For the event loop. The descriptor to watch for POLLOUT while lines wait for standard output,
 // else -1.

@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "protocol/replies.h"
 #include "protocol/scan_report.h"
+#include "wifi/scan_freshness.h"
 #include "wifi/wifi.h"
 
 namespace {
@@ -19,6 +20,7 @@ struct RunningScan {
   bool active;
   bool fixed_wait;    // no notification will end it: the wait itself is the scan's time
   uint64_t until_ms;  // when its wait ends at the latest
+  uint64_t asked_ms;  // when the scan was asked for: the list must hold a network heard since
   LinkInfo link;      // read when it was asked for; every joining page gets the same
 };
 RunningScan running{};
@@ -66,6 +68,11 @@ uint32_t finish_scan(bool fresh) {
   running.active = false;
   char msg[200] = {};
   int n = scan_dump(scan_table, kScanCapacity, msg, sizeof msg);
+  // An end that came while no network was heard anew (a driver handing back an earlier scan's
+  // list) is not a fresh scan either.
+  if (fresh && n > 0) {
+    fresh = heard_since_request(scan_table, n, monotonic_ms() - running.asked_ms);
+  }
   uint32_t answered = 0;
   for (size_t i = 0; i < kSlotCount; ++i) {
     if (slots[i].fd == -1 || slots[i].scan_waiting == 0) continue;
@@ -88,6 +95,7 @@ void handle_scan(ConnectionSlot& slot) {
   char msg[200] = {};
   (void)link_query(&link, msg, sizeof msg);
   log_line("Scanning nearby WiFi...");
+  const uint64_t asked_ms = monotonic_ms();
   int wait = scan_trigger();
   if (wait == kScanDumpNow) {
     msg[0] = '\0';
@@ -100,6 +108,7 @@ void handle_scan(ConnectionSlot& slot) {
   running.fixed_wait = wait == kScanAwaitFixed;
   running.until_ms = monotonic_ms() + (wait == kScanAwaitEvent ? kScanLongestMs : kScanFixedMs);
   running.link = link;
+  running.asked_ms = asked_ms;
   slot.scan_waiting = 1;
 }
 
@@ -111,8 +120,8 @@ uint32_t scan_pass(bool events_ready) {
   // Read even when no scan waits, so the socket does not stay readable and wake every pass.
   int ended = events_ready ? scan_ended() : kScanNotEnded;
   if (!running.active) return 0;
-  // An aborted scan, or one whose end never came, leaves the kernel's list as it was: the
-  // report then says it is not fresh, as for a scan the kernel would not run.
+  // An aborted scan, one whose end was lost or never came, leaves the kernel's list as it was (or
+  // half updated): the report then says it is not fresh, as for a scan the kernel would not run.
   if (ended != kScanNotEnded) return finish_scan(ended == kScanNewResults);
   if (monotonic_ms() >= running.until_ms) return finish_scan(running.fixed_wait);
   return 0;

@@ -83,10 +83,12 @@ void write_scan_report(TextBuffer& buffer, const LinkInfo& link, const ScanEntry
     if (k > 0) text_append_literal(buffer, ",");
     text_append_literal(buffer, "{\"ssid\":");
     text_append_json_string(buffer, entry.ssid);
-    text_append_format(buffer,
-                       ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"mine\":%s,",
-                       entry.signal_dbm, entry.channel, entry.freq_mhz, entry.width_mhz,
-                       k == mine.index ? "true" : "false");
+    text_append_format(
+        buffer,
+        ",\"rssi\":%d,\"channel\":%d,\"freqMHz\":%d,\"widthMHz\":%d,\"phy\":\"%.15s\","
+        "\"mine\":%s,",
+        entry.signal_dbm, entry.channel, entry.freq_mhz, entry.width_mhz, entry.phy,
+        k == mine.index ? "true" : "false");
     if (entry.has_seen_ms_ago != 0)
       text_append_format(buffer, "\"seenMsAgo\":%u,", entry.seen_ms_ago);
     text_append_literal(buffer, "\"ie\":\"");

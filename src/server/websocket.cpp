@@ -62,6 +62,7 @@ void set_cork(int fd, int on) {
 }  // namespace
 
 bool ws_receive(ConnectionSlot& slot) {
+  if (slot.frames_len == kFramesCapacity) return true;  // whole frames held: serve them first
   ssize_t got = recv(slot.fd, slot.frames + slot.frames_len, kFramesCapacity - slot.frames_len, 0);
   if (got < 0 && (errno == EAGAIN || errno == EINTR)) return false;  // nothing after all
   if (got <= 0) {
@@ -74,7 +75,10 @@ bool ws_receive(ConnectionSlot& slot) {
 
 const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
   // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
-  while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0) {
+  // Nor does one whose page has more than kSendReadLimit unread: a page that sends commands faster
+  // than it reads their replies is served at its reading pace, not closed for a full queue.
+  while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0 &&
+         send_queued(slot) <= kSendReadLimit) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame
       drop(slot);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wifi/link_list.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
 #include "wifi/scan.h"
@@ -10,6 +11,7 @@
 #include "wifi/station.h"
 #include "wifi/survey.h"
 #include "wifi/wifi_state.h"
+#include "wifi/wiphy_caps.h"
 
 namespace {
 
@@ -27,7 +29,8 @@ int32_t resolve_family() {
 }
 
 // Runs the interface dump and remembers the chosen interface, even when the dump ended with an
-// error after it was seen. Returns false when the dump failed or found no station interface;
+// error after it was seen; a newly chosen interface (start-up, an adapter plugged in) has its
+// adapter's capabilities read. Returns false when the dump failed or found no station interface;
 // *result holds the exchange's result.
 bool choose_interface(InterfacePick* pick, int32_t* result) {
   NetlinkRequest request;
@@ -36,6 +39,7 @@ bool choose_interface(InterfacePick* pick, int32_t* result) {
   if (pick->ifindex >= 0) {
     wifi_state.ifindex = pick->ifindex;
     copy_text(wifi_state.ifname, sizeof wifi_state.ifname, pick->ifname);
+    if (pick->ifindex != wifi_state.caps_ifindex) read_wiphy_caps(pick->ifindex);
   }
   return *result >= 0 && pick->ifindex >= 0;
 }
@@ -188,11 +192,15 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   link->noise = link_noise(wifi_state.ifindex, link->freq_mhz);
 
   read_association(wifi_state.ifindex);
-  if (wifi_state.assoc.known == 0) return 0;
+  if (wifi_state.assoc.known == 0) {
+    describe_link(pick, wifi_state.assoc, nullptr, link);
+    return 0;
+  }
   std::memcpy(link->bssid, wifi_state.assoc.bssid, sizeof link->bssid);
   link->has_bssid = 1;
-  // A multi-link interface names no network: the associated BSS's SSID element does.
-  if (pick.link_count > 0 && link->ssid[0] == '\0') {
+  // An interface that names no network (a multi-link one; on Linux 6.1 any station whose access
+  // point sends no country element): the associated BSS's SSID element does.
+  if (link->ssid[0] == '\0') {
     copy_text(link->ssid, sizeof link->ssid, wifi_state.assoc.ssid);
   }
 
@@ -201,11 +209,14 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
   int32_t result = netlink_exchange(request, on_station, &station);
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
-  if (result < 0 || station.signal_dbm == 0) return 0;
-  link->rssi = station.signal_dbm;
-  link->tx_mbps = station.tx_mbps;
-  link->rx_mbps = station.rx_mbps;
-  link->nss = station.nss;
-  if (link->width_mhz == 0) link->width_mhz = station.width_mhz;
+  // A reply without a measured signal still carries the rates the driver gives.
+  if (result >= 0) {
+    link->rssi = station.signal_dbm;
+    link->tx_mbps = station.tx_mbps;
+    link->rx_mbps = station.rx_mbps;
+    link->nss = station.nss;
+    if (link->width_mhz == 0) link->width_mhz = station.width_mhz;
+  }
+  describe_link(pick, wifi_state.assoc, result >= 0 ? &station : nullptr, link);
   return 0;
 }

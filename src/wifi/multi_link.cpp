@@ -66,3 +66,21 @@ const NlAttr* mlo_link_station_info(const NlAttr* mlo_links, int32_t id) {
   }
   return nullptr;
 }
+
+int32_t sta_info_signal(const NlAttr* sta_info) {
+  const NlAttr* info[nl::kStaInfoSignal + 1];
+  parse_nested(sta_info, info, nl::kStaInfoSignal);
+  uint8_t signal = 0;
+  return attr_u8(info[nl::kStaInfoSignal], &signal) ? static_cast<int8_t>(signal) : 0;
+}
+
+void mlo_link_signals(const NlAttr* mlo_links, int32_t signal_dbm[kMaxMloLinks]) {
+  const NlAttr* nests[kLinkNestMaxType + 1];
+  parse_nested(mlo_links, nests, kLinkNestMaxType);
+  for (const NlAttr* nest : nests) {
+    int32_t id = -1;
+    if (nest == nullptr || !link_id_of(nest, &id) || id >= kMaxMloLinks) continue;
+    int32_t signal = sta_info_signal(link_table[nl::kAttrStaInfo]);
+    if (signal != 0) signal_dbm[id] = signal;
+  }
+}

@@ -7,7 +7,7 @@
 // walked into an attribute table and handed to a callback. Single-threaded and not reentrant.
 
 // A request as sent: netlink header, generic-netlink header, then attributes back to back, each
-// padded to 4 bytes. Zero-filled before use; requests.h fills in the six forms the helper sends.
+// padded to 4 bytes. Zero-filled before use; requests.h fills in the forms the helper sends.
 struct NetlinkRequest {
   uint32_t nlmsg_len;  // bytes to send, header included
   uint16_t nlmsg_type;

@@ -25,6 +25,7 @@ inline constexpr uint16_t kCtrlAttrMcastGrpName = 1;  // nested in each group
 inline constexpr uint16_t kCtrlAttrMcastGrpId = 2;
 
 // nl80211 commands.
+inline constexpr uint8_t kCmdGetWiphy = 1;  // the adapter's bands and capabilities
 inline constexpr uint8_t kCmdGetInterface = 5;
 inline constexpr uint8_t kCmdSetInterface = 6;  // notification: an interface changed (its type)
 inline constexpr uint8_t kCmdNewInterface = 7;  // notification: an interface appeared
@@ -42,11 +43,13 @@ inline constexpr uint8_t kCmdGetSurvey = 50;
 inline constexpr uint8_t kCmdLinksRemoved = 154;
 
 // nl80211 message attributes.
+inline constexpr uint16_t kAttrWiphy = 1;
 inline constexpr uint16_t kAttrIfindex = 3;
 inline constexpr uint16_t kAttrIfname = 4;
 inline constexpr uint16_t kAttrIftype = 5;
 inline constexpr uint16_t kAttrMac = 6;
 inline constexpr uint16_t kAttrStaInfo = 21;
+inline constexpr uint16_t kAttrWiphyBands = 22;  // one nest per band (NL80211_BAND_*)
 inline constexpr uint16_t kAttrWiphyFreq = 38;
 inline constexpr uint16_t kAttrScanSsids = 45;  // nest of the SSIDs to probe for
 inline constexpr uint16_t kAttrBss = 47;
@@ -56,6 +59,7 @@ inline constexpr uint16_t kAttrStatusCode = 72;  // u16 802.11 status of a conne
 inline constexpr uint16_t kAttrReqIe = 77;       // elements of the association request
 inline constexpr uint16_t kAttrSurveyInfo = 84;
 inline constexpr uint16_t kAttrChannelWidth = 159;
+inline constexpr uint16_t kAttrSplitWiphyDump = 174;  // flag: the wiphy in parts, every band
 inline constexpr uint16_t kAttrBssid = 245;      // a link's BSSID in a multi-link CONNECT or ROAM
 inline constexpr uint16_t kAttrMloLinks = 312;   // per-link nests of a multi-link device
 inline constexpr uint16_t kAttrMloLinkId = 313;  // u8, 0..14
@@ -63,11 +67,23 @@ inline constexpr uint16_t kAttrMldAddr = 314;
 
 inline constexpr uint32_t kIftypeStation = 2;
 
+// Bands (the nests of NL80211_ATTR_WIPHY_BANDS) and what each one holds.
+inline constexpr uint16_t kBand2Ghz = 0;
+inline constexpr uint16_t kBand5Ghz = 1;
+inline constexpr uint16_t kBand6Ghz = 3;
+inline constexpr uint16_t kBandAttrHtCapa = 4;
+inline constexpr uint16_t kBandAttrVhtCapa = 8;
+inline constexpr uint16_t kBandAttrIftypeData = 9;     // one nest per set of interface types
+inline constexpr uint16_t kBandIftypeAttrIftypes = 1;  // nest of flags, one per interface type
+inline constexpr uint16_t kBandIftypeAttrHeCapPhy = 3;
+inline constexpr uint16_t kBandIftypeAttrEhtCapPhy = 9;
+
 // Nested in NL80211_ATTR_BSS.
 inline constexpr uint16_t kBssBssid = 1;
 inline constexpr uint16_t kBssFrequency = 2;
 inline constexpr uint16_t kBssInformationElements = 6;
 inline constexpr uint16_t kBssSignalMbm = 7;
+inline constexpr uint16_t kBssSignalUnspec = 8;  // u8 quality 0..100, from drivers without dBm
 inline constexpr uint16_t kBssStatus = 9;
 inline constexpr uint16_t kBssSeenMsAgo = 10;  // u32: milliseconds since the BSS was last heard
 inline constexpr uint16_t kBssBeaconIes = 11;
@@ -83,19 +99,25 @@ inline constexpr uint16_t kSurveyInfoInUse = 3;
 // Nested in NL80211_ATTR_STA_INFO.
 inline constexpr uint16_t kStaInfoSignal = 7;
 inline constexpr uint16_t kStaInfoTxBitrate = 8;
+inline constexpr uint16_t kStaInfoSignalAvg = 13;
 inline constexpr uint16_t kStaInfoRxBitrate = 14;
+inline constexpr uint16_t kStaInfoChainSignal = 25;  // nest of one s8 dBm per receive chain
+inline constexpr uint16_t kStaInfoBeaconSignalAvg = 30;
 
 // Nested in a station's bit-rate attribute.
 inline constexpr uint16_t kRateBitrate = 1;
 inline constexpr uint16_t kRateMcs = 2;
 inline constexpr uint16_t kRate40MhzWidth = 3;
 inline constexpr uint16_t kRateBitrate32 = 5;
+inline constexpr uint16_t kRateVhtMcs = 6;
 inline constexpr uint16_t kRateVhtNss = 7;
 inline constexpr uint16_t kRate80MhzWidth = 8;
 inline constexpr uint16_t kRate80p80MhzWidth = 9;
 inline constexpr uint16_t kRate160MhzWidth = 10;
+inline constexpr uint16_t kRateHeMcs = 13;
 inline constexpr uint16_t kRateHeNss = 14;
 inline constexpr uint16_t kRate320MhzWidth = 18;
+inline constexpr uint16_t kRateEhtMcs = 19;
 inline constexpr uint16_t kRateEhtNss = 20;
 
 }  // namespace nl

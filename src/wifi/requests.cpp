@@ -73,3 +73,10 @@ void build_survey_dump_request(NetlinkRequest* request, int32_t ifindex) {
   start_request(request, family_type(), nl::kFlagRequest | nl::kFlagDump, nl::kCmdGetSurvey);
   add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
 }
+
+void build_wiphy_dump_request(NetlinkRequest* request, int32_t ifindex) {
+  start_request(request, family_type(), nl::kFlagRequest | nl::kFlagDump, nl::kCmdGetWiphy);
+  add_u32(request, nl::kAttrIfindex, static_cast<uint32_t>(ifindex));
+  static constexpr uint8_t kNoPayload = 0;
+  add_attribute(request, nl::kAttrSplitWiphyDump, &kNoPayload, 0);
+}

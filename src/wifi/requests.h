@@ -4,7 +4,7 @@
 
 #include "wifi/netlink.h"
 
-// The six requests the helper ever sends. Each zero-fills `request`, takes wifi_state.seq (and
+// The seven requests the helper ever sends. Each zero-fills `request`, takes wifi_state.seq (and
 // advances it), sets nlmsg_len to the exact length and uses generic-netlink version 1. All but the
 // family request go to wifi_state.family_id.
 
@@ -26,3 +26,7 @@ void build_station_request(NetlinkRequest* request, int32_t ifindex, const uint8
 
 // NL80211_CMD_GET_SURVEY on `ifindex` as a dump (the noise floor of each channel); 28 bytes.
 void build_survey_dump_request(NetlinkRequest* request, int32_t ifindex);
+
+// NL80211_CMD_GET_WIPHY as a split dump of the adapter behind `ifindex` (only a split dump lists
+// every band, 6 GHz included, and fits large adapters); 32 bytes.
+void build_wiphy_dump_request(NetlinkRequest* request, int32_t ifindex);

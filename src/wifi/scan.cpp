@@ -7,10 +7,13 @@
 
 #include "wifi/elements.h"
 #include "wifi/ie_width.h"
+#include "wifi/link_list.h"
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
+#include "wifi/phy_label.h"
 #include "wifi/requests.h"
 #include "wifi/scan_events.h"
+#include "wifi/signal_rules.h"
 
 namespace {
 
@@ -27,9 +30,26 @@ void take_ssid(ScanEntry* entry) {
   entry->ssid[length] = '\0';
 }
 
+// The record's signal in dBm: NL80211_BSS_SIGNAL_MBM, or from drivers that give only a quality,
+// NL80211_BSS_SIGNAL_UNSPEC mapped to dBm; 0 when neither is a measurement.
+int32_t bss_signal_dbm(const NlAttr* const* bss) {
+  int32_t mbm = 0;
+  uint8_t quality = 0;
+  const int32_t figures[] = {
+      attr_s32(bss[nl::kBssSignalMbm], &mbm) ? mbm / 100 : 0,
+      attr_u8(bss[nl::kBssSignalUnspec], &quality) ? dbm_from_quality(quality) : 0};
+  return first_measured_dbm(figures, 2);
+}
+
+// Unknown signals (0) rank below every measured one.
+int64_t signal_rank(int32_t signal_dbm) {
+  return signal_dbm == 0 ? INT64_MIN : signal_dbm;
+}
+
 // True when `a` belongs before `b` in a table: stronger, or as strong and earlier in the dump.
 bool ranks_above(int32_t a_signal, int32_t a_order, const ScanEntry& b) {
-  return a_signal > b.signal_dbm || (a_signal == b.signal_dbm && a_order < b.dump_order);
+  return signal_rank(a_signal) > signal_rank(b.signal_dbm) ||
+         (a_signal == b.signal_dbm && a_order < b.dump_order);
 }
 
 // Strongest first; records of equal signal in the kernel's order. Records move whole through
@@ -104,8 +124,11 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   // Beacon elements when the kernel has them, else those of the probe response.
   const NlAttr* ies =
       bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
+  const uint8_t ap_caps =
+      ies != nullptr ? phy_caps_from_ies(attr_payload(ies), attr_payload_len(ies)) : 0;
   if (associated && has_bssid) {
     Association& found = collector->found;
+    const Association before = found;
     found = Association{};
     std::memcpy(found.bssid, bssid, sizeof found.bssid);
     found.known = 1;
@@ -114,9 +137,9 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
       (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), found.ssid,
                                sizeof found.ssid);
     }
+    note_associated_record(before, bss, ies, ap_caps, &found);
   }
-  int32_t signal_mbm = 0;
-  const int32_t signal_dbm = attr_s32(bss[nl::kBssSignalMbm], &signal_mbm) ? signal_mbm / 100 : 0;
+  const int32_t signal_dbm = bss_signal_dbm(bss);
   int32_t order = 0;
   int32_t place = place_for(collector, signal_dbm, associated ? 1 : 0, &order);
   if (place < 0) return;
@@ -135,6 +158,8 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     entry->freq_mhz = static_cast<int32_t>(freq);
     entry->channel = channel_from_freq(entry->freq_mhz);
   }
+  std::snprintf(entry->phy, sizeof entry->phy, "%s",
+                phy_label(ap_caps, kPhyAllCaps, entry->freq_mhz, kRateLegacy));
   if (attr_u32(bss[nl::kBssSeenMsAgo], &entry->seen_ms_ago)) entry->has_seen_ms_ago = 1;
   if (ies == nullptr) return;
   size_t copied = std::min(attr_payload_len(ies), kMaxIes);
@@ -148,6 +173,7 @@ int32_t channel_from_freq(int32_t f) {
   if (f == 2484) return 14;
   if (f >= 2412 && f <= 2483) return (f - 2407) / 5;
   if (f >= 5150 && f <= 5925) return (f - 5000) / 5;
+  if (f == 5935) return 2;  // the one 6 GHz channel off the 5 MHz grid of the others
   if (f >= 5955 && f <= 7125) return (f - 5950) / 5;
   return 0;
 }

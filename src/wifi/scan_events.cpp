@@ -43,10 +43,11 @@ int scan_end_of(const NetlinkMessage& message, int32_t ifindex) {
   return cmd == nl::kCmdNewScanResults ? kScanNewResults : kScanAborted;
 }
 
-// The verdict of two ends seen in one read: new results count over an abort, any end over none.
+// The verdict of two ends seen in one read: new results count over a loss or an abort, the later
+// of those over the earlier, any end over none.
 int later_verdict(int so_far, int seen) {
   if (so_far == kScanNewResults || seen == kScanNewResults) return kScanNewResults;
-  return seen == kScanAborted ? kScanAborted : so_far;
+  return seen != kScanNotEnded ? seen : so_far;
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ int scan_events_read(int32_t ifindex) {
     long got = kernel_events_recv(wifi_state.event_fd, event_buffer, sizeof event_buffer);
     if (got == -ENOBUFS) {
       // The socket overflowed: what was lost may have been the end, or a change of association.
-      ended = kScanNewResults;
+      ended = later_verdict(ended, kScanLost);
       wifi_state.assoc_stale = 1;
       continue;
     }

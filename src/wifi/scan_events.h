@@ -20,7 +20,7 @@ int scan_events_open();
 
 // Reads every datagram waiting on the event socket without blocking, and hands each nl80211
 // message to association_notice. Says whether a scan on `ifindex` ended: kScanNewResults for
-// NL80211_CMD_NEW_SCAN_RESULTS, and when the kernel dropped notifications (the end may have been
-// among them; the association is then marked stale); else kScanAborted for
-// NL80211_CMD_SCAN_ABORTED; else kScanNotEnded (the codes of wifi.h).
+// NL80211_CMD_NEW_SCAN_RESULTS; else kScanAborted for NL80211_CMD_SCAN_ABORTED, or kScanLost
+// when the kernel dropped notifications (the association is then marked stale too); else
+// kScanNotEnded (the codes of wifi.h).
 int scan_events_read(int32_t ifindex);

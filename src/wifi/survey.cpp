@@ -2,6 +2,7 @@
 
 #include "wifi/nl80211_codes.h"
 #include "wifi/requests.h"
+#include "wifi/signal_rules.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ SurveyPick fresh_survey_pick(int32_t freq_mhz) {
 }
 
 // Callback for the survey dump; user data a SurveyPick. Only an NL80211_ATTR_SURVEY_INFO entry
-// carrying a noise value counts. An entry marked in use ranks above one on the link's frequency
-// (both together rank highest); the first entry of the highest rank wins.
+// carrying a plausible noise value counts. An entry marked in use ranks above one on the link's
+// frequency (both together rank highest); the first entry of the highest rank wins.
 void on_survey(const NlAttr* const* table, int, void* user_data) {
   SurveyPick* pick = static_cast<SurveyPick*>(user_data);
   if (table[nl::kAttrSurveyInfo] == nullptr) return;
@@ -31,6 +32,9 @@ void on_survey(const NlAttr* const* table, int, void* user_data) {
 
   uint8_t noise = 0;
   if (!attr_u8(info[nl::kSurveyInfoNoise], &noise)) return;  // a channel without a noise figure
+  // A placeholder (0 dBm, a positive value, one beyond any radio's floor) is no figure either.
+  const int32_t noise_dbm = measured_dbm(static_cast<int8_t>(noise));
+  if (noise_dbm == 0) return;
   uint32_t freq = 0;
   bool same_freq = attr_u32(info[nl::kSurveyInfoFrequency], &freq) &&
                    static_cast<int32_t>(freq) == pick->freq_mhz && pick->freq_mhz != 0;
@@ -38,7 +42,7 @@ void on_survey(const NlAttr* const* table, int, void* user_data) {
   int32_t rank = (in_use ? 2 : 0) + (same_freq ? 1 : 0);
   if (rank <= pick->rank) return;
   pick->rank = rank;
-  pick->noise_dbm = static_cast<int8_t>(noise);
+  pick->noise_dbm = noise_dbm;
 }
 
 }  // namespace

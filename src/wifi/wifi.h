@@ -6,6 +6,19 @@
 // The WiFi source's public records and queries. All data comes from nl80211 over generic netlink;
 // every call is synchronous and may wait up to 3 seconds per kernel datagram.
 
+// One link of a multi-link (Wi-Fi 7) association.
+struct LinkEntry {
+  int32_t link_id;
+  uint8_t bssid[6];  // the access point's link address
+  int32_t has_bssid;
+  int32_t freq_mhz;
+  int32_t channel;
+  int32_t width_mhz;
+  int32_t rssi;  // dBm, from the link's own station figures; 0 when the kernel gives none
+};
+
+inline constexpr int kMaxLinks = 15;  // link ids 0..14
+
 // The current association as read from the kernel. Zero-fill before link_query; it writes only
 // what it learns.
 struct LinkInfo {
@@ -20,18 +33,21 @@ struct LinkInfo {
   int32_t freq_mhz;   // 0 when not connected
   int32_t width_mhz;  // 0 when unknown
   int32_t nss;        // spatial streams of the transmit rate; 0 when unknown
-  char phy[16];       // never filled; always empty
+  char phy[16];       // "802.11ax" and so on (phy_label.h); empty when unknown
   uint8_t bssid[6];
   int32_t has_bssid;
+  int32_t link_count;  // links of a multi-link association, in link-id order; 0 for any other
+  LinkEntry links[kMaxLinks];
 };
 
 // One BSS record of a scan.
 struct ScanEntry {
-  char ssid[33];  // from the first information element when it is the SSID element
-  int32_t signal_dbm;
+  char ssid[33];       // from the first information element when it is the SSID element
+  int32_t signal_dbm;  // dBm; 0 when the kernel gave no measurement
   int32_t channel;
   int32_t freq_mhz;
   int32_t width_mhz;  // widest the elements announce; 0 without elements
+  char phy[16];       // highest generation the elements announce; empty without elements
   int32_t associated;
   uint8_t bssid[6];
   int32_t has_bssid;
@@ -74,15 +90,19 @@ int scan_event_socket();
 
 // How a scan on the chosen interface ended, as scan_ended() tells it.
 inline constexpr int kScanNotEnded = 0;    // no end seen yet
-inline constexpr int kScanNewResults = 1;  // new results, or notifications were lost (it may have)
+inline constexpr int kScanNewResults = 1;  // the kernel announced new results
 inline constexpr int kScanAborted = 2;     // the kernel gave up on it: the list holds no new scan
+// Notifications were lost: the end may have been among them, or the scan may still run, so the
+// list cannot be called fresh.
+inline constexpr int kScanLost = 3;
 
 // Reads the waiting scan notifications without blocking and says whether a scan on the chosen
 // interface ended and how; new results win over an abort seen in the same read.
 int scan_ended();
 
 // Reads the kernel's scan results and keeps the `capacity` strongest BSS records of the dump in
-// `entries` (the associated one always among them), strongest first, equal signals in dump order.
+// `entries` (the associated one always among them), strongest first, equal signals in dump order,
+// records without a measured signal last.
 // Returns the count, or -1 with a message.
 int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 

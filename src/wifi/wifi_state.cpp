@@ -12,7 +12,9 @@ constexpr WifiState kFresh = {.seq = 1,
                               .ifindex = -1,
                               .ifname = {},
                               .assoc = {},
-                              .assoc_stale = 1};
+                              .assoc_stale = 1,
+                              .caps = {},
+                              .caps_ifindex = -1};
 
 }  // namespace
 

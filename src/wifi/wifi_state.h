@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include "wifi/multi_link.h"
+#include "wifi/wiphy_caps.h"
+
 // What the WiFi source keeps between calls, in one process-wide record: the kernel's ids learnt
 // at start-up, the interface chosen, and the association the last probe found.
 
@@ -14,6 +17,11 @@ struct Association {
   uint8_t has_mld;
   uint8_t mld_addr[6];
   char ssid[33];  // from its SSID element; empty when it has none
+  // The kPhy* bits its elements announce (phy_label.h); of an AP MLD, those of all its links.
+  uint8_t ap_caps;
+  // The associated link records of an AP MLD (NL80211_BSS_MLO_LINK_ID), in dump order.
+  int32_t link_count;
+  MloBss links[kMaxMloLinks];
 };
 
 struct WifiState {
@@ -31,6 +39,8 @@ struct WifiState {
                          // kernel about it
   uint8_t assoc_stale;   // 1 when `assoc` must be read afresh before use: never read yet,
                          // notifications lost, or the interfaces changed
+  WiphyCaps caps;        // what the adapter of the interface caps_ifindex supports
+  int32_t caps_ifindex;  // the interface the capabilities were read for; -1 before any read
 };
 
 extern WifiState wifi_state;

@@ -40,19 +40,20 @@ TEST(Loop, HandshakeLimitRunsFromTheFirstByte) {
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
   });
-  bool closed = false;
-  recv_until_closed(trickle, 8000, &closed);
-  EXPECT_TRUE(closed);
-  long long trickle_ms = elapsed_ms(start);
+  // When the helper closed `fd`, in ms since the start.
+  auto closed_after_ms = [&start](int fd) {
+    bool closed = false;
+    recv_until_closed(fd, 8000, &closed);
+    EXPECT_TRUE(closed);
+    return elapsed_ms(start);
+  };
+  long long trickle_ms = closed_after_ms(trickle);
   EXPECT_GE(trickle_ms, 4900);
   EXPECT_LE(trickle_ms, 6500);
-  closed = false;
-  recv_until_closed(late, 8000, &closed);
-  EXPECT_TRUE(closed);
-  long long late_ms = elapsed_ms(start);
+  long long late_ms = closed_after_ms(late);
   EXPECT_GE(late_ms, 6900);
   EXPECT_LE(late_ms, 8500);
-  closed = true;
+  bool closed = true;
   recv_for(silent, 1000, 0, &closed);
   EXPECT_FALSE(closed) << "a silent connection waits far longer than a started request";
   feeder.join();

@@ -75,16 +75,26 @@ bool killed_by_filter(int status) {
 
 }  // namespace
 
-// Started as root, the helper serves as the user behind sudo (numeric SUDO_UID, and SUDO_GID when
-// numeric), else as nobody, so no unrelated program running as nobody can signal it; either way
-// with the scan right alone and the filter.
+// Started as root, the helper serves as the user behind root (SUDO_UID with a numeric SUDO_GID,
+// PKEXEC_UID, DOAS_USER, the login uid, the terminal's owner; Debian's users 1 to 4 and their
+// groups), else as nobody, so no unrelated program running as nobody can signal it; either way
+// with the scan right alone and the filter. Each case runs in a session of its own, with the
+// login uid and controlling terminal it names.
 TEST(Rights, StartedAsRootTheHelperServesAsItsUserWithTheScanRightAloneAndTheFilter) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  if (std::system("echo 4294967295 > /proc/self/loginuid") != 0) GTEST_SKIP() << "no login uid";
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+  ASSERT_EQ(chown(ptsname(terminal), 4, 65534), 0);
   const struct {
     std::vector<std::string> env;
     const char* uid;
     const char* gid;
   } cases[] = {
+      {{"PKEXEC_UID=1", "DOAS_USER=bin"}, "1", "1"},
+      {{"DOAS_USER=bin", "LOGIN_UID=3"}, "2", "2"},
+      {{"LOGIN_UID=3", "TTY=1"}, "3", "3"},
+      {{"TTY=1"}, "4", "65534"},
       {{}, "65534", "65534"},
       {{"SUDO_UID=1000", "SUDO_GID=1000"}, "1000", "1000"},
       {{"SUDO_UID=1000", "SUDO_GID=staff"}, "1000", "65534"},
@@ -96,6 +106,12 @@ TEST(Rights, StartedAsRootTheHelperServesAsItsUserWithTheScanRightAloneAndTheFil
     const std::string name = one.env.empty() ? "no SUDO_UID" : one.env[0];
     HelperOptions options;
     options.env = one.env;
+    options.env.push_back(std::string("TERMINAL=") + ptsname(terminal));
+    options.args = {"-c",
+                    "echo ${LOGIN_UID:-4294967295} > /proc/self/loginuid && exec setsid sh -c "
+                    "'[ -z \"$TTY\" ] || : <>\"$TERMINAL\"; exec \"$0\" \"$@\"' \"$0\" \"$@\"",
+                    options.path};
+    options.path = "/bin/sh";
     HelperProcess helper;
     auto status = serving_status(helper, options);
     auto all_four = [](const char* id) {
@@ -111,8 +127,13 @@ TEST(Rights, StartedAsRootTheHelperServesAsItsUserWithTheScanRightAloneAndTheFil
     EXPECT_EQ(status["CapAmb"], "0000000000000000") << name;
     EXPECT_EQ(status["NoNewPrivs"], "1") << name;
     EXPECT_EQ(status["Seccomp"], "2") << name;
+    EXPECT_EQ(helper.output.find("started the helper as root; programs of every user may") !=
+                  std::string::npos,
+              std::string(one.uid) == "65534")
+        << name;
     EXPECT_EQ(stop_helper(helper), 0) << name;
   }
+  close(terminal);
 }
 
 // An ordinary user: with the file capability the helper keeps just that right; without it,

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 
 #include "hardening_support.h"
 #include "support/helper_process.h"
+#include "support/sockets.h"
 #include "support/ws_client.h"
 
 namespace {
@@ -31,6 +33,33 @@ using Clock = std::chrono::steady_clock;
 
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Connects with a small receive buffer, so that a page that stops reading fills the kernel's
+// buffers quickly, and upgrades.
+bool connect_small_window(WsClient& page, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int size = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  sockaddr_in remote = loopback_sockaddr(port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return false;
+  }
+  page.fd = fd;
+  return ws_handshake(page, http_request(page_headers(port)));
+}
+
+// Starts a helper on a free port, then connects `small_window` (when given, with a small receive
+// buffer) and each of `pages` to it.
+bool start_with_pages(HelperProcess& helper, std::initializer_list<WsClient*> pages,
+                      WsClient* small_window = nullptr) {
+  if (!start_on_free_port(helper)) return false;
+  if (small_window != nullptr && !connect_small_window(*small_window, helper.port)) return false;
+  for (WsClient* page : pages) {
+    if (!ws_connect(*page, helper.port)) return false;
+  }
+  return true;
 }
 
 // The log shows four lines of one kind a second and summarises the rest in one line once their
@@ -294,10 +323,8 @@ TEST(Hostile, FifthConnectionStorm) {
 // oversized frame in the middle ends the connection, and nothing after it is answered.
 TEST(Hostile, PipelinedOversizedFrames) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
-
   WsClient page;
-  ASSERT_TRUE(ws_connect(page, helper.port));
+  ASSERT_TRUE(start_with_pages(helper, {&page})) << helper.output;
   std::string burst;
   for (int i = 0; i < 30; ++i) {
     std::string command = R"({"cmd":"hello"})";
@@ -337,9 +364,8 @@ TEST(Hostile, PipelinedOversizedFrames) {
 // written after the close reply meet a closed connection.
 TEST(Hostile, CloseFrameFollowedByMoreFrames) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   WsClient page;
-  ASSERT_TRUE(ws_connect(page, helper.port));
+  ASSERT_TRUE(start_with_pages(helper, {&page})) << helper.output;
   ASSERT_TRUE(ws_send(page, close_frame(1000, "bye") + ping_frame("after") +
                                 text_frame(R"({"cmd":"hello"})") + close_frame()));
   bool closed = false;
@@ -357,10 +383,8 @@ TEST(Hostile, CloseFrameFollowedByMoreFrames) {
 // order, and another page's commands are answered during the flood.
 TEST(Hostile, PingFlood) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   WsClient flooder, other;
-  ASSERT_TRUE(ws_connect(flooder, helper.port));
-  ASSERT_TRUE(ws_connect(other, helper.port));
+  ASSERT_TRUE(start_with_pages(helper, {&flooder, &other})) << helper.output;
 
   constexpr int kPings = 20000;
   std::string expected;
@@ -403,24 +427,6 @@ TEST(Hostile, PingFlood) {
 
 namespace {
 
-// Connects with a small receive buffer, so that a page that stops reading fills the kernel's
-// buffers quickly, and upgrades.
-bool connect_small_window(WsClient& page, int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int size = 4096;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(static_cast<uint16_t>(port));
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-    close(fd);
-    return false;
-  }
-  page.fd = fd;
-  return ws_handshake(page, http_request(page_headers(port)));
-}
-
 // Writes frames without blocking until the socket takes no more; returns how many bytes went.
 size_t stuff_until_full(int fd, const std::string& frame, int max_frames) {
   int flags = fcntl(fd, F_GETFL);
@@ -442,10 +448,8 @@ size_t stuff_until_full(int fd, const std::string& frame, int max_frames) {
 // moved for two seconds it is closed ("send"); the other page never waits for it.
 TEST(Hostile, PageThatStopsReadingWhileStreaming) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   WsClient stalled, other;
-  ASSERT_TRUE(connect_small_window(stalled, helper.port));
-  ASSERT_TRUE(ws_connect(other, helper.port));
+  ASSERT_TRUE(start_with_pages(helper, {&other}, &stalled)) << helper.output;
   ASSERT_TRUE(ws_send(stalled, text_frame(R"({"cmd":"watch","hz":20,"secs":600})")));
 
   for (int i = 0; i < 8; ++i) {
@@ -477,9 +481,8 @@ TEST(Hostile, PageThatStopsReadingWhileStreaming) {
 // SIGTERM while a page that stopped reading has bytes waiting: the helper stops at once.
 TEST(Hostile, SigtermWhileAPageStopsReading) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   WsClient stalled;
-  ASSERT_TRUE(connect_small_window(stalled, helper.port));
+  ASSERT_TRUE(start_with_pages(helper, {}, &stalled)) << helper.output;
   ASSERT_TRUE(ws_send(stalled, text_frame(R"({"cmd":"watch","hz":20,"secs":600})")));
   stuff_until_full(stalled.fd, text_frame(R"({"cmd":"hello"})"), 100000);
   usleep(500 * 1000);
@@ -637,10 +640,8 @@ TEST(Hostile, StalledConsoleDoesNotStallTheLoop) {
 // and one SIGTERM ends the helper at once.
 TEST(Hostile, SlowReaderBesideAStreamingPage) {
   HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper)) << helper.output;
   WsClient slow, page;
-  ASSERT_TRUE(connect_small_window(slow, helper.port));
-  ASSERT_TRUE(ws_connect(page, helper.port));
+  ASSERT_TRUE(start_with_pages(helper, {&page}, &slow)) << helper.output;
   std::atomic<bool> stop{false};
   std::atomic<size_t> taken{0};
   std::thread flooder([&] {
@@ -785,10 +786,7 @@ int socket_of_user(uid_t uid) {
 std::string upgrade_as_user(uid_t uid, int port, bool* closed, WsClient* page = nullptr) {
   int fd = socket_of_user(uid);
   if (fd < 0) return "<no socket>";
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(static_cast<uint16_t>(port));
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in remote = loopback_sockaddr(port);
   if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
     close(fd);
     return "<no connection>";

@@ -6,9 +6,12 @@
 //   node judge.mjs console.log
 import fs from "node:fs";
 
+// `phy`: the generation each scene's access point is configured for (LabNet: ieee80211ac=1,
+// SixNet: ieee80211ax=1 on 6 GHz). The 6 GHz scene checks the link and one scan only.
 const SCENES = [
-  { name: "lab", associated: true, timed: true },
-  { name: "idle", associated: false },
+  { name: "lab", associated: true, timed: true, phy: "802.11ac" },
+  { name: "idle", associated: false, phy: "" },
+  { name: "six", associated: true, phy: "802.11ax", linkAndScanOnly: true },
 ];
 // The hello probe talks to the root start, which keeps the right to scan.
 const PERM_HELP =
@@ -295,8 +298,25 @@ function channelOf(freq) {
   if (freq === 2484) return 14;
   if (freq >= 2412 && freq <= 2483) return Math.floor((freq - 2407) / 5);
   if (freq >= 5150 && freq <= 5925) return Math.floor((freq - 5000) / 5);
+  if (freq === 5935) return 2;
   if (freq >= 5955 && freq <= 7125) return Math.floor((freq - 5950) / 5);
   return 0;
+}
+
+// The generation the capabilities iw prints for a BSS announce; without HT, "802.11a" on 5 GHz,
+// "802.11b" on 2.4 GHz when every rate iw lists is 1, 2, 5.5 or 11 Mbit/s, else "802.11g".
+function iwPhy(section, freq) {
+  const names = new Set(section ? section.elements.map((e) => e.name) : []);
+  const band = freq >= 5935 ? 6 : freq >= 5000 ? 5 : 2;
+  if (names.has("EHT capabilities")) return "802.11be";
+  if (names.has("HE capabilities") || band === 6) return "802.11ax";
+  if (names.has("VHT capabilities") && band === 5) return "802.11ac";
+  if (names.has("HT capabilities")) return "802.11n";
+  if (!names.size) return "";
+  if (band === 5) return "802.11a";
+  const rates = section.elements.filter((e) => /^(Supported|Extended supported) rates$/.test(e.name))
+    .flatMap((e) => e.rest.trim().split(/\s+/)).map((t) => Number(t.replace("*", ""))).filter((r) => r > 0);
+  return rates.length && rates.every((r) => [1, 2, 5.5, 11].includes(r)) ? "802.11b" : "802.11g";
 }
 
 // ---- information elements -----------------------------------------------------------------------
@@ -326,6 +346,7 @@ function decodeElements(hex) {
 }
 
 function iwNameOf(e) {
+  if (e.id === 255 && e.body[0] === 35) return "HE capabilities";
   if (e.id === 221 && e.body.length >= 4 && e.body.subarray(0, 3).equals(Buffer.from([0, 0x50, 0xf2])))
     return MS_VENDOR[e.body[3]] || null;
   return IE_NAMES[e.id] || null;
@@ -449,7 +470,7 @@ function checkHello(s, probe, port) {
   check(s, "hello", [["reply", frame ? frame.text : probe.error || "none", want]]);
 }
 
-function linkRows(link, linkRaw, info, before, after, associated, survey) {
+function linkRows(link, linkRaw, info, before, after, associated, survey, phy) {
   const rows = [];
   if (!link) return [["link object", "missing", "present", false]];
   rows.push(["connected", link.connected, associated]);
@@ -478,17 +499,17 @@ function linkRows(link, linkRaw, info, before, after, associated, survey) {
   rows.push(["noise", link.noise,
     associated ? `${surveyNoise(survey, info.freq)} (iw survey dump, ${survey.length} channels)` : "0",
     link.noise === (associated ? surveyNoise(survey, info.freq) : 0)]);
-  rows.push(["phy", JSON.stringify(link.phy), '""']);
+  rows.push(["phy", link.phy, `${JSON.stringify(phy)} (the access point's configuration)`, link.phy === phy]);
   return rows;
 }
 
-function checkLink(s, probe, info, before, after, associated, survey) {
+function checkLink(s, probe, info, before, after, associated, survey, phy) {
   const frame = frameOf(probe, 1, "link");
   if (!frame) {
     check(s, "link", [["reply", probe.commands[1]?.frames[0]?.text || probe.error || "none", "link", false]]);
     return;
   }
-  const rows = linkRows(frame.json, rawSsids(frame.text)[0], info, before, after, associated, survey);
+  const rows = linkRows(frame.json, rawSsids(frame.text)[0], info, before, after, associated, survey, phy);
   const rates = frame.text.match(/"txMbps":(-?\d+\.\d),"rxMbps":(-?\d+\.\d),/);
   rows.push(["rates as written", rates ? `${rates[1]} / ${rates[2]}` : frame.text, "one decimal each", !!rates]);
   rows.push(["frame is UTF-8", frame.utf8, true]);
@@ -593,6 +614,8 @@ function checkScan(s, who, probe, iwBlock, rawBlock, eventsBlock, sta, associate
       section ? namesOf(section) : ""]);
     rows.push([`${name} widthMHz`, net.widthMHz, `${iwWidth(section)} (iw HT/VHT operation)`,
       net.widthMHz === iwWidth(section)]);
+    rows.push([`${name} phy`, net.phy, `${iwPhy(section, match.freq)} (iw's capabilities)`,
+      net.phy === iwPhy(section, match.freq)]);
     if (section && helperNames === namesOf(section)) {
       named.forEach((e, j) => {
         const cmp = expectedIeText(e, section.elements[j]);
@@ -1015,7 +1038,7 @@ if (/WiFi not available: .*\(not built yet\)/.test(lines("lab/helper-root").join
   process.exit(77);
 }
 
-for (const { name: s, associated, timed } of SCENES) {
+for (const { name: s, associated, timed, phy, linkAndScanOnly } of SCENES) {
   const info = parseIwInfo(lines(`${s}/iw-info`));
   const before = parseIwLink(lines(`${s}/iw-link-before`));
   const after = parseIwLink(lines(`${s}/iw-link-after`));
@@ -1023,7 +1046,7 @@ for (const { name: s, associated, timed } of SCENES) {
   const linkProbe = parseProbe(b(`${s}/probe-link`));
   const survey = parseIwSurvey(lines(`${s}/iw-survey`));
   checkHello(s, linkProbe, port);
-  checkLink(s, linkProbe, info, before, after, associated, survey);
+  checkLink(s, linkProbe, info, before, after, associated, survey, phy);
   const cost = surveyCost(lines(`${s}/iw-survey-raw`));
   console.log(`  info: ${s}: survey dump of ${info.iface}: ${survey.length} channels, ` +
     `${cost.messages} messages, ${cost.bytes} bytes`);
@@ -1031,6 +1054,7 @@ for (const { name: s, associated, timed } of SCENES) {
   const rootScan = parseProbe(b(`${s}/root/probe-scan`));
   checkScan(s, "root", rootScan, b(`${s}/root/iw-scan`), b(`${s}/root/iw-raw`), b(`${s}/root/scan-events`), info.iface,
     associated, after);
+  if (linkAndScanOnly) continue;
 
   const signals = [`${s}/iw-station-before`, `${s}/iw-station-after`].map((n) => parseIwStationSignal(lines(n)));
   checkWatch(s, parseProbe(b(`${s}/probe-watch`)), signals, associated);
@@ -1042,7 +1066,7 @@ for (const { name: s, associated, timed } of SCENES) {
   const nobodyLink = parseProbe(b(`${s}/nobody/probe-link`));
   const nl = frameOf(nobodyLink, 0, "link");
   check(s, "link as nobody", nl
-    ? linkRows(nl.json, rawSsids(nl.text)[0], info, before, after, associated, survey).filter(([f]) =>
+    ? linkRows(nl.json, rawSsids(nl.text)[0], info, before, after, associated, survey, phy).filter(([f]) =>
         ["connected", "iface", "ssid (JSON literal)", "channel", "widthMHz", "noise"].includes(f))
     : [["reply", nobodyLink.error || "none", "link", false]]);
   checkScan(s, "nobody", parseProbe(b(`${s}/nobody/probe-scan`)), b(`${s}/nobody/iw-scan`),
@@ -1052,6 +1076,20 @@ for (const { name: s, associated, timed } of SCENES) {
 }
 
 if (b("roam/watch")) checkRoam();
+
+// The helper of nobody served nobody's page and refused tivel's (uid 1000) unread, as the
+// kernel's socket diagnostics told it.
+{
+  const own = parseProbe(b("owners/own"));
+  const other = parseProbe(b("owners/other"));
+  const log = b("owners/helper") ? b("owners/helper").lines.join("\n") : "";
+  check("owners", "only the starting user's programs connect", [
+    ["own page", frameOf(own, 0, "hello") ? "hello" : own.error || "none", "hello"],
+    ["other user's page", frameOf(other, 0, "hello") ? "hello" : "refused", "refused"],
+    ["refusal logged", /Refused a connection from a program of uid 1000; only programs of uid 65534 and root/.test(log), true],
+    ["users told apart", /Cannot tell which user/.test(log) ? "cannot tell" : "-", "-"],
+  ]);
+}
 
 let failed = 0;
 for (const r of results) {

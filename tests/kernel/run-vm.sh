@@ -111,7 +111,8 @@ module_order() {
           for (i = 1; i <= k; i++) { if (!(names[i] in byname)) { print "missing " names[i] > "/dev/stderr"; exit 1 }
                                     visit(byname[names[i]]) } }' "$moddir/modules.dep"
 }
-modules=$(module_order mac80211_hwsim ccm ctr cmac)
+# inet_diag and tcp_diag answer the helper's question which user's program made a connection.
+modules=$(module_order mac80211_hwsim ccm ctr cmac inet_diag tcp_diag)
 
 # --- initramfs ---------------------------------------------------------------------------------
 rm -rf "$work" && mkdir -p "$work/root"
@@ -140,8 +141,9 @@ done
 printf '%s\n' $modules >"$r/tivel/modules"
 cp "$rdir/lib/firmware/regulatory.db-upstream" "$r/lib/firmware/regulatory.db"
 cp "$rdir/lib/firmware/regulatory.db.p7s-upstream" "$r/lib/firmware/regulatory.db.p7s"
-printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/sh\n' >"$r/etc/passwd"
-printf 'root:x:0:\nnogroup:x:65534:\n' >"$r/etc/group"
+# tivel: a user other than the helper's, whose programs the helper must turn away.
+printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/sh\ntivel:x:1000:1000:tivel:/tmp:/bin/sh\n' >"$r/etc/passwd"
+printf 'root:x:0:\nnogroup:x:65534:\ntivel:x:1000:\n' >"$r/etc/group"
 cp "$here/guest/init" "$r/init"
 chmod 755 "$r/init"
 cp -r "$here/scenes" "$r/tivel/scenes"

@@ -135,14 +135,16 @@ TEST(ScanReport, MatchesTheDocumentedExampleByteForByte) {
   entries[0].associated = 1;
   std::memcpy(entries[0].ies, "\x00\x04Home", 6);
   entries[0].ie_len = 6;
-  EXPECT_EQ(report(link, entries),
-            "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
-            "\"connected\":true,"
-            "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
-            "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":"
-            "\"\"},\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,"
-            "\"widthMHz\":0,\"mine\":true,\"ie\":\"0004486f6d65\"},{\"ssid\":\"Cafe\",\"rssi\":-81,"
-            "\"channel\":6,\"freqMHz\":2437,\"widthMHz\":0,\"mine\":false,\"ie\":\"\"}]}");
+  EXPECT_EQ(
+      report(link, entries),
+      "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
+      "\"connected\":true,"
+      "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
+      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":"
+      "\"\"},\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,"
+      "\"widthMHz\":0,\"phy\":\"\",\"mine\":true,\"ie\":\"0004486f6d65\"},{\"ssid\":\"Cafe\","
+      "\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":0,\"phy\":\"\",\"mine\":false,"
+      "\"ie\":\"\"}]}");
 }
 
 TEST(ScanReport, EmptyScanAndHiddenElements) {
@@ -198,7 +200,7 @@ TEST(ScanReport, StaleScanCarriesAgesWhereKnown) {
   EXPECT_NE(text.find("\"mine\":false,\"seenMsAgo\":73250,\"ie\":\"\"},{\"ssid\":\"b\""),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("\"widthMHz\":0,\"mine\":false,\"ie\":\"\"},{\"ssid\":\"c\""),
+  EXPECT_NE(text.find("\"widthMHz\":0,\"phy\":\"\",\"mine\":false,\"ie\":\"\"},{\"ssid\":\"c\""),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("\"seenMsAgo\":0,\"ie\":\"\"}]}"), std::string::npos) << text;

@@ -26,7 +26,8 @@ const char* kLinkZeros =
 class ScanSimTest : public testing::Test {
  protected:
   void serve(const std::string& scene_text) {
-    scene_ = std::make_unique<SceneFile>("scan-wait-ms 0\n" + scene_text);
+    // A short scan that the networks (heard 120 ms before the dump, by default) fall within.
+    scene_ = std::make_unique<SceneFile>("scan-wait-ms 150\n" + scene_text);
     ASSERT_TRUE(start_on_free_port(helper_, sim_options(scene_->path))) << helper_.output;
     ASSERT_TRUE(ws_connect(page_, helper_.port));
   }
@@ -58,7 +59,7 @@ TEST_F(ScanSimTest, ConnectedLinkTakesRatesFromTheStationAndWidthFromTheInterfac
       ask(R"({"cmd":"link"})"),
       "{\"type\":\"link\",\"connected\":true,\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-47,"
       "\"noise\":0,\"txMbps\":300.0,\"rxMbps\":6.5,\"channel\":6,\"freqMHz\":2437,"
-      "\"widthMHz\":40,\"nss\":2,\"phy\":\"\"}");
+      "\"widthMHz\":40,\"nss\":2,\"phy\":\"802.11n\"}");
 }
 
 TEST_F(ScanSimTest, WidthComesFromTheStationWhenTheInterfaceHasNone) {
@@ -70,7 +71,7 @@ TEST_F(ScanSimTest, WidthComesFromTheStationWhenTheInterfaceHasNone) {
   EXPECT_EQ(ask(R"({"cmd":"link"})"),
             "{\"type\":\"link\",\"connected\":true,\"iface\":\"wlp2s0\",\"ssid\":\"Home\","
             "\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,\"rxMbps\":780.0,\"channel\":36,"
-            "\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"}");
+            "\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"802.11ac\"}");
 }
 
 TEST_F(ScanSimTest, UnconnectedInterfaceGivesZerosAndNullSamples) {
@@ -115,12 +116,13 @@ TEST_F(ScanSimTest, StaleAndFailedScansSayWhatHappened) {
                         0),
             0u)
       << reply;
-  EXPECT_NE(reply.find("\"ssid\":\"Far\",\"rssi\":-60,\"channel\":1,\"freqMHz\":2412,"
-                       "\"widthMHz\":20,\"mine\":false,\"seenMsAgo\":73250,\"ie\":\""),
+  EXPECT_NE(reply.find(
+                "\"ssid\":\"Far\",\"rssi\":-60,\"channel\":1,\"freqMHz\":2412,"
+                "\"widthMHz\":20,\"phy\":\"802.11g\",\"mine\":false,\"seenMsAgo\":73250,\"ie\":\""),
             std::string::npos)
       << reply;
   EXPECT_NE(reply.find("\"ssid\":\"Old\",\"rssi\":-70,\"channel\":6,\"freqMHz\":2437,"
-                       "\"widthMHz\":20,\"mine\":false,\"ie\":\""),
+                       "\"widthMHz\":20,\"phy\":\"802.11g\",\"mine\":false,\"ie\":\""),
             std::string::npos)
       << reply;
   EXPECT_TRUE(
@@ -153,15 +155,17 @@ TEST_F(ScanSimTest, FlaggedNetworkIsMineAndElementsComeAsLowercaseHex) {
       "{\"type\":\"scan\",\"ieHidden\":false,\"mineGuess\":false,\"fresh\":true,\"link\":{"
       "\"connected\":true,"
       "\"iface\":\"wlan0\",\"ssid\":\"Home\",\"rssi\":-52,\"noise\":0,\"txMbps\":866.7,"
-      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"\"},"
+      "\"rxMbps\":780.0,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":80,\"nss\":2,\"phy\":\"802."
+      "11ac\"},"
       "\"nets\":[{\"ssid\":\"Home\",\"rssi\":-50,\"channel\":36,\"freqMHz\":5180,\"widthMHz\":20,"
-      "\"mine\":true,\"seenMsAgo\":120,\"ie\":\"0004486f6d65\"},"
+      "\"phy\":\"802.11a\",\"mine\":true,\"seenMsAgo\":120,\"ie\":\"0004486f6d65\"},"
       "{\"ssid\":\"\\\"!\\\\\\\"\\u00ff\\u00fe\\u00ed\\u00a0\\u0080\",\"rssi\":-50,"
-      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"mine\":false,\"seenMsAgo\":120,"
+      "\"channel\":1,\"freqMHz\":5955,\"widthMHz\":20,\"phy\":\"802.11ax\",\"mine\":false,"
+      "\"seenMsAgo\":120,"
       "\"ie\":\"000922215c22fffeed"
       "a08001088c129824b048606c05040001000030140100000fac040100000fac040100000fac020000\"},"
       "{\"ssid\":\"Cafe\",\"rssi\":-81,\"channel\":6,\"freqMHz\":2437,\"widthMHz\":20,"
-      "\"mine\":false,\"seenMsAgo\":120,\"ie\":\"0004436166650301ab\"}]}")
+      "\"phy\":\"802.11g\",\"mine\":false,\"seenMsAgo\":120,\"ie\":\"0004436166650301ab\"}]}")
       << reply;
   ASSERT_TRUE(wait_for_output(helper_, "Sent 3 nearby networks to the page.\n", 2000));
 }
@@ -177,7 +181,7 @@ TEST_F(ScanSimTest, WithoutAnAssociationTheNetworkIsGuessedByNameOnTheSameChanne
   std::string reply = ask(R"({"cmd":"scan"})");
   EXPECT_NE(reply.find("\"ieHidden\":false,\"mineGuess\":true,"), std::string::npos) << reply;
   EXPECT_NE(reply.find("{\"ssid\":\"Lab\",\"rssi\":-80,\"channel\":1,\"freqMHz\":2412,"
-                       "\"widthMHz\":20,\"mine\":true,"),
+                       "\"widthMHz\":20,\"phy\":\"802.11g\",\"mine\":true,"),
             std::string::npos)
       << reply;
   EXPECT_EQ(reply.find("\"mine\":true"), reply.rfind("\"mine\":true"));
@@ -216,7 +220,7 @@ TEST_F(ScanSimTest, CrowdedAirKeepsTheOwnNetworkAndItsSignal) {
     ++nets;
   EXPECT_EQ(nets, 96u);
   EXPECT_NE(reply.find("\"ssid\":\"Home\",\"rssi\":-80,\"channel\":36,\"freqMHz\":5180,"
-                       "\"widthMHz\":20,\"mine\":true,"),
+                       "\"widthMHz\":20,\"phy\":\"802.11a\",\"mine\":true,"),
             std::string::npos);
   EXPECT_NE(reply.find("\"ssid\":\"Neighbour-095\""), std::string::npos);
   EXPECT_EQ(reply.find("\"ssid\":\"Neighbour-096\""), std::string::npos);
@@ -285,4 +289,49 @@ TEST_F(PipelinedSimTest, HelloBeforeAScanLeavesBeforeTheScanRuns) {
     EXPECT_TRUE(scan.payload.starts_with(R"({"type":"scan",)")) << scan.payload;
   }
   EXPECT_LT(best_ms, 150.0) << "fastest hello reply in ms";
+}
+
+// Each driver family's scene (sim/scenes/drivers/, with its sources): what the page gets in the
+// link, the network marked as this computer's, a stream sample, and whether the scan was fresh.
+// Every figure the driver gives reaches the page; none of its placeholders does.
+TEST(DriverScenes, EachDriversFiguresReachThePageAndItsPlaceholdersDoNot) {
+  struct Row {
+    const char* scene;
+    const char* link;    // from "rssi" to "nss" in the link reply
+    const char* mine;    // the "rssi" member of the network marked mine
+    const char* sample;  // the stream's first sample
+    const char* fresh;
+  } rows[] = {
+      {"brcmfmac", R"("rssi":-58,"noise":0,"txMbps":65.0,"rxMbps":72.0,"channel":36,)", "-58",
+       "-58", "true"},
+      {"realtek-usb", R"("rssi":0,"noise":0,"txMbps":866.7,"rxMbps":0.0,)", "-42", "null", "false"},
+      {"rtw88", R"("rssi":-27,"noise":-95,"txMbps":866.7,"rxMbps":0.0,)", "0", "-27", "true"},
+      {"mt7921", R"("rssi":0,"noise":-93,"txMbps":6.0,"rxMbps":0.0,)", "-55", "null", "true"},
+      {"mwifiex", R"("rssi":-63,"noise":-94,"txMbps":300.0,"rxMbps":270.0,)", "-63", "-63", "true"},
+      {"iwlwifi", R"("rssi":-55,"noise":0,"txMbps":1201.0,"rxMbps":864.7,)", "-55", "-55", "true"},
+      {"ath12k", R"("rssi":-47,"noise":-96,"txMbps":2882.0,"rxMbps":0.0,)", "-47", "-47", "true"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.scene);
+    HelperProcess helper;
+    std::string scene = std::string(TIVEL_SIM_SCENES_DIR) + "/drivers/" + row.scene + ".scene";
+    ASSERT_TRUE(start_on_free_port(helper, sim_options(scene))) << helper.output;
+    WsClient page;
+    ASSERT_TRUE(ws_connect(page, helper.port));
+    std::string link = ws_command(page, R"({"cmd":"link"})");
+    EXPECT_NE(link.find(row.link), std::string::npos) << link;
+    std::string scan = ws_command(page, R"({"cmd":"scan"})");
+    EXPECT_NE(scan.find(std::string("\"fresh\":") + row.fresh + ","), std::string::npos) << scan;
+    size_t mine = scan.find("\"mine\":true");
+    size_t entry = scan.rfind("{\"ssid\":", mine);
+    ASSERT_NE(entry, std::string::npos) << scan;
+    EXPECT_EQ(scan.find(std::string("\"rssi\":") + row.mine + ",", entry),
+              scan.find("\"rssi\":", entry))
+        << scan;
+    ws_command(page, R"({"cmd":"watch","hz":1,"secs":1})");
+    ServerFrame sample;
+    ASSERT_TRUE(ws_read_frame(page, sample));
+    EXPECT_NE(sample.payload.find(std::string(",\"rssi\":") + row.sample + "}"), std::string::npos)
+        << sample.payload;
+  }
 }

@@ -172,7 +172,10 @@ std::vector<std::string> log_messages(const std::string& output) {
     if (end == std::string::npos) break;
     std::string line = output.substr(start, end - start);
     start = end + 1;
-    if (line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0)
+    // Whether the starting user or a connection's user can be told depends on how and where the
+    // tests run; the suites that care read the output itself.
+    if (line.size() >= 10 && line[2] == ':' && line[5] == ':' && line.compare(8, 2, "  ") == 0 &&
+        line.compare(10, 22, "Cannot tell which user") != 0)
       messages.push_back(line.substr(10));
   }
   return messages;

@@ -76,6 +76,7 @@ int stop_helper(HelperProcess& helper, int signal_number = SIGTERM, int timeout_
 int run_to_exit(HelperProcess& helper, const HelperOptions& options, int timeout_ms = 5000);
 
 // The log messages seen so far: lines of the form "HH:MM:SS  message", without the time stamp.
+// The "Cannot tell which user ..." lines, which depend on the machine, are left out.
 std::vector<std::string> log_messages(const HelperProcess& helper);
 std::vector<std::string> log_messages(const std::string& output);
 

@@ -20,14 +20,6 @@ int remaining_ms(Clock::time_point deadline) {
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-sockaddr_in loopback_address(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 }  // namespace
 
 namespace {
@@ -36,7 +28,7 @@ namespace {
 int try_bind(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in address = loopback_address(port);
+  sockaddr_in address = loopback_sockaddr(port);
   socklen_t length = sizeof address;
   int got = -1;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -77,13 +69,21 @@ int free_port() {
   return try_bind(0);
 }
 
+sockaddr_in loopback_sockaddr(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
 int connect_loopback(int port, const char* source) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   inet_pton(AF_INET, source, &local.sin_addr);
-  sockaddr_in remote = loopback_address(port);
+  sockaddr_in remote = loopback_sockaddr(port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
     close(fd);

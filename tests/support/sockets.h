@@ -1,5 +1,7 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -9,6 +11,9 @@
 
 // A TCP port on 127.0.0.1 that was free a moment ago; -1 when none could be had.
 int free_port();
+
+// 127.0.0.1:port as a socket address.
+sockaddr_in loopback_sockaddr(int port);
 
 // Connects to 127.0.0.1:port from `source` (another 127.x address to test the peer check).
 // Returns the socket or -1.

@@ -34,8 +34,9 @@ static_assert(nl::kAttrIfindex == NL80211_ATTR_IFINDEX && nl::kAttrIfname == NL8
 static_assert(nl::kIftypeStation == NL80211_IFTYPE_STATION);
 static_assert(nl::kBssBssid == NL80211_BSS_BSSID && nl::kBssFrequency == NL80211_BSS_FREQUENCY &&
               nl::kBssInformationElements == NL80211_BSS_INFORMATION_ELEMENTS &&
-              nl::kBssSignalMbm == NL80211_BSS_SIGNAL_MBM && nl::kBssStatus == NL80211_BSS_STATUS &&
-              nl::kBssBeaconIes == NL80211_BSS_BEACON_IES &&
+              nl::kBssSignalMbm == NL80211_BSS_SIGNAL_MBM &&
+              nl::kBssSignalUnspec == NL80211_BSS_SIGNAL_UNSPEC &&
+              nl::kBssStatus == NL80211_BSS_STATUS && nl::kBssBeaconIes == NL80211_BSS_BEACON_IES &&
               nl::kBssMloLinkId == NL80211_BSS_MLO_LINK_ID &&
               nl::kBssMldAddr == NL80211_BSS_MLD_ADDR &&
               nl::kBssStatusAssociated == NL80211_BSS_STATUS_ASSOCIATED);
@@ -45,7 +46,10 @@ static_assert(nl::kAttrSurveyInfo == NL80211_ATTR_SURVEY_INFO &&
               nl::kSurveyInfoInUse == NL80211_SURVEY_INFO_IN_USE);
 static_assert(nl::kStaInfoSignal == NL80211_STA_INFO_SIGNAL &&
               nl::kStaInfoTxBitrate == NL80211_STA_INFO_TX_BITRATE &&
-              nl::kStaInfoRxBitrate == NL80211_STA_INFO_RX_BITRATE);
+              nl::kStaInfoRxBitrate == NL80211_STA_INFO_RX_BITRATE &&
+              nl::kStaInfoSignalAvg == NL80211_STA_INFO_SIGNAL_AVG &&
+              nl::kStaInfoChainSignal == NL80211_STA_INFO_CHAIN_SIGNAL &&
+              nl::kStaInfoBeaconSignalAvg == NL80211_STA_INFO_BEACON_SIGNAL_AVG);
 static_assert(nl::kRateBitrate == NL80211_RATE_INFO_BITRATE &&
               nl::kRateMcs == NL80211_RATE_INFO_MCS &&
               nl::kRate40MhzWidth == NL80211_RATE_INFO_40_MHZ_WIDTH &&
@@ -68,3 +72,17 @@ static_assert(nl::kCmdLinksRemoved == NL80211_CMD_SET_HW_TIMESTAMP + 1);
 static_assert(nl::kAttrTimedOut == NL80211_ATTR_TIMED_OUT &&
               nl::kAttrStatusCode == NL80211_ATTR_STATUS_CODE &&
               nl::kAttrReqIe == NL80211_ATTR_REQ_IE && nl::kAttrBssid == NL80211_ATTR_BSSID);
+static_assert(nl::kCmdGetWiphy == NL80211_CMD_GET_WIPHY && nl::kAttrWiphy == NL80211_ATTR_WIPHY &&
+              nl::kAttrWiphyBands == NL80211_ATTR_WIPHY_BANDS &&
+              nl::kAttrSplitWiphyDump == NL80211_ATTR_SPLIT_WIPHY_DUMP &&
+              nl::kBand2Ghz == NL80211_BAND_2GHZ && nl::kBand5Ghz == NL80211_BAND_5GHZ &&
+              nl::kBand6Ghz == NL80211_BAND_6GHZ &&
+              nl::kBandAttrHtCapa == NL80211_BAND_ATTR_HT_CAPA &&
+              nl::kBandAttrVhtCapa == NL80211_BAND_ATTR_VHT_CAPA &&
+              nl::kBandAttrIftypeData == NL80211_BAND_ATTR_IFTYPE_DATA &&
+              nl::kBandIftypeAttrIftypes == NL80211_BAND_IFTYPE_ATTR_IFTYPES &&
+              nl::kBandIftypeAttrHeCapPhy == NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY &&
+              nl::kBandIftypeAttrEhtCapPhy == NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY &&
+              nl::kRateVhtMcs == NL80211_RATE_INFO_VHT_MCS &&
+              nl::kRateHeMcs == NL80211_RATE_INFO_HE_MCS &&
+              nl::kRateEhtMcs == NL80211_RATE_INFO_EHT_MCS);

@@ -1,10 +1,11 @@
-// The channel width that a BSS's information elements announce.
+// The channel width and the PHY generation that a BSS's information elements announce.
 #include "wifi/ie_width.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "wifi/phy_label.h"
 #include "wifi_test_support.h"
 
 namespace {
@@ -124,6 +125,48 @@ TEST(IeWidth, TruncatedElementsArePassedOverOrEndTheWalk) {
   EXPECT_EQ(width_of(ht("05") + "c0ff01"), 40);
   EXPECT_EQ(width_of("c0" + std::string("ff") + vht("01", "2a", "32")), 20);
   EXPECT_EQ(width_of("3d"), 20);  // a lone byte: no element at all, but elements were sent
+}
+
+// The generation label: capability elements (HT 45, VHT 191, HE and EHT extensions 35 and 108)
+// and rates (1, 50; ff is a selector), the adapter's capabilities on the band, the rate family.
+TEST(PhyLabel, ElementsAdapterAndRatesGiveTheGeneration) {
+  const std::string kHtCaps = "2d1a" + std::string(52, '0'),
+                    kVhtCaps = "bf0c" + std::string(24, '0');
+  const std::string kHeCaps = "ff0323" + std::string(4, '0'), kEhtCaps = "ff036c0000";
+  const std::string kDsss = "010482848b96", kOfdm = "01088c129824b048606c";
+  struct Row {
+    std::string ies;
+    uint8_t adapter;
+    int32_t freq, rate;
+    const char* want;
+  } rows[] = {
+      {kOfdm + kHtCaps + kVhtCaps + kHeCaps + kEhtCaps, kPhyAllCaps, 5180, kRateLegacy, "802.11be"},
+      {kOfdm + kHtCaps + kVhtCaps + kHeCaps + kEhtCaps, kPhyAllCaps & ~kPhyEht, 5180, 0,
+       "802.11ax"},
+      {kOfdm + kHeCaps, kPhyHe, 5975, kRateLegacy, "802.11ax"},
+      {"", kPhyAllCaps, 5935, kRateLegacy, "802.11ax"},  // 6 GHz is HE at least
+      {kDsss + kHtCaps + kHeCaps, kPhyAllCaps, 2437, kRateLegacy, "802.11ax"},
+      {kOfdm + kHtCaps + kVhtCaps, kPhyAllCaps, 5180, kRateLegacy, "802.11ac"},
+      {kOfdm + kHtCaps + kVhtCaps, kPhyHt, 5180, kRateLegacy, "802.11n"},
+      {kOfdm + kHtCaps + kVhtCaps, kPhyAllCaps, 2412, kRateLegacy, "802.11n"},  // no VHT on 2.4
+      {kOfdm + kHtCaps, kPhyAllCaps, 2462, kRateLegacy, "802.11n"},
+      {kOfdm + kHtCaps, kPhyAllCaps, 2462, kRateHe, "802.11ax"},  // the rate raises it
+      {kOfdm + kHtCaps, 0, 5745, kRateLegacy, "802.11a"},
+      {kOfdm, kPhyAllCaps, 2412, kRateLegacy, "802.11g"},
+      {kDsss + "32040c121824" + kHtCaps, 0, 2412, kRateLegacy, "802.11g"},
+      {kDsss + "0101ff", kPhyAllCaps, 2412, kRateLegacy, "802.11b"},
+      {"", kPhyAllCaps, 5180, kRateVht, "802.11ac"},
+      {"", kPhyAllCaps, 5180, kRateLegacy, ""},
+      {kOfdm + kHtCaps, kPhyAllCaps, 0, kRateLegacy, "802.11n"},
+      {kOfdm, kPhyAllCaps, 0, kRateLegacy, ""},
+  };
+  for (const Row& row : rows) {
+    Bytes ies = from_hex(row.ies);
+    EXPECT_STREQ(
+        phy_label(phy_caps_from_ies(ies.data(), ies.size()), row.adapter, row.freq, row.rate),
+        row.want)
+        << row.ies << " " << row.freq;
+  }
 }
 
 }  // namespace

@@ -52,12 +52,28 @@ std::string station_request_mac(const Bytes& request) {
   return request.size() == 40 && request[16] == 17 ? mac_text(request.data() + 32) : "";
 }
 
+// "id bssid freq/channel/width rssi" of each link, comma-separated.
+std::string links_text(const LinkInfo& link) {
+  std::string text;
+  for (int32_t i = 0; i < link.link_count; ++i) {
+    const LinkEntry& e = link.links[i];
+    text += (i > 0 ? ", " : "") + std::to_string(e.link_id) + " " +
+            (e.has_bssid ? mac_text(e.bssid) : "-") + " " + std::to_string(e.freq_mhz) + "/" +
+            std::to_string(e.channel) + "/" + std::to_string(e.width_mhz) + " " +
+            std::to_string(e.rssi);
+  }
+  return text;
+}
+
 // The link of the recorded state: link 0 (5180 MHz, 20 MHz wide) is the one in use; the name
-// comes from the BSS records, the signal and receive rate from the station of the AP MLD.
+// comes from the BSS records, the signal and receive rate from the station of the AP MLD, the
+// generation from the EHT capabilities of its beacons. Both links as iw lists them.
 void expect_recorded_link(const LinkInfo& link) {
   EXPECT_EQ(link_text(link),
             "connected=1 iface=wlan1 ssid=MLO-Home rssi=-50 noise=0 tx=0 rx=6 channel=36 "
-            "freq=5180 width=20 nss=0 phy= has_bssid=1 bssid=02:00:00:8a:93:d7");  // kLink1Bssid
+            "freq=5180 width=20 nss=0 phy=802.11be has_bssid=1 bssid=02:00:00:8a:93:d7");
+  EXPECT_EQ(links_text(link),
+            "0 02:00:00:a1:50:20 5180/36/20 0, 1 02:00:00:8a:93:d7 5745/149/20 0");
 }
 
 using MultiLinkReplay = WifiTest;
@@ -132,8 +148,9 @@ TEST_F(MultiLinkReplay, LinkAndLiveSamplesAskTheApMld) {
   LinkInfo link{};
   ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
   expect_recorded_link(link);
-  ASSERT_EQ(fake_kernel_log().requests.size(), 6u);  // with the survey dump before the scan dump
-  EXPECT_EQ(station_request_mac(fake_kernel_log().requests[5]), "02:00:00:00:00:00");
+  // With the wiphy dump at start-up and the survey dump before the scan dump.
+  ASSERT_EQ(fake_kernel_log().requests.size(), 7u);
+  EXPECT_EQ(station_request_mac(fake_kernel_log().requests[6]), "02:00:00:00:00:00");
 
   int32_t sample = 0;
   for (int i = 0; i < 2; ++i) {
@@ -196,6 +213,10 @@ mlo-station-link id=1 signal=-41 tx-bitrate=57640 tx-eht-nss=2 tx-width=320
   EXPECT_DOUBLE_EQ(link.rx_mbps, 6.0);  // the link gives no receive rate: the MLD's
   // The name from the associated record's SSID element, found after a vendor element.
   EXPECT_STREQ(link.ssid, "H");
+  EXPECT_STREQ(link.phy, "802.11be");  // from the rate: the elements announce no generation
+  EXPECT_EQ(links_text(link),
+            "0 02:00:00:00:00:10 2437/6/20 -70, 1 02:00:00:00:00:11 5955/1/320 "
+            "-41, 2 - 5745/149/80 0");
   int32_t sample = 0;
   ASSERT_EQ(signal_sample(&sample), 0);
   EXPECT_EQ(sample, -41);

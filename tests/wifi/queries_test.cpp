@@ -8,7 +8,9 @@
 
 #include "wifi/interface.h"
 #include "wifi/nl80211_codes.h"
+#include "wifi/phy_label.h"
 #include "wifi/requests.h"
+#include "wifi/scan_freshness.h"
 #include "wifi/station.h"
 #include "wifi/wifi.h"
 #include "wifi_test_support.h"
@@ -26,6 +28,9 @@ std::vector<std::string> request_kinds() {
       continue;
     }
     switch (request[16]) {
+      case 1:
+        kinds.push_back("wiphy");
+        break;
       case 5:
         kinds.push_back("interfaces");
         break;
@@ -101,7 +106,12 @@ TEST_F(WifiQueries, OpenResolvesTheFamilyAndChoosesTheStationInterface) {
   EXPECT_EQ(wifi_state.family_id, 32);
   EXPECT_EQ(wifi_state.ifindex, 5);
   EXPECT_STREQ(wifi_state.ifname, "wlan3");
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy"}));
+  // The adapter's capabilities per band (2.4, 5, 6 GHz), asked of the chosen interface's wiphy.
+  SetUp();
+  open_with(std::string(kHome) + "wiphy bands=2g,5g caps=ht,vht,eht\n");
+  EXPECT_EQ(std::vector<int>(wifi_state.caps.band, wifi_state.caps.band + 3),
+            (std::vector<int>{kPhyHt | kPhyEht, kPhyHt | kPhyVht | kPhyEht, 0}));
 }
 
 TEST_F(WifiQueries, OpenExplainsAMissingFamily) {
@@ -207,6 +217,10 @@ TEST_F(WifiQueries, InterfaceNameAndSsidAreBoundedTexts) {
   SetUp();
   open_with("interface ifindex=2 name=wlan0 type=station freq=2412\n");
   EXPECT_STREQ(link().ssid, "");
+  // Without the interface's name, the associated BSS's SSID element gives it.
+  SetUp();
+  open_with("interface ifindex=2 name=wlan0 freq=2412\nbss freq=2412 status=associated ssid=E\n");
+  EXPECT_STREQ(link().ssid, "E");
 }
 
 // ---- link_query ----
@@ -215,13 +229,13 @@ TEST_F(WifiQueries, LinkReportsTheAssociationWithItsStationStatistics) {
   open_with(kHome);
   EXPECT_EQ(link_text(link()),
             "connected=1 iface=wlan3 ssid=Home rssi=-52 noise=0 tx=866.7 rx=780 channel=36 "
-            "freq=5180 width=80 nss=2 phy= has_bssid=1 bssid=02:00:00:00:00:00");
-  EXPECT_EQ(request_kinds(),
-            (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump", "station"}));
+            "freq=5180 width=80 nss=2 phy=802.11ac has_bssid=1 bssid=02:00:00:00:00:00");
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy", "interfaces", "survey",
+                                    "scan-dump", "station"}));
   // The station request names the remembered BSSID on the chosen interface.
   const Bytes& station = fake_kernel_log().requests.back();
   EXPECT_EQ(hex_of(station),
-            "280000002000010006000000000000001101000008000300050000000a000600"
+            "280000002000010007000000000000001101000008000300050000000a000600"
             "0200000000000000");
 }
 
@@ -240,7 +254,7 @@ TEST_F(WifiQueries, LinkOnAnUnconnectedInterfaceStopsAfterTheInterfaceDump) {
   EXPECT_EQ(info.freq_mhz, 0);
   EXPECT_EQ(info.channel, 0);
   EXPECT_EQ(info.has_bssid, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy", "interfaces"}));
 }
 
 TEST_F(WifiQueries, LinkWithoutAssociatedBssHasNoBssidNorStationData) {
@@ -255,24 +269,43 @@ bss bssid=none freq=2412 signal=-5000 ssid=Home status=associated
   EXPECT_EQ(info.width_mhz, 20);
   EXPECT_EQ(info.has_bssid, 0);
   EXPECT_EQ(info.rssi, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces", "survey", "scan-dump"}));
+  EXPECT_EQ(request_kinds(),
+            (Kinds{"family", "interfaces", "wiphy", "interfaces", "survey", "scan-dump"}));
 }
 
-TEST_F(WifiQueries, FailedOrEmptyStationReplyLeavesSignalAndRatesAtZero) {
-  for (const char* station : {"fault request=station error=-2", "station signal=0 tx-bitrate=60",
-                              "station tx-bitrate=60", "fault request=station silent"}) {
-    SCOPED_TRACE(station);
+// The signal is the first measured of SIGNAL, SIGNAL_AVG, BEACON_SIGNAL_AVG and the strongest
+// chain; 0 dBm and up, or below -120, is none. A failed station request leaves signal and rates at
+// zero; a reply without a measured signal still gives its rates.
+TEST_F(WifiQueries, StationSignalIsItsFirstMeasurementAndRatesComeWithoutOne) {
+  struct Case {
+    const char* station;
+    int rssi;
+    double tx_mbps;
+    int width_mhz;
+  } cases[] = {
+      {"fault request=station error=-2", 0, 0, 0},
+      {"station signal=0 tx-bitrate=60", 0, 6.0, 20},
+      {"station tx-bitrate=60", 0, 6.0, 20},
+      {"fault request=station silent", 0, 0, 0},
+      {"station signal=-120 signal-avg=-60 tx-bitrate=60", -120, 6.0, 20},
+      {"station signal=0 signal-avg=-60 beacon-signal-avg=-58 tx-bitrate=60", -60, 6.0, 20},
+      {"station signal=75 signal-avg=0 beacon-signal-avg=-61 tx-bitrate=60", -61, 6.0, 20},
+      {"station signal=-121 chain-signal=0,-70,-64,12 tx-bitrate=60", -64, 6.0, 20},
+      {"station signal-avg=-1 chain-signal=-40 tx-bitrate=60", -1, 6.0, 20},
+      {"station chain-signal=72,75 beacon-signal-avg=-128 tx-bitrate=60", 0, 6.0, 20}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.station);
     SetUp();
     open_with(
         "interface ifindex=5 name=wlan3 type=station freq=5180 ssid=Home\n"
         "bss freq=5180 signal=-5000 status=associated ssid=Home\n" +
-        std::string(station) + "\n");
+        std::string(c.station) + "\n");
     LinkInfo info = link();
     EXPECT_EQ(info.has_bssid, 1);
-    EXPECT_EQ(info.rssi, 0);
-    EXPECT_EQ(info.tx_mbps, 0);
+    EXPECT_EQ(info.rssi, c.rssi);
+    EXPECT_EQ(info.tx_mbps, c.tx_mbps);
     EXPECT_EQ(info.nss, 0);
-    EXPECT_EQ(info.width_mhz, 0);
+    EXPECT_EQ(info.width_mhz, c.width_mhz);
   }
 }
 
@@ -314,6 +347,9 @@ TEST_F(WifiQueries, NoiseComesFromTheSurveyEntryInUseElseFromTheLinksFrequency) 
       {"", 0},
       {"survey freq=5180 noise=-91 in-use\nfault request=survey error=-95\n", 0},
       {"survey freq=5180 noise=-91 in-use\nfault request=survey silent\n", 0},
+      {"survey freq=5180 noise=0 in-use\nsurvey freq=5180 noise=-90\n", -90},  // placeholders
+      {"survey freq=5180 noise=5 in-use\nsurvey freq=5180 noise=-121\n", 0},
+      {"survey freq=5180 noise=-120 in-use\n", -120},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.survey);
@@ -327,15 +363,15 @@ TEST_F(WifiQueries, NoiseComesFromTheSurveyEntryInUseElseFromTheLinksFrequency) 
   SetUp();
   open_with("interface ifindex=5 name=wlan3 type=station\nsurvey freq=5180 noise=-91 in-use\n");
   EXPECT_EQ(link().noise, 0);
-  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "interfaces"}));
+  EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "wiphy", "interfaces"}));
 }
 
 // The survey dump goes to the chosen interface, laid out like the scan dump.
 TEST_F(WifiQueries, SurveyDumpNamesTheChosenInterface) {
   open_with(std::string(kHome) + "survey freq=5180 noise=-91 in-use\n");
   link();
-  EXPECT_EQ(hex_of(fake_kernel_log().requests[3]),
-            "1c000000200001030400000000000000320100000800030005000000");
+  EXPECT_EQ(hex_of(fake_kernel_log().requests[4]),
+            "1c000000200001030500000000000000320100000800030005000000");
 }
 
 TEST_F(WifiQueries, ScanReportsEachNetworksWidthFromItsElements) {
@@ -385,8 +421,8 @@ TEST_F(WifiQueries, FamilyThatAppearsAfterStartUpIsResolvedByTheNextQuery) {
   EXPECT_EQ(link().rssi, -52);
   EXPECT_EQ(link().rssi, -52);
   EXPECT_EQ(request_kinds(),
-            (Kinds{"family", "family", "family", "interfaces", "survey", "scan-dump", "station",
-                   "interfaces", "survey", "scan-dump", "station"}));
+            (Kinds{"family", "family", "family", "interfaces", "wiphy", "survey", "scan-dump",
+                   "station", "interfaces", "survey", "scan-dump", "station"}));
 }
 
 // Start-up's log line tells why the interface dump failed; the page's message stays the same.
@@ -416,23 +452,50 @@ TEST_F(WifiQueries, ScanListsRecordsStrongestFirstKeepingTheKernelsOrderForEqual
   ASSERT_EQ(scan(table_), 7) << last_msg_;
   std::string order;
   for (int i = 0; i < 7; ++i) order += table_[i].ssid;
-  EXPECT_EQ(order, "GBDACEF");
-  EXPECT_EQ(table_[0].signal_dbm, 0);  // no signal attribute
-  EXPECT_EQ(table_[0].freq_mhz, 0);
-  EXPECT_EQ(table_[0].channel, 0);
-  EXPECT_EQ(mac_text(table_[0].bssid), "02:00:00:00:00:07");
-  EXPECT_EQ(table_[1].signal_dbm, -20);
-  EXPECT_EQ(table_[1].channel, 36);
-  EXPECT_EQ(table_[1].associated, 1);
-  EXPECT_EQ(table_[2].channel, 1);       // 5955 MHz is 6 GHz channel 1
-  EXPECT_EQ(table_[5].signal_dbm, -45);  // -45.99 dBm truncates toward zero
-  EXPECT_EQ(table_[5].channel, 0);       // 7200 MHz is no WiFi channel
-  EXPECT_EQ(table_[5].freq_mhz, 7200);
-  EXPECT_EQ(table_[6].signal_dbm, -45);
-  EXPECT_EQ(table_[6].channel, 14);
+  EXPECT_EQ(order, "BDACEFG");  // no signal attribute: unknown, last
+  EXPECT_EQ(table_[6].signal_dbm, 0);
+  EXPECT_EQ(table_[6].freq_mhz, 0);
+  EXPECT_EQ(table_[6].channel, 0);
+  EXPECT_EQ(mac_text(table_[6].bssid), "02:00:00:00:00:07");
+  EXPECT_EQ(table_[0].signal_dbm, -20);
+  EXPECT_EQ(table_[0].channel, 36);
+  EXPECT_EQ(table_[0].associated, 1);
+  EXPECT_EQ(table_[1].channel, 1);       // 5955 MHz is 6 GHz channel 1
+  EXPECT_EQ(table_[4].signal_dbm, -45);  // -45.99 dBm truncates toward zero
+  EXPECT_EQ(table_[4].channel, 0);       // 7200 MHz is no WiFi channel
+  EXPECT_EQ(table_[4].freq_mhz, 7200);
+  EXPECT_EQ(table_[5].signal_dbm, -45);
+  EXPECT_EQ(table_[5].channel, 14);
   // Elements that announce no wider channel: 20 MHz.
   for (int i = 0; i < 7; ++i) EXPECT_EQ(table_[i].width_mhz, 20);
   EXPECT_EQ(last_msg_, "");
+}
+
+// A record's signal: SIGNAL_MBM when it is a measurement, else a 0..100 quality as quality/2 - 100.
+TEST_F(WifiQueries, ScanSignalIsMeasuredOrMappedFromAQuality) {
+  open_with(
+      "trigger refuse\ninterface ifindex=5 name=wlan3 type=station\n"
+      "bss signal=-4000 signal-unspec=10\nbss signal-unspec=100\nbss signal-unspec=55\n"
+      "bss signal=500 signal-unspec=0\nbss signal=-12000\nbss signal=-12100\n"
+      "bss signal-unspec=101\nbss signal=0\n");
+  ASSERT_EQ(scan(table_), 8) << last_msg_;
+  std::vector<int> signals;
+  for (int i = 0; i < 8; ++i) signals.push_back(table_[i].signal_dbm);
+  EXPECT_EQ(signals, (std::vector<int>{-40, -50, -73, -100, -120, 0, 0, 0}));
+}
+
+// A dump is fresh when a record was heard within the time since the scan request; without ages,
+// nothing speaks against the kernel's end.
+TEST(WifiScanFreshness, SomeNetworkHeardSinceTheRequest) {
+  ScanEntry entries[3] = {};
+  entries[0].has_seen_ms_ago = entries[1].has_seen_ms_ago = 1;
+  entries[0].seen_ms_ago = 31000;
+  entries[1].seen_ms_ago = 4000;
+  EXPECT_TRUE(heard_since_request(entries, 3, 4000));
+  EXPECT_FALSE(heard_since_request(entries, 3, 3999));
+  EXPECT_FALSE(heard_since_request(entries, 1, 30000));
+  EXPECT_TRUE(heard_since_request(entries + 2, 1, 0));  // no age at all
+  EXPECT_TRUE(heard_since_request(entries, 0, 0));
 }
 
 TEST_F(WifiQueries, TriggerOutcomeDecidesWhatTheScanWaitsFor) {
@@ -451,9 +514,10 @@ TEST_F(WifiQueries, TriggerOutcomeDecidesWhatTheScanWaitsFor) {
     open_with(std::string(kScanScene) + c.trigger + "\n");
     EXPECT_EQ(scan(table_), 7);
     EXPECT_EQ(last_wait_, c.wait);
-    EXPECT_EQ(request_kinds(), (Kinds{"family", "interfaces", "scan-trigger", "scan-dump"}));
+    EXPECT_EQ(request_kinds(),
+              (Kinds{"family", "interfaces", "wiphy", "scan-trigger", "scan-dump"}));
     // The trigger goes to the chosen interface and asks for an acknowledgement.
-    EXPECT_EQ(hex_of(fake_kernel_log().requests[2]).substr(8, 8), "20000500");
+    EXPECT_EQ(hex_of(fake_kernel_log().requests[3]).substr(8, 8), "20000500");
   }
 }
 

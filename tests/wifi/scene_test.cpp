@@ -61,10 +61,12 @@ TEST(WifiScene, WidthAddsTheOperationElementsToBothBuiltSets) {
   std::string vht =
       "c005"
       "012a00fcff";
+  // Each after the capabilities element an access point sends with it.
+  std::string caps = "2d1a" + std::string(52, '0') + "bf0c" + std::string(24, '0');
   std::string plain_beacon = hex_of(*scene.bss[1].beacon_ies);
   std::string plain_probe = hex_of(*scene.bss[1].ies);
-  EXPECT_EQ(hex_of(*scene.bss[0].beacon_ies), plain_beacon + ht + vht);
-  EXPECT_EQ(hex_of(*scene.bss[0].ies), plain_probe + ht + vht);
+  EXPECT_EQ(hex_of(*scene.bss[0].beacon_ies), plain_beacon + caps + ht + vht);
+  EXPECT_EQ(hex_of(*scene.bss[0].ies), plain_probe + caps + ht + vht);
   ASSERT_EQ(scene.survey.size(), 2u);
   EXPECT_EQ(scene.survey[0].noise_dbm, -91);
   EXPECT_TRUE(scene.survey[0].in_use);
@@ -157,7 +159,7 @@ trigger accept
   ASSERT_EQ(wifi_open(msg, sizeof msg), 0) << msg;
   LinkInfo link{};
   ASSERT_EQ(link_query(&link, msg, sizeof msg), 0);
-  expect_link(link, expected["link"]);
+  expect_link(link, expected["link"], "802.11ac");
   static ScanTable table;
   EXPECT_EQ(scan_trigger(), kScanAwaitEvent);
   ASSERT_EQ(scan_dump(table, kScanCapacity, msg, sizeof msg), 3);

@@ -33,7 +33,7 @@ std::string home_link_reply(int noise) {
   return R"({"type":"link","connected":true,"iface":"wlan0","ssid":"Home","rssi":-51,"noise":)" +
          std::to_string(noise) +
          R"(,"txMbps":866.7,"rxMbps":780.0,"channel":36,"freqMHz":5180,"widthMHz":80,"nss":2,)"
-         R"("phy":""})";
+         R"("phy":"802.11ac"})";
 }
 
 TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
@@ -42,13 +42,17 @@ TEST_F(SimCommands, LinkScanAndWatchCarryTheScenesValues) {
   EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"), home_link_reply(0));
 
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");
-  EXPECT_NE(scan.find(R"("nets":[{"ssid":"Home","rssi":-50,"channel":36,"freqMHz":5180,)"
-                      R"("widthMHz":20,"mine":true,"seenMsAgo":120,"ie":"0004486f6d65"},{"ssid":)"),
-            std::string::npos)
+  EXPECT_NE(
+      scan.find(
+          R"("nets":[{"ssid":"Home","rssi":-50,"channel":36,"freqMHz":5180,)"
+          R"("widthMHz":20,"phy":"802.11a","mine":true,"seenMsAgo":120,"ie":"0004486f6d65"},{"ssid":)"),
+      std::string::npos)
       << scan;
-  EXPECT_NE(scan.find(R"("rssi":-70,"channel":6,"freqMHz":2437,"widthMHz":20,"mine":false,)"
-                      R"("seenMsAgo":120,"ie":"000322fffe"}]})"),
-            std::string::npos)
+  EXPECT_NE(
+      scan.find(
+          R"("rssi":-70,"channel":6,"freqMHz":2437,"widthMHz":20,"phy":"802.11g","mine":false,)"
+          R"("seenMsAgo":120,"ie":"000322fffe"}]})"),
+      std::string::npos)
       << scan;
   EXPECT_TRUE(
       wait_for_output(helper_, "Sent 2 nearby networks (last scan by the system, 0s ago)", 3000));
@@ -71,7 +75,7 @@ TEST_F(SimCommands, LinkAndScanCarryTheNoiseOfTheSurveyEntryInUse) {
   EXPECT_NE(scan.find(R"("rssi":-51,"noise":-93,"txMbps":866.7,)"), std::string::npos) << scan;
 }
 
-// Each network's width, from the operation elements its access point sends, reaches the page.
+// Each network's width and generation, from the elements its access point sends, reach the page.
 TEST_F(SimCommands, ScanCarriesEachNetworksWidthFromItsElements) {
   SceneFile scene(R"(trigger refuse
 interface ifindex=3 name=wlan0 type=station freq=5180 width=5
@@ -84,22 +88,26 @@ bss freq=2462 signal=-4400 beacon-ies= ies=none
   start(scene.path);
   std::string scan = ws_command(page_, R"({"cmd":"scan"})");
   const char* const kWant[] = {
-      R"({"ssid":"Wide","rssi":-40,"channel":36,"freqMHz":5180,"widthMHz":160,)",
-      R"({"ssid":"Seven","rssi":-41,"channel":5,"freqMHz":5975,"widthMHz":320,)",
-      R"({"ssid":"Forty","rssi":-42,"channel":1,"freqMHz":2412,"widthMHz":40,)",
-      R"({"ssid":"Plain","rssi":-43,"channel":6,"freqMHz":2437,"widthMHz":20,)",
-      R"({"ssid":"","rssi":-44,"channel":11,"freqMHz":2462,"widthMHz":0,"mine":false,"seenMsAgo":120,"ie":""})",
+      R"({"ssid":"Wide","rssi":-40,"channel":36,"freqMHz":5180,"widthMHz":160,"phy":"802.11ac",)",
+      R"({"ssid":"Seven","rssi":-41,"channel":5,"freqMHz":5975,"widthMHz":320,"phy":"802.11be",)",
+      R"({"ssid":"Forty","rssi":-42,"channel":1,"freqMHz":2412,"widthMHz":40,"phy":"802.11n",)",
+      R"({"ssid":"Plain","rssi":-43,"channel":6,"freqMHz":2437,"widthMHz":20,"phy":"802.11g",)",
+      R"({"ssid":"","rssi":-44,"channel":11,"freqMHz":2462,"widthMHz":0,"phy":"","mine":false,"seenMsAgo":120,"ie":""})",
   };
   for (const char* want : kWant) EXPECT_NE(scan.find(want), std::string::npos) << want << scan;
 }
 
-// The Wi-Fi 7 multi-link association of the recorded kernel: connected, on the link in use.
+// The Wi-Fi 7 multi-link association of the recorded kernel: connected, on the link in use, with
+// each link as iw lists it ("Link 0 BSSID 02:00:00:a1:50:20 freq: 5180.0", "Link 1 ... 5745.0").
 TEST_F(SimCommands, MultiLinkAssociationIsConnectedOnItsLinkInUse) {
   start(std::string(TIVEL_SIM_SCENES_DIR) + "/wifi7-mlo.scene");
-  EXPECT_EQ(ws_command(page_, R"({"cmd":"link"})"),
-            R"({"type":"link","connected":true,"iface":"wlan1","ssid":"MLO-Home","rssi":-50,)"
-            R"("noise":0,"txMbps":0.0,"rxMbps":6.0,"channel":36,"freqMHz":5180,)"
-            R"("widthMHz":20,"nss":0,"phy":""})");
+  EXPECT_EQ(
+      ws_command(page_, R"({"cmd":"link"})"),
+      R"({"type":"link","connected":true,"iface":"wlan1","ssid":"MLO-Home","rssi":-50,)"
+      R"("noise":0,"txMbps":0.0,"rxMbps":6.0,"channel":36,"freqMHz":5180,)"
+      R"("widthMHz":20,"nss":0,"phy":"802.11be","links":[{"linkId":0,"bssid":"02:00:00:a1:50:20",)"
+      R"("freqMHz":5180,"channel":36,"widthMHz":20,"rssi":0},{"linkId":1,)"
+      R"("bssid":"02:00:00:8a:93:d7","freqMHz":5745,"channel":149,"widthMHz":20,"rssi":0}]})");
   EXPECT_EQ(ws_command(page_, R"({"cmd":"watch","hz":5,"secs":1})"),
             R"({"type":"watching","hz":5,"secs":1})");
   for (int i = 0; i < 2; ++i) {
