@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 #include "wifi/kernel_port.h"
@@ -31,6 +32,19 @@ struct PendingEvent {
   bool from_reply = false;  // set off by a request; a later one replaces it
 };
 
+// A socket whose receives never wait: what its requests set off, in the order it comes.
+struct QueuedDatagram {
+  std::chrono::steady_clock::time_point due;
+  Bytes datagram;
+  int error = 0;  // not 0: the receive fails with this instead (0 with no bytes: empty datagram)
+};
+struct AsyncSocket {
+  int fd = -1;  // the timer standing in for it: readable while a datagram is due
+  bool open = false;
+  std::deque<QueuedDatagram> queue;
+};
+constexpr int kAsyncSockets = 4;
+
 struct FakeKernel {
   FakeResponder responder;
   int open_error = 0;
@@ -47,6 +61,8 @@ struct FakeKernel {
   size_t next_datagram = 0;
   uint8_t* buffer = nullptr;  // the receive buffer last written, poisoned past its datagram
   size_t capacity = 0;
+  // Made at reset: once the helper's system call filter is in force no timer can be created.
+  AsyncSocket async[kAsyncSockets];
 };
 
 FakeKernel& fake() {
@@ -74,23 +90,36 @@ std::vector<PendingEvent>::iterator next_event(FakeKernel& k) {
   return next;
 }
 
+// Sets the timer to when `when` falls due (at once when it has), or disarms it when null.
+void arm_timer(int fd, const std::chrono::steady_clock::time_point* when) {
+  itimerspec spec{};
+  if (when != nullptr) {
+    auto now = std::chrono::steady_clock::now();
+    long long ns =
+        *when > now ? std::chrono::duration_cast<std::chrono::nanoseconds>(*when - now).count() : 1;
+    spec.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  }
+  (void)timerfd_settime(fd, 0, &spec, nullptr);
+}
+
 // Makes the timer fire when the next notification falls due (at once when it already has), or
 // disarms it. Setting the timer also clears a readiness it had, which the helper's system call
 // filter would not let a read do.
 void arm_events(FakeKernel& k) {
   if (k.event_fd < 0) return;
-  itimerspec when{};
   auto next = next_event(k);
-  if (next != k.pending.end()) {
-    auto now = std::chrono::steady_clock::now();
-    // A zero it_value would disarm the timer: "at once" is one nanosecond.
-    long long ns =
-        next->due > now
-            ? std::chrono::duration_cast<std::chrono::nanoseconds>(next->due - now).count()
-            : 1;
-    when.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  arm_timer(k.event_fd, next != k.pending.end() ? &next->due : nullptr);
+}
+
+void arm_async(const AsyncSocket& socket) {
+  arm_timer(socket.fd, socket.queue.empty() ? nullptr : &socket.queue.front().due);
+}
+
+AsyncSocket* async_of(FakeKernel& k, int fd) {
+  for (AsyncSocket& socket : k.async) {
+    if (socket.open && socket.fd == fd && fd >= 0) return &socket;
   }
-  (void)timerfd_settime(k.event_fd, 0, &when, nullptr);
+  return nullptr;
 }
 
 void schedule(FakeKernel& k, PendingEvent event, int after_ms) {
@@ -105,7 +134,13 @@ void fake_kernel_reset() {
   FakeKernel& k = fake();
   if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);
   if (k.event_fd >= 0) close(k.event_fd);
+  for (AsyncSocket& socket : k.async) {
+    if (socket.fd >= 0) close(socket.fd);
+  }
   k = FakeKernel{};
+  for (AsyncSocket& socket : k.async) {
+    socket.fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  }
   kernel_use(fake_kernel_port());
 }
 void fake_kernel_respond(FakeResponder responder) {
@@ -147,6 +182,17 @@ namespace {
 int fake_open(int receive_timeout_ms) {
   FakeKernel& k = fake();
   if (k.open_error != 0) return k.open_error;
+  if (receive_timeout_ms == 0) {
+    for (AsyncSocket& socket : k.async) {
+      if (socket.open || socket.fd < 0) continue;
+      socket.open = true;
+      socket.queue.clear();
+      arm_async(socket);
+      ++k.log.opens;
+      return socket.fd;
+    }
+    return -EMFILE;
+  }
   k.log.receive_timeout_ms = receive_timeout_ms;
   k.open_fd = kFirstFakeFd + k.log.opens++;
   k.reply = FakeReply{};
@@ -154,37 +200,78 @@ int fake_open(int receive_timeout_ms) {
   return k.open_fd;
 }
 
+// Queues what a request on a socket that never waits sets off, each datagram due after the
+// reply's delay, and then its closing receive error (silence queues nothing).
+void queue_reply(AsyncSocket& socket, const FakeReply& reply) {
+  auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.delay_ms);
+  for (const Bytes& datagram : reply.datagrams) socket.queue.push_back({due, datagram, 0});
+  if (reply.after != -EAGAIN) socket.queue.push_back({due, Bytes{}, reply.after});
+  arm_async(socket);
+}
+
 int fake_send(int fd, const uint8_t* bytes, size_t length) {
   FakeKernel& k = fake();
-  if (fd != k.open_fd) return -EBADF;
+  AsyncSocket* async = async_of(k, fd);
+  if (fd != k.open_fd && async == nullptr) return -EBADF;
   Bytes request(bytes, bytes + length);
   if (k.keep_requests) k.log.requests.push_back(request);
-  k.reply = k.responder ? k.responder(request) : FakeReply{};
-  k.next_datagram = 0;
-  if (k.reply.event_after_ms >= 0 && k.event_fd >= 0) {
+  FakeReply reply = k.responder ? k.responder(request) : FakeReply{};
+  if (async != nullptr) {
+    if (reply.send_error == 0) queue_reply(*async, reply);
+  } else {
+    k.reply = reply;
+    k.next_datagram = 0;
+  }
+  if (reply.event_after_ms >= 0 && k.event_fd >= 0) {
     std::erase_if(k.pending, [](const PendingEvent& event) { return event.from_reply; });
     PendingEvent event;
-    event.datagram = k.reply.event;
-    event.error = k.reply.event_error;
+    event.datagram = reply.event;
+    event.error = reply.event_error;
     event.from_reply = true;
-    schedule(k, std::move(event), k.reply.event_after_ms);
+    schedule(k, std::move(event), reply.event_after_ms);
   }
-  return k.reply.send_error;
+  return reply.send_error;
+}
+
+// Hands `datagram` to the receive buffer as recv would.
+long deliver(FakeKernel& k, const Bytes& datagram, uint8_t* buffer, size_t capacity) {
+  size_t size = std::min(datagram.size(), capacity);  // a datagram too long is cut, as recv does
+  FAKE_UNPOISON(buffer, capacity);
+  if (size > 0) std::memcpy(buffer, datagram.data(), size);
+  // Under AddressSanitizer, any read past the datagram (stale bytes of an earlier one) is caught.
+  FAKE_POISON(buffer + size, capacity - size);
+  k.buffer = buffer;
+  k.capacity = capacity;
+  return static_cast<long>(size);
+}
+
+long async_recv(FakeKernel& k, AsyncSocket& socket, uint8_t* buffer, size_t capacity) {
+  if (socket.queue.empty() || std::chrono::steady_clock::now() < socket.queue.front().due) {
+    arm_async(socket);
+    return -EAGAIN;
+  }
+  QueuedDatagram next = std::move(socket.queue.front());
+  socket.queue.pop_front();
+  arm_async(socket);  // also clears the readiness of the datagram just taken
+  if (next.error != 0) return next.error;
+  return deliver(k, next.datagram, buffer, capacity);
 }
 
 long fake_recv(int fd, uint8_t* buffer, size_t capacity) {
   FakeKernel& k = fake();
+  if (AsyncSocket* async = async_of(k, fd)) return async_recv(k, *async, buffer, capacity);
   if (fd != k.open_fd) return -EBADF;
+  if (k.next_datagram == 0 && k.reply.delay_ms > 0) {
+    // A late answer: a blocking receive waits for it, up to its time-out.
+    if (k.reply.delay_ms >= k.log.receive_timeout_ms) {
+      pause_ms(k.silence_ms >= 0 ? k.silence_ms : k.log.receive_timeout_ms);
+      return -EAGAIN;
+    }
+    pause_ms(k.reply.delay_ms);
+    k.reply.delay_ms = 0;
+  }
   if (k.next_datagram < k.reply.datagrams.size()) {
-    const Bytes& datagram = k.reply.datagrams[k.next_datagram++];
-    size_t size = std::min(datagram.size(), capacity);  // a datagram too long is cut, as recv does
-    FAKE_UNPOISON(buffer, capacity);
-    if (size > 0) std::memcpy(buffer, datagram.data(), size);
-    // Under AddressSanitizer, any read past the datagram (stale bytes of an earlier one) is caught.
-    FAKE_POISON(buffer + size, capacity - size);
-    k.buffer = buffer;
-    k.capacity = capacity;
-    return static_cast<long>(size);
+    return deliver(k, k.reply.datagrams[k.next_datagram++], buffer, capacity);
   }
   if (k.reply.after == -EAGAIN)
     pause_ms(k.silence_ms >= 0 ? k.silence_ms : k.log.receive_timeout_ms);
@@ -193,6 +280,11 @@ long fake_recv(int fd, uint8_t* buffer, size_t capacity) {
 
 void fake_close(int fd) {
   FakeKernel& k = fake();
+  if (AsyncSocket* async = async_of(k, fd)) {
+    async->open = false;
+    async->queue.clear();
+    arm_async(*async);
+  }
   if (fd == k.open_fd) k.open_fd = -1;
   ++k.log.closes;
   if (k.buffer != nullptr) FAKE_UNPOISON(k.buffer, k.capacity);

@@ -18,6 +18,8 @@ struct FakeReply {
   int after = -EAGAIN;  // once they are used up, each receive returns this: -EAGAIN is silence
                         // (returned after the receive time-out), 0 an empty datagram, else -errno
   int send_error = 0;   // negative: the send itself fails with this code
+  int delay_ms = 0;     // the datagrams come this long after the request (a blocking receive
+                        // waits for them, and meets silence when that is past its time-out)
   // A notification the request sets off (the end of a scan it started): sent to the event socket
   // `event_after_ms` after the request; negative: none. It replaces one still pending.
   Bytes event;
@@ -35,6 +37,11 @@ struct FakeKernelLog {
   int closes = 0;
   int receive_timeout_ms = 0;  // the time-out asked for by the last open
 };
+
+// Sockets opened with receive time-out 0 (kernel_open(0): the loop's, kept open) never wait: a
+// receive gets the next datagram once it is due, else -EAGAIN. Each is a real descriptor (a timer)
+// that turns readable when its next datagram falls due, so the helper's loop can wait on it; a
+// few of them exist at once.
 
 // Back to the start: no responder (every request meets silence), opens succeed, silence lasts
 // the asked time-out, event sockets open, no notification pending, log cleared. Makes the

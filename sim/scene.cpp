@@ -560,7 +560,10 @@ void parse_fault(Line& line, Scene* scene) {
   SceneFault fault;
   fault.silent = line.flag("silent");
   take_number(line, "error", -4095, -1, &fault.error);
-  if (fault.silent == (fault.error != 0)) line.fail("fault needs either silent or error=-N");
+  take_number(line, "delay-ms", 1, 600000, &fault.delay_ms);
+  if (fault.silent == (fault.error != 0 || fault.delay_ms != 0)) {
+    line.fail("fault needs silent, or error=-N and/or delay-ms=N");
+  }
   line.check_all_used();
   if (!line.has_error()) scene->faults[*request] = fault;
 }

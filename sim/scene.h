@@ -96,8 +96,9 @@ struct SceneWiphy {
 
 // What a request of one kind meets instead of its normal answer.
 struct SceneFault {
-  bool silent = false;  // no reply at all: the exchange times out
-  int32_t error = 0;    // otherwise the kernel's error code
+  bool silent = false;   // no reply at all: the exchange times out
+  int32_t error = 0;     // otherwise the kernel's error code (0: the normal answer)
+  int32_t delay_ms = 0;  // and that answer comes this late
 };
 
 // How a scan ends: NL80211_CMD_NEW_SCAN_RESULTS, NL80211_CMD_SCAN_ABORTED, no notification, or

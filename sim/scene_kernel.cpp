@@ -743,13 +743,10 @@ int station_signal_at(const SceneStation& station, uint64_t now_ms) {
   return signal == 0 && station.swing_db > 0 ? -1 : signal;
 }
 
-FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now_ms) {
-  Request request;
-  if (!decode_request(bytes, &request)) return FakeReply{};  // the kernel stays silent
-  auto fault = scene.faults.find(request_name(request));
-  if (fault != scene.faults.end()) {
-    return fault->second.silent ? FakeReply{} : error_reply(fault->second.error, bytes);
-  }
+namespace {
+
+FakeReply normal_answer(const Scene& scene, const Request& request, const Bytes& bytes,
+                        uint64_t now_ms) {
   if (request.type == GENL_ID_CTRL) return family_reply(scene, request, bytes);
   if (!scene.family_present || request.type != scene.family_id) return error_reply(-ENOENT, bytes);
   switch (request.cmd) {
@@ -786,6 +783,21 @@ FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now
     default:
       return error_reply(-EOPNOTSUPP, bytes);
   }
+}
+
+}  // namespace
+
+FakeReply answer_from_scene(const Scene& scene, const Bytes& bytes, uint64_t now_ms) {
+  Request request;
+  if (!decode_request(bytes, &request)) return FakeReply{};  // the kernel stays silent
+  auto found = scene.faults.find(request_name(request));
+  if (found == scene.faults.end()) return normal_answer(scene, request, bytes, now_ms);
+  const SceneFault& fault = found->second;
+  if (fault.silent) return FakeReply{};
+  FakeReply reply = fault.error != 0 ? error_reply(fault.error, bytes)
+                                     : normal_answer(scene, request, bytes, now_ms);
+  reply.delay_ms = fault.delay_ms;
+  return reply;
 }
 
 FakeResponder scene_responder(std::shared_ptr<const Scene> scene) {

@@ -17,8 +17,8 @@
 #include "base/settings.h"
 #include "base/slots.h"
 #include "protocol/dispatch.h"
+#include "protocol/kernel_pass.h"
 #include "protocol/live_stream.h"
-#include "protocol/scan_command.h"
 #include "server/http_intake.h"
 #include "server/send_queue.h"
 #include "server/websocket.h"
@@ -90,19 +90,19 @@ void accept_one(int listen_fd) {
 }
 
 // What poll watches on a slot: its unsent bytes going out, and what its page sends, except while
-// its scan runs (its next commands wait behind the report) or while much of what it was sent is
-// still unread (its commands wait until it reads: a page that sends faster than it reads fills no
-// queue).
+// its command waits on the kernel (its next commands wait behind the reply) or while much of what
+// it was sent is still unread (its commands wait until it reads: a page that sends faster than it
+// reads fills no queue).
 short slot_events(const ConnectionSlot& slot) {
   short events = 0;
-  if (slot.scan_waiting == 0 && send_queued(slot) <= kSendReadLimit) events |= POLLIN;
+  if (slot.kernel_waiting == 0 && send_queued(slot) <= kSendReadLimit) events |= POLLIN;
   if (send_queued(slot) > 0) events |= POLLOUT;
   return events;
 }
 
 // Hands each whole text message the slot holds to the dispatcher, in order; the replies to
-// messages that came together leave together. A command that leaves the slot waiting for its scan
-// ends the walk, and the frames behind it stay held until the scan's reply went out.
+// messages that came together leave together. A command that leaves the slot waiting on the
+// kernel ends the walk, and the frames behind it stay held until its reply went out.
 void serve_held(ConnectionSlot& slot) {
   FrameWalk walk{};
   while (const char* text = ws_next_text(slot, walk)) {
@@ -138,12 +138,12 @@ void serve_page(ConnectionSlot& slot) {
 }
 
 // The earliest instant at which a pass has work to do even if no socket becomes ready: a
-// handshake passing its limit, a stream's next sample, a scan's wait running out, or an exit rule
-// coming true. Each limit holds once `now - since > limit`, so it falls due one millisecond after
-// the limit itself.
+// handshake passing its limit, a stream's next sample, a kernel request or a scan's wait running
+// out, or an exit rule coming true. Each limit holds once `now - since > limit`, so it falls due
+// one millisecond after the limit itself.
 uint64_t next_due_ms(bool page_connected) {
   uint64_t due = live_next_due_ms();
-  if (scan_due_ms() < due) due = scan_due_ms();
+  if (kernel_due_ms() < due) due = kernel_due_ms();
   if (log_due_ms() < due) due = log_due_ms();
   auto consider = [&due](uint64_t at) {
     if (at < due) due = at;
@@ -187,8 +187,16 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     if (reason != nullptr) break;
 
     // poll has no descriptor-number ceiling, unlike a fixed select set. The listening socket,
-    // the stop pipe and the scan notifications come first, then the slots.
-    enum : nfds_t { kListenEntry, kStopEntry, kScanEventEntry, kLogEntry, kFirstSlotEntry };
+    // the stop pipe, the scan notifications and the WiFi lanes' kernel sockets come first, then
+    // the slots.
+    enum : nfds_t {
+      kListenEntry,
+      kStopEntry,
+      kScanEventEntry,
+      kLogEntry,
+      kFirstLaneEntry,
+      kFirstSlotEntry = kFirstLaneEntry + kLaneCount
+    };
     pollfd watched[kFirstSlotEntry + kSlotCount];
     int slot_entry[kSlotCount];
     nfds_t count = kFirstSlotEntry;
@@ -199,6 +207,10 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     watched[kScanEventEntry] = {scan_event_socket(), POLLIN, 0};
     // Standard output, only while log lines wait for it to take more.
     watched[kLogEntry] = {log_wait_fd(), POLLOUT, 0};
+    // A lane's socket only while an answer is awaited on it.
+    for (int lane = 0; lane < kLaneCount; ++lane) {
+      watched[kFirstLaneEntry + lane] = {kernel_lane_fd(lane), POLLIN, 0};
+    }
     for (size_t i = 0; i < kSlotCount; ++i) {
       slot_entry[i] = -1;
       const short events = slots[i].fd == -1 ? 0 : slot_events(slots[i]);
@@ -228,9 +240,13 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
         serve_page(slot);
       }
     }
-    const uint32_t answered = scan_pass(watched[kScanEventEntry].revents != 0);
+    uint32_t readable_lanes = 0;
+    for (int lane = 0; lane < kLaneCount; ++lane) {
+      if (watched[kFirstLaneEntry + lane].revents != 0) readable_lanes |= 1u << lane;
+    }
+    const uint32_t answered = kernel_pass(readable_lanes, watched[kScanEventEntry].revents != 0);
     for (size_t i = 0; i < kSlotCount; ++i) {
-      if ((answered >> i & 1u) != 0 && slots[i].fd != -1 && slots[i].scan_waiting == 0)
+      if ((answered >> i & 1u) != 0 && slots[i].fd != -1 && slots[i].kernel_waiting == 0)
         serve_held(slots[i]);
     }
     live_signal_tick();

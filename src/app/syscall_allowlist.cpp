@@ -32,8 +32,9 @@ const AllowedCall kAllowedCalls[] = {
     {SYS_shutdown, kAnyArgs, 0, 0, "cutting off a page that stopped reading"},
     {SYS_close, kAnyArgs, 0, 0, "closing page connections and netlink sockets"},
     {SYS_write, kAnyArgs, 0, 0, "log lines on standard output"},
-    // The WiFi source: one generic-netlink socket per request, and no other kind of socket.
-    {SYS_socket, 0, kWholeArg, AF_NETLINK, "a netlink socket for each nl80211 request"},
+    // The WiFi source: a generic-netlink socket per lane (opened at its first request and kept),
+    // and no other kind of socket.
+    {SYS_socket, 0, kWholeArg, AF_NETLINK, "the netlink sockets of the nl80211 requests"},
     // The simulator's stand-in kernel, which runs inside the same filter: it waits out a reply
     // its scene keeps silent, and its scan notification is a timer it arms and disarms. The
     // helper's own code calls none of these.

@@ -22,13 +22,17 @@ struct ConnectionSlot {
   char origin[kOriginCapacity];  // accepted page origin, cut to 127 characters
   uint64_t accepted_ms;          // monotonic_ms of the accept
   uint64_t first_byte_ms;        // monotonic_ms of the request's first byte (once request_len > 0)
-  int32_t scan_waiting;          // 1 while its scan command waits for the kernel's scan to end
+  int32_t kernel_waiting;        // what its command waits for from the kernel (kWaitLink or
+                                 // kWaitScan); 0 when none waits. Its later frames stay unread.
   // The unsent bytes are [send_start, send_end) of the slot's send queue (kept by the server).
   uint64_t send_start;
   uint64_t send_end;
   uint64_t send_progress_ms;  // monotonic_ms when the unsent bytes last moved (or began to wait)
   int32_t send_broken;        // 1 once a send failed: nothing more goes out on the connection
 };
+
+inline constexpr int32_t kWaitLink = 1;  // the link query's answer
+inline constexpr int32_t kWaitScan = 2;  // the scan's report
 
 // The table of the four slots, always walked from index 0 to 3.
 extern std::array<ConnectionSlot, kSlotCount> slots;

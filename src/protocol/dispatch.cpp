@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "base/clock.h"
 #include "base/settings.h"
 #include "protocol/live_stream.h"
 #include "protocol/platform.h"
@@ -86,18 +87,12 @@ void handle_hello(ConnectionSlot& slot, const char*) {
   text_send(slot, buffer);
 }
 
+// The slot waits for the link query's answer (its later frames held); a query already out
+// answers it too.
 void handle_link(ConnectionSlot& slot, const char*) {
-  LinkInfo link{};
-  char msg[200] = {};
-  if (link_query(&link, msg, sizeof msg) != 0) {
-    send_error_reply(slot, "link", msg);
-    return;
-  }
-  TextBuffer buffer;
-  text_seed(buffer, "{\"type\":\"link\",");
-  write_link_object(buffer, link);
-  text_append_literal(buffer, "}");
-  text_send(slot, buffer);
+  slot.kernel_waiting = kWaitLink;
+  if (wifi_lane_busy(kLinkLane)) return;
+  if (wifi_start_link(monotonic_ms())) (void)link_answered();
 }
 
 void handle_stop(ConnectionSlot& slot, const char*) {
@@ -106,6 +101,27 @@ void handle_stop(ConnectionSlot& slot, const char*) {
 }
 
 }  // namespace
+
+uint32_t link_answered() {
+  const WifiAnswer& answer = wifi_answer(kLinkLane);
+  uint32_t answered = 0;
+  for (size_t i = 0; i < kSlotCount; ++i) {
+    ConnectionSlot& slot = slots[i];
+    if (slot.fd == -1 || slot.kernel_waiting != kWaitLink) continue;
+    slot.kernel_waiting = 0;
+    answered |= 1u << i;
+    if (answer.result != 0) {
+      send_error_reply(slot, "link", answer.msg);
+      continue;
+    }
+    TextBuffer buffer;
+    text_seed(buffer, "{\"type\":\"link\",");
+    write_link_object(buffer, answer.link);
+    text_append_literal(buffer, "}");
+    text_send(slot, buffer);
+  }
+  return answered;
+}
 
 void dispatch_command(ConnectionSlot& slot, const char* command_text) {
   char name[24];

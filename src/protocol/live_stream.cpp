@@ -27,6 +27,42 @@ bool streaming(const ConnectionSlot& slot) {
   return slot.upgraded != 0 && slot.watch_hz != 0;
 }
 
+// A watch's log line says whether there is a link to sample, so it waits for the first sample
+// its stream gets; by slot, true until then.
+bool announce_pending[kSlotCount];
+
+// Sends the sample answered at `now` (or the end of its stream) to every streaming slot due by
+// then: the slots that fell due while the request was out included, each once.
+void deliver_sample(uint64_t now, const WifiAnswer& answer) {
+  const bool ok = answer.result == 0;
+  for (size_t i = 0; i < kSlotCount; ++i) {
+    ConnectionSlot& slot = slots[i];
+    if (!streaming(slot) || now + kShareWindowMs < slot.watch_next_ms) continue;
+    // A stream ends at its own due instant, even when it shares an earlier page's tick.
+    if (now >= slot.watch_until_ms || slot.watch_next_ms >= slot.watch_until_ms) {
+      slot.watch_hz = 0;
+      send_stopped(slot);
+      continue;
+    }
+    if (announce_pending[i]) {
+      announce_pending[i] = false;
+      log_line(ok ? "Streaming live signal strength to the page." : kNoLinkToSample);
+    }
+    // Counting from the due instant keeps the average rate; a late sample puts the next one at
+    // least a millisecond later, so there is no burst and no two samples share a time stamp.
+    uint64_t next = slot.watch_next_ms + 1000u / static_cast<uint64_t>(slot.watch_hz);
+    slot.watch_next_ms = next > now ? next : now + 1;
+    unsigned long long t = now - start_ms;
+    TextBuffer buffer{};
+    if (ok) {
+      text_append_format(buffer, "{\"type\":\"rssi\",\"t\":%llu,\"rssi\":%d}", t, answer.dbm);
+    } else {
+      text_append_format(buffer, "{\"type\":\"rssi\",\"t\":%llu,\"rssi\":null}", t);
+    }
+    text_send(slot, buffer);
+  }
+}
+
 }  // namespace
 
 int read_watch_number(const char* command_text, const char* key, int fallback, int largest) {
@@ -54,13 +90,9 @@ void handle_watch(ConnectionSlot& slot, const char* command_text) {
   text_append_format(buffer, "{\"type\":\"watching\",\"hz\":%d,\"secs\":%d}", hz, secs);
   text_send(slot, buffer);
   // Without a link the stream still runs (pages rely on its null samples), but the log says why
-  // they are empty.
-  int32_t dbm = 0;
-  if (signal_sample(&dbm) == 0) {
-    log_line("Streaming live signal strength to the page.");
-  } else {
-    log_line(kNoLinkToSample);
-  }
+  // they are empty: its first sample tells.
+  const int number = slot_number(slot);
+  if (number > 0) announce_pending[number - 1] = true;
 }
 
 void live_signal_tick() {
@@ -69,32 +101,14 @@ void live_signal_tick() {
   for (const ConnectionSlot& slot : slots) {
     if (streaming(slot) && now >= slot.watch_next_ms) any_due = true;
   }
-  if (!any_due) return;
+  // One kernel request at a time, shared by every page that is due or nearly due; pages that
+  // fall due while it is out get its answer.
+  if (!any_due || wifi_lane_busy(kSampleLane)) return;
+  if (wifi_start_sample(now)) deliver_sample(now, wifi_answer(kSampleLane));
+}
 
-  // One kernel request per tick, shared by every page that is due or nearly due.
-  int32_t dbm = 0;
-  bool ok = signal_sample(&dbm) == 0;
-  for (ConnectionSlot& slot : slots) {
-    if (!streaming(slot) || now + kShareWindowMs < slot.watch_next_ms) continue;
-    // A stream ends at its own due instant, even when it shares an earlier page's tick.
-    if (now >= slot.watch_until_ms || slot.watch_next_ms >= slot.watch_until_ms) {
-      slot.watch_hz = 0;
-      send_stopped(slot);
-      continue;
-    }
-    // Counting from the due instant keeps the average rate; a late sample puts the next one at
-    // least a millisecond later, so there is no burst and no two samples share a time stamp.
-    uint64_t next = slot.watch_next_ms + 1000u / static_cast<uint64_t>(slot.watch_hz);
-    slot.watch_next_ms = next > now ? next : now + 1;
-    unsigned long long t = now - start_ms;
-    TextBuffer buffer{};
-    if (ok) {
-      text_append_format(buffer, "{\"type\":\"rssi\",\"t\":%llu,\"rssi\":%d}", t, dbm);
-    } else {
-      text_append_format(buffer, "{\"type\":\"rssi\",\"t\":%llu,\"rssi\":null}", t);
-    }
-    text_send(slot, buffer);
-  }
+void live_sample_answered() {
+  deliver_sample(monotonic_ms(), wifi_answer(kSampleLane));
 }
 
 uint64_t live_next_due_ms() {

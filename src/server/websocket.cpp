@@ -74,10 +74,11 @@ bool ws_receive(ConnectionSlot& slot) {
 }
 
 const char* ws_next_text(ConnectionSlot& slot, FrameWalk& walk) {
-  // A slot waiting for its scan reads nothing more: replies on one connection keep their order.
-  // Nor does one whose page has more than kSendReadLimit unread: a page that sends commands faster
-  // than it reads their replies is served at its reading pace, not closed for a full queue.
-  while (slot.frames_len >= 2 && stop_flag == 0 && slot.scan_waiting == 0 &&
+  // A slot waiting on the kernel (its link or scan) reads nothing more: replies on one connection
+  // keep their order. Nor does one whose page has more than kSendReadLimit unread: a page that
+  // sends commands faster than it reads their replies is served at its reading pace, not closed
+  // for a full queue.
+  while (slot.frames_len >= 2 && stop_flag == 0 && slot.kernel_waiting == 0 &&
          send_queued(slot) <= kSendReadLimit) {
     const uint8_t* frame = slot.frames;
     if ((frame[1] & 0x80) == 0) {  // the page must mask every frame

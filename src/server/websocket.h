@@ -17,7 +17,7 @@ bool ws_receive(ConnectionSlot& slot);
 // ignored, a close answered with 0x88 0x00 then dropped, anything outside that subset (a control
 // frame without FIN or above 125 payload bytes included) dropped.
 // Returns the next FIN text frame's payload, NUL-terminated and valid until the next call; null
-// when no complete frame remains, the slot is closed, its scan is waiting or more than
+// when no complete frame remains, the slot is closed, it waits on the kernel or more than
 // kSendReadLimit of its replies waits unsent (later frames stay held), or a stop signal has
 // arrived. While more frames wait behind the returned one the socket is corked, so the replies to
 // pipelined commands leave together.

@@ -9,7 +9,6 @@
 #include "wifi/scan.h"
 #include "wifi/scan_events.h"
 #include "wifi/station.h"
-#include "wifi/survey.h"
 #include "wifi/wifi_state.h"
 #include "wifi/wiphy_caps.h"
 
@@ -36,12 +35,11 @@ bool choose_interface(InterfacePick* pick, int32_t* result) {
   NetlinkRequest request;
   build_interface_dump_request(&request);
   *result = netlink_exchange(request, on_interface, pick);
-  if (pick->ifindex >= 0) {
-    wifi_state.ifindex = pick->ifindex;
-    copy_text(wifi_state.ifname, sizeof wifi_state.ifname, pick->ifname);
-    if (pick->ifindex != wifi_state.caps_ifindex) read_wiphy_caps(pick->ifindex);
+  const bool chosen = interface_chosen(*pick, *result);
+  if (pick->ifindex >= 0 && pick->ifindex != wifi_state.caps_ifindex) {
+    read_wiphy_caps(pick->ifindex);
   }
-  return *result >= 0 && pick->ifindex >= 0;
+  return chosen;
 }
 
 // The station reply names the link the association uses; its channel replaces that of the
@@ -52,37 +50,6 @@ void use_link_in_use(const InterfacePick& pick, int32_t link_id, LinkInfo* link)
   link->freq_mhz = static_cast<int32_t>(in_use->freq_mhz);
   link->channel = channel_from_freq(link->freq_mhz);
   link->width_mhz = width_from_code(in_use->width_code);
-}
-
-// The scan dump marks the BSS the computer is associated with; only that mark is wanted, so no
-// record is kept. Remembers it (none when no BSS is marked), for the live stream to ask about
-// until the kernel tells of a change; a failed dump leaves the memory to be read again.
-void read_association(int32_t ifindex) {
-  ScanCollector collector{nullptr, 0, 0, {}};
-  NetlinkRequest request;
-  build_scan_dump_request(&request, ifindex);
-  int32_t result = netlink_exchange(request, on_bss, &collector);
-  wifi_state.assoc = collector.found;
-  wifi_state.assoc_stale = result < 0 && collector.found.known == 0 ? 1 : 0;
-}
-
-// A driver that loads after start-up (an adapter plugged in, a late module) registers the family
-// only then: it is looked up again, once per query, until it is known. Then the interface is
-// chosen afresh. False when no interface could be chosen; the association memory is then
-// cleared, and left to be read again when the kernel did not answer.
-bool choose_again(InterfacePick* pick) {
-  if (wifi_state.family_id < 0) (void)resolve_family();
-  int32_t result = 0;
-  if (wifi_state.family_id >= 0 && choose_interface(pick, &result)) return true;
-  wifi_state.assoc = Association{};
-  wifi_state.assoc_stale = wifi_state.family_id < 0 || result < 0 ? 1 : 0;
-  return false;
-}
-
-// An interface without a channel is associated with nothing.
-void forget_association() {
-  wifi_state.assoc = Association{};
-  wifi_state.assoc_stale = 0;
 }
 
 }  // namespace
@@ -162,40 +129,24 @@ int wifi_open(char* msg, size_t msg_size) {
   return 0;
 }
 
-bool association_probe() {
-  InterfacePick pick = fresh_interface_pick();
-  if (!choose_again(&pick)) return false;
-  if (pick.has_freq != 0) {
-    read_association(wifi_state.ifindex);
-  } else {
-    forget_association();
+bool interface_chosen(const InterfacePick& pick, int32_t result) {
+  if (pick.ifindex >= 0) {
+    wifi_state.ifindex = pick.ifindex;
+    copy_text(wifi_state.ifname, sizeof wifi_state.ifname, pick.ifname);
   }
-  return true;
+  return result >= 0 && pick.ifindex >= 0;
 }
 
-int link_query(LinkInfo* link, char* msg, size_t msg_size) {
-  InterfacePick pick = fresh_interface_pick();
-  if (!choose_again(&pick)) {
-    copy_text(msg, msg_size, kNoInterface);
-    return -1;
-  }
+void link_from_pick(const InterfacePick& pick, LinkInfo* link) {
   copy_text(link->iface, sizeof link->iface, wifi_state.ifname);
   copy_text(link->ssid, sizeof link->ssid, pick.ssid);
   link->connected = pick.has_freq;
   link->freq_mhz = static_cast<int32_t>(pick.freq_mhz);
   link->channel = channel_from_freq(link->freq_mhz);
   link->width_mhz = width_from_code(pick.width_code);
-  if (!link->connected) {
-    forget_association();
-    return 0;
-  }
-  link->noise = link_noise(wifi_state.ifindex, link->freq_mhz);
+}
 
-  read_association(wifi_state.ifindex);
-  if (wifi_state.assoc.known == 0) {
-    describe_link(pick, wifi_state.assoc, nullptr, link);
-    return 0;
-  }
+void link_from_association(LinkInfo* link) {
   std::memcpy(link->bssid, wifi_state.assoc.bssid, sizeof link->bssid);
   link->has_bssid = 1;
   // An interface that names no network (a multi-link one; on Linux 6.1 any station whose access
@@ -203,11 +154,10 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
   if (link->ssid[0] == '\0') {
     copy_text(link->ssid, sizeof link->ssid, wifi_state.assoc.ssid);
   }
+}
 
-  StationInfo station{};
-  NetlinkRequest request;
-  build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
-  int32_t result = netlink_exchange(request, on_station, &station);
+void link_from_station(const InterfacePick& pick, const StationInfo& station, int32_t result,
+                       LinkInfo* link) {
   if (result >= 0 && station.has_link_id) use_link_in_use(pick, station.link_id, link);
   // A reply without a measured signal still carries the rates the driver gives.
   if (result >= 0) {
@@ -218,5 +168,4 @@ int link_query(LinkInfo* link, char* msg, size_t msg_size) {
     if (link->width_mhz == 0) link->width_mhz = station.width_mhz;
   }
   describe_link(pick, wifi_state.assoc, result >= 0 ? &station : nullptr, link);
-  return 0;
 }

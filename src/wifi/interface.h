@@ -4,6 +4,7 @@
 
 #include "wifi/multi_link.h"
 #include "wifi/netlink.h"
+#include "wifi/station.h"
 #include "wifi/wifi.h"
 
 // Resolving the nl80211 family and choosing the station interface (wifi_open, link_query).
@@ -35,8 +36,20 @@ void on_interface(const NlAttr* const* table, int max_type, void* pick);
 // Width in MHz of an NL80211_CHAN_WIDTH_* code; 0 for codes without one and outside 0..13.
 int32_t width_from_code(int32_t code);
 
-// Reads the association afresh, as link_query does, without the station and noise figures:
-// resolves the family while it is unknown, chooses the interface again and, when it has a
-// channel, finds the associated BSS in the scan dump. wifi_state.assoc then holds it (cleared when
-// there is none). False when no interface could be chosen.
-bool association_probe();
+// After an interface dump that ended with `result`: remembers the interface `pick` chose (even
+// when the dump failed after it was seen). True when the dump succeeded and found a station
+// interface.
+bool interface_chosen(const InterfacePick& pick, int32_t result);
+
+// The link reading's pieces, each from one answer of the link query (wifi_query.h). From the
+// chosen interface: its name, network name, channel and width, and whether it is connected.
+void link_from_pick(const InterfacePick& pick, LinkInfo* link);
+
+// From the association memory: the BSSID, and the network name when the interface names none.
+void link_from_association(LinkInfo* link);
+
+// From a station request that ended with `result`: the channel of the link in use, the signal,
+// rates, streams and (when the interface gave none) width; nothing when it failed or gave no
+// signal.
+void link_from_station(const InterfacePick& pick, const StationInfo& station, int32_t result,
+                       LinkInfo* link);

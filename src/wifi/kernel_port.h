@@ -9,7 +9,8 @@
 // tests and fuzzers. Every failure is a negated errno value.
 struct KernelPort {
   // Opens an AF_NETLINK/NETLINK_GENERIC raw socket (close-on-exec, not bound) whose receives give
-  // up after `receive_timeout_ms`. Returns the descriptor, or -errno.
+  // up after `receive_timeout_ms`; with 0 its receives never wait (-EAGAIN when nothing waits) and
+  // the descriptor can be polled for readability. Returns the descriptor, or -errno.
   int (*open)(int receive_timeout_ms);
   // Sends `length` bytes as one datagram to the kernel (port id 0, no groups). 0, or -errno.
   int (*send)(int fd, const uint8_t* bytes, size_t length);

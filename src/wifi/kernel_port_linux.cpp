@@ -9,8 +9,10 @@
 namespace {
 
 int linux_open(int receive_timeout_ms) {
-  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_GENERIC);
+  const int nonblocking = receive_timeout_ms == 0 ? SOCK_NONBLOCK : 0;
+  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | nonblocking, NETLINK_GENERIC);
   if (fd < 0) return -errno;
+  if (nonblocking != 0) return fd;
   timeval timeout{};
   timeout.tv_sec = receive_timeout_ms / 1000;
   timeout.tv_usec = (receive_timeout_ms % 1000) * 1000;

@@ -115,6 +115,31 @@ int32_t netlink_exchange(const NetlinkRequest& request, NetlinkCallback callback
   }
 }
 
+const char* netlink_error_text(int32_t code) {
+  if (code == kNoAnswer) return "the WiFi driver did not answer within 3 s";
+  return std::strerror(-code);
+}
+
+bool netlink_read_reply(int fd, uint32_t seq, NetlinkCallback callback, void* user_data,
+                        int32_t* result) {
+  for (;;) {
+    long got = kernel_recv(fd, nl_rx_buffer, sizeof nl_rx_buffer);
+    if (got == -EAGAIN || got == -EINTR) return false;
+    if (got <= 0) {
+      *result = got == 0 ? -EIO : static_cast<int32_t>(std::max<long>(got, -kLargestErrno));
+      return true;
+    }
+    size_t size = std::min<size_t>(static_cast<size_t>(got), sizeof nl_rx_buffer);
+    if (size < kMsgHeaderSize) continue;
+    // Every message of a reply carries its request's sequence number.
+    uint32_t answers = 0;
+    std::memcpy(&answers, nl_rx_buffer + 8, 4);
+    if (answers != seq) continue;  // the late answer to a request given up
+    if (walk_datagram(nl_rx_buffer, size, callback, user_data, result) != DatagramEnd::kWaitForMore)
+      return true;
+  }
+}
+
 void parse_attributes(const uint8_t* bytes, size_t length, const NlAttr** table, int max_type) {
   std::fill(table, table + max_type + 1, nullptr);
   while (length >= kAttrHeaderSize) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -54,6 +55,21 @@ size_t next_message(const uint8_t* bytes, size_t remaining, NetlinkMessage* mess
 // socket/send/receive (-EAGAIN after 3 s of silence), or -EIO for an empty datagram or an error
 // message that carries no valid code.
 int32_t netlink_exchange(const NetlinkRequest& request, NetlinkCallback callback, void* user_data);
+
+// The result of a request given up after kReceiveTimeoutMs without a complete answer, on a lane
+// (wifi.h). An errno value no nl80211 request returns, so it reads as its own reason.
+inline constexpr int32_t kNoAnswer = -ETIME;
+
+// Why a request failed, in words for a page and the log: "the WiFi driver did not answer within
+// 3 s" for kNoAnswer, else the system's text for the negated errno `code`.
+const char* netlink_error_text(int32_t code);
+
+// Reads, without waiting, every datagram that waits on the non-blocking socket `fd` (opened with
+// kernel_open(0)), dropping those that answer a request other than `seq` (one given up), and
+// hands each message of the answer to `seq` to `callback`, as netlink_exchange does. True once
+// that answer ended, with *result as netlink_exchange would return it; false while it has not.
+bool netlink_read_reply(int fd, uint32_t seq, NetlinkCallback callback, void* user_data,
+                        int32_t* result);
 
 // Clears table[0..max_type], then stores each attribute of `bytes[0..length)` whose type (flags
 // cleared) is at most max_type; the walk stops at an attribute shorter than its header or longer

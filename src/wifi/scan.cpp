@@ -11,7 +11,6 @@
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/phy_label.h"
-#include "wifi/requests.h"
 #include "wifi/scan_events.h"
 #include "wifi/signal_rules.h"
 
@@ -44,6 +43,11 @@ int32_t bss_signal_dbm(const NlAttr* const* bss) {
 // Unknown signals (0) rank below every measured one.
 int64_t signal_rank(int32_t signal_dbm) {
   return signal_dbm == 0 ? INT64_MIN : signal_dbm;
+}
+
+// The kPhy* bits of a record's elements (null: none); read only for the records that need them.
+uint8_t caps_of(const NlAttr* ies) {
+  return ies != nullptr ? phy_caps_from_ies(attr_payload(ies), attr_payload_len(ies)) : 0;
 }
 
 // True when `a` belongs before `b` in a table: stronger, or as strong and earlier in the dump.
@@ -124,8 +128,6 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
   // Beacon elements when the kernel has them, else those of the probe response.
   const NlAttr* ies =
       bss[nl::kBssBeaconIes] != nullptr ? bss[nl::kBssBeaconIes] : bss[nl::kBssInformationElements];
-  const uint8_t ap_caps =
-      ies != nullptr ? phy_caps_from_ies(attr_payload(ies), attr_payload_len(ies)) : 0;
   if (associated && has_bssid) {
     Association& found = collector->found;
     const Association before = found;
@@ -137,7 +139,7 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
       (void)ssid_from_elements(attr_payload(ies), attr_payload_len(ies), found.ssid,
                                sizeof found.ssid);
     }
-    note_associated_record(before, bss, ies, ap_caps, &found);
+    note_associated_record(before, bss, ies, caps_of(ies), &found);
   }
   const int32_t signal_dbm = bss_signal_dbm(bss);
   int32_t order = 0;
@@ -158,8 +160,8 @@ void on_bss(const NlAttr* const* table, int, void* user_data) {
     entry->freq_mhz = static_cast<int32_t>(freq);
     entry->channel = channel_from_freq(entry->freq_mhz);
   }
-  std::snprintf(entry->phy, sizeof entry->phy, "%s",
-                phy_label(ap_caps, kPhyAllCaps, entry->freq_mhz, kRateLegacy));
+  const char* phy = phy_label(caps_of(ies), kPhyAllCaps, entry->freq_mhz, kRateLegacy);
+  std::memcpy(entry->phy, phy, std::min(std::strlen(phy), sizeof entry->phy - 1));
   if (attr_u32(bss[nl::kBssSeenMsAgo], &entry->seen_ms_ago)) entry->has_seen_ms_ago = 1;
   if (ies == nullptr) return;
   size_t copied = std::min(attr_payload_len(ies), kMaxIes);
@@ -178,13 +180,7 @@ int32_t channel_from_freq(int32_t f) {
   return 0;
 }
 
-int scan_trigger() {
-  if (wifi_state.family_id < 0 || wifi_state.ifindex < 0) return kScanDumpNow;
-  // Ends of earlier scans still unread must not be taken for the end of this one.
-  (void)scan_events_read(wifi_state.ifindex);
-  NetlinkRequest request;
-  build_scan_trigger_request(&request, wifi_state.ifindex);
-  int32_t result = netlink_exchange(request, nullptr, nullptr);
+int scan_wait_after_trigger(int32_t result) {
   if (result == 0) return wifi_state.event_fd >= 0 ? kScanAwaitEvent : kScanAwaitFixed;
   if (result == -EBUSY && wifi_state.event_fd >= 0) return kScanAwaitEvent;
   // Refused (an unprivileged user, or busy with no way to see the end): the dump then lists what
@@ -200,24 +196,16 @@ int scan_ended() {
   return scan_events_read(wifi_state.ifindex);
 }
 
-int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size) {
-  if (wifi_state.family_id < 0 || wifi_state.ifindex < 0) {
-    std::snprintf(msg, msg_size, "no WiFi interface found");
-    return -1;
-  }
-  NetlinkRequest request;
-  ScanCollector collector{entries, std::max(capacity, 0), 0, {}};
-  build_scan_dump_request(&request, wifi_state.ifindex);
-  int32_t result = netlink_exchange(request, on_bss, &collector);
-  if (collector.count == 0 && result < 0) {
-    std::snprintf(msg, msg_size, "scan failed: %s", std::strerror(-result));
+int scan_dump_outcome(ScanCollector* collector, int32_t result, char* msg, size_t msg_size) {
+  if (collector->count == 0 && result < 0) {
+    std::snprintf(msg, msg_size, "scan failed: %s", netlink_error_text(result));
     return -1;
   }
   // A dump that marks the association also tells the live stream whom to ask.
-  if (collector.found.known == 1) {
-    wifi_state.assoc = collector.found;
+  if (collector->found.known == 1) {
+    wifi_state.assoc = collector->found;
     wifi_state.assoc_stale = 0;
   }
-  sort_strongest_first(entries, collector.count);
-  return collector.count;
+  sort_strongest_first(collector->entries, collector->count);
+  return collector->count;
 }

@@ -23,5 +23,15 @@ struct ScanCollector {
 // earlier in the dump stays). The records are left in no particular order: scan_dump sorts them.
 void on_bss(const NlAttr* const* table, int max_type, void* collector);
 
+// What the scan command waits for after a scan request that ended with `result`: kScanAwaitEvent
+// or kScanAwaitFixed when the kernel scans (a scan already running counts when its end can be
+// heard), else kScanDumpNow.
+int scan_wait_after_trigger(int32_t result);
+
+// After a scan dump into `collector` that ended with `result`: the count of records, sorted
+// strongest first (equal signals in dump order), with the association it marked remembered; or
+// -1 with "scan failed: <reason>" in `msg` when it failed before any record came.
+int scan_dump_outcome(ScanCollector* collector, int32_t result, char* msg, size_t msg_size);
+
 // Channel number of a 2.4, 5 or 6 GHz centre frequency in MHz; 0 for anything else.
 int32_t channel_from_freq(int32_t freq_mhz);

@@ -1,16 +1,9 @@
 #include "wifi/station.h"
 
-#include <cerrno>
-
-#include "wifi/interface.h"
 #include "wifi/multi_link.h"
 #include "wifi/nl80211_codes.h"
 #include "wifi/phy_label.h"
-#include "wifi/requests.h"
-#include "wifi/scan.h"
 #include "wifi/signal_rules.h"
-#include "wifi/wifi.h"
-#include "wifi/wifi_state.h"
 
 namespace {
 
@@ -127,41 +120,4 @@ void on_station(const NlAttr* const* table, int, void* user_data) {
   mlo_link_signals(table[nl::kAttrMloLinks], station->link_rssi);
   const NlAttr* link_info = mlo_link_station_info(table[nl::kAttrMloLinks], link_id);
   if (link_info != nullptr) read_station_figures(link_info, station);
-}
-
-namespace {
-
-// One station request for the remembered association: its result, with the signal in
-// station->signal_dbm.
-int32_t ask_station(StationInfo* station) {
-  NetlinkRequest request;
-  build_station_request(&request, wifi_state.ifindex, station_address(wifi_state.assoc));
-  return netlink_exchange(request, on_station, station);
-}
-
-}  // namespace
-
-int signal_sample(int32_t* out) {
-  // While the kernel tells of every change, the memory is current and a disconnected station
-  // costs nothing. Otherwise (no notifications, some lost, nothing read yet) it is read afresh
-  // first: at most one probe per sample.
-  bool probed = false;
-  if (wifi_state.assoc_stale != 0 || (wifi_state.assoc.known == 0 && wifi_state.follows == 0)) {
-    (void)association_probe();
-    probed = true;
-  }
-  if (wifi_state.assoc.known != 1) return -1;
-  StationInfo station{};
-  int32_t result = ask_station(&station);
-  // No such station (the access point changed) or no such interface (it went and came back):
-  // the association moved under us. Read it once and ask again.
-  if ((result == -ENOENT || result == -ENODEV) && !probed) {
-    (void)association_probe();
-    if (wifi_state.assoc.known != 1) return -1;
-    station = StationInfo{};
-    result = ask_station(&station);
-  }
-  if (result < 0 || station.signal_dbm == 0) return -1;
-  *out = station.signal_dbm;
-  return 0;
 }

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// The WiFi source's public records and queries. All data comes from nl80211 over generic netlink;
-// every call is synchronous and may wait up to 3 seconds per kernel datagram.
+// The WiFi source's public records and queries. All data comes from nl80211 over generic netlink.
+// The loop's queries never wait (the lanes at the end); the blocking forms (wifi_open, link_query,
+// scan_trigger, scan_dump, signal_sample) may wait up to 3 seconds per kernel datagram and serve
+// start-up and in-process callers.
 
 // One link of a multi-link (Wi-Fi 7) association.
 struct LinkEntry {
@@ -112,3 +114,58 @@ int scan_dump(ScanEntry* entries, int capacity, char* msg, size_t msg_size);
 // disconnected); otherwise, and when the station request finds no such station, the association
 // is read afresh first, at most once per call.
 int signal_sample(int32_t* out);
+
+// ---- The loop's queries: nothing waits ----
+// Each kind runs on a lane of its own: one kernel socket, one request out at a time, each request
+// sent as the answer to the one before arrives. A request without a complete answer within
+// 3 seconds fails alone (as a failed request of the blocking form does) and its late answer is
+// dropped; the query goes on from there.
+
+inline constexpr int kLinkLane = 0;    // link commands
+inline constexpr int kScanLane = 1;    // scan commands: the start, then the dump
+inline constexpr int kSampleLane = 2;  // live-stream samples
+inline constexpr int kLaneCount = 3;
+
+// What a lane's query answered; valid from its completion until the lane's next start.
+struct WifiAnswer {
+  int32_t result;  // 0; or -1 with `msg` as the blocking form would give it (the link query's
+                   // or the scan dump's), a request given up reading "the WiFi driver did not
+                   // answer within 3 s"; a sample fails without one
+  char msg[200];
+  LinkInfo link;               // link, scan start: as link_query fills it
+  int32_t scan_wait;           // scan start: what scan_trigger returns
+  uint64_t scan_requested_ms;  // scan start: when its scan request went out
+  int32_t count;               // scan dump: records placed, as scan_dump returns them
+  int32_t dbm;                 // sample: the signal, when result is 0
+  int32_t given_up;            // how many of its requests went unanswered for 3 seconds
+};
+
+// Start a query on its lane: the link query (link_query's requests); the scan start (the link
+// query, then the scan request of scan_trigger); the scan dump into entries[0..capacity) (which
+// must stay in place until it completes); the sample (signal_sample's). REQUIRES: the lane is not
+// busy. True when it completed at once (nothing to ask, or nothing could be sent): its answer is
+// in wifi_answer; otherwise wifi_pass reports its completion.
+bool wifi_start_link(uint64_t now_ms);
+bool wifi_start_scan(uint64_t now_ms);
+bool wifi_start_scan_dump(ScanEntry* entries, int capacity, uint64_t now_ms);
+bool wifi_start_sample(uint64_t now_ms);
+
+// True from a start that did not complete at once until wifi_pass reports the completion.
+bool wifi_lane_busy(int lane);
+
+const WifiAnswer& wifi_answer(int lane);
+
+// True while the scan lane's scan request is out: an end of scan heard now may be its scan's
+// (one already running ends whenever it does), before its answer is read.
+bool wifi_scan_request_out();
+
+// The socket to watch for readability while the lane awaits an answer; -1 otherwise.
+int wifi_lane_fd(int lane);
+
+// The monotonic_ms at which the earliest request out is given up; UINT64_MAX when none is out.
+uint64_t wifi_due_ms();
+
+// Once per loop pass: reads the answers waiting on the lanes whose bit (1 << lane) is set in
+// `readable`, gives up the requests past their 3 seconds, and sends each query's next request.
+// Returns the lanes whose query completed (bit 1 << lane).
+uint32_t wifi_pass(uint32_t readable, uint64_t now_ms);

@@ -14,7 +14,8 @@ constexpr WifiState kFresh = {.seq = 1,
                               .assoc = {},
                               .assoc_stale = 1,
                               .caps = {},
-                              .caps_ifindex = -1};
+                              .caps_ifindex = -1,
+                              .lanes = {{-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}}};
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "wifi/multi_link.h"
+#include "wifi/wifi.h"
 #include "wifi/wiphy_caps.h"
 
 // What the WiFi source keeps between calls, in one process-wide record: the kernel's ids learnt
@@ -24,6 +25,17 @@ struct Association {
   MloBss links[kMaxMloLinks];
 };
 
+// The loop's requests to the kernel go out on lanes: one socket each, kept open, with at most one
+// request out at a time (the kernel runs one dump per socket), so a slow answer on one lane holds
+// up nothing on the others.
+
+struct KernelLane {
+  int fd;           // non-blocking generic-netlink socket; -1 until first used
+  uint8_t busy;     // 1 while a query runs on the lane
+  uint32_t seq;     // sequence number of the request awaited; 0 when none is out
+  uint64_t due_ms;  // when that request is given up
+};
+
 struct WifiState {
   uint32_t seq;          // sequence number of the next request; from 1
   int32_t family_id;     // nl80211's generic-netlink id; -1 until resolved
@@ -41,12 +53,14 @@ struct WifiState {
                          // notifications lost, or the interfaces changed
   WiphyCaps caps;        // what the adapter of the interface caps_ifindex supports
   int32_t caps_ifindex;  // the interface the capabilities were read for; -1 before any read
+  KernelLane lanes[kLaneCount];  // the requests in flight
 };
 
 extern WifiState wifi_state;
 
-// Puts the record back to how a freshly started helper has it. The event socket is forgotten,
-// not closed: whoever handed it out (a test's stand-in kernel) closes it.
+// Puts the record back to how a freshly started helper has it. The event socket and the lanes'
+// sockets are forgotten, not closed: whoever handed them out (a test's stand-in kernel) closes
+// them.
 void wifi_state_reset();
 
 // Whom station requests ask about: the AP MLD address of a multi-link association (the kernel

@@ -60,7 +60,10 @@ void read_wiphy_caps(int32_t ifindex) {
   WiphyCaps caps{};
   NetlinkRequest request;
   build_wiphy_dump_request(&request, ifindex);
-  int32_t result = netlink_exchange(request, on_wiphy, &caps);
+  note_wiphy_caps(caps, netlink_exchange(request, on_wiphy, &caps), ifindex);
+}
+
+void note_wiphy_caps(const WiphyCaps& caps, int32_t result, int32_t ifindex) {
   wifi_state.caps = result >= 0 ? caps : WiphyCaps{};
   wifi_state.caps_ifindex = ifindex;
 }

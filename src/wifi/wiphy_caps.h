@@ -27,3 +27,7 @@ uint8_t adapter_caps_at(const WiphyCaps& caps, int32_t freq_mhz);
 // Reads the capabilities of the adapter behind `ifindex` into wifi_state.caps (one wiphy dump) and
 // notes the interface they belong to; a failed read leaves them unknown until the next interface.
 void read_wiphy_caps(int32_t ifindex);
+
+// After a wiphy dump into `caps` for `ifindex` that ended with `result`: keeps them as
+// read_wiphy_caps does.
+void note_wiphy_caps(const WiphyCaps& caps, int32_t result, int32_t ifindex);

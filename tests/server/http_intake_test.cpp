@@ -47,32 +47,36 @@ std::string lookup(const std::string& request, const char* name, size_t capacity
   return found;
 }
 
-TEST(FindHeader, NameFoldsAsciiLettersValueIsTrimmed) {
-  std::string request = "GET / HTTP/1.1\r\nhOsT: \t LocalHost:1 \t\r\nX: y\r\n\r\n";
-  EXPECT_EQ(lookup(request, "Host"), "LocalHost:1");
-  EXPECT_EQ(lookup(request, "x"), "y");
-  EXPECT_EQ(lookup(request, "Origin"), "<absent>");
-}
-
-TEST(FindHeader, OnlyExactNameFollowedByColonMatches) {
-  std::string request =
+// The name folds ASCII letters and the value is trimmed; only the exact name followed by a colon
+// matches, the first such line winning; an empty value is found and a long one cut to the
+// buffer; only CR LF ends a line.
+TEST(FindHeader, FirstExactNameGivesItsTrimmedValue) {
+  const std::string folds = "GET / HTTP/1.1\r\nhOsT: \t LocalHost:1 \t\r\nX: y\r\n\r\n";
+  const std::string exact =
       "GET / HTTP/1.1\r\nOrigin : a\r\nOrigins: b\r\nOrigin:c\r\nOrigin: d\r\n\r\n";
-  EXPECT_EQ(lookup(request, "Origin"), "c");  // the first matching line wins
-  EXPECT_EQ(lookup(request, "Origins"), "b");
-}
-
-TEST(FindHeader, EmptyValueIsFoundAndLongValueIsCut) {
-  std::string request = "GET / HTTP/1.1\r\nKey:   \r\nLong: 0123456789abcdef\r\n\r\n";
-  EXPECT_EQ(lookup(request, "Key"), "");
-  EXPECT_EQ(lookup(request, "Long", 11), "0123456789");
-  EXPECT_EQ(lookup(request, "Long", 1), "");
-}
-
-TEST(FindHeader, OnlyCrLfEndsALine) {
-  std::string request = "GET / HTTP/1.1\r\nA: 1\nB: 2\rC: 3\r\nD: 4\r\n\r\n";
-  EXPECT_EQ(lookup(request, "A"), "1\nB: 2\rC: 3");
-  EXPECT_EQ(lookup(request, "B"), "<absent>");
-  EXPECT_EQ(lookup(request, "D"), "4");
+  const std::string sizes = "GET / HTTP/1.1\r\nKey:   \r\nLong: 0123456789abcdef\r\n\r\n";
+  const std::string ends = "GET / HTTP/1.1\r\nA: 1\nB: 2\rC: 3\r\nD: 4\r\n\r\n";
+  const struct {
+    const std::string& request;
+    const char* name;
+    size_t capacity;
+    const char* value;
+  } cases[] = {
+      {folds, "Host", 128, "LocalHost:1"},
+      {folds, "x", 128, "y"},
+      {folds, "Origin", 128, "<absent>"},
+      {exact, "Origin", 128, "c"},
+      {exact, "Origins", 128, "b"},
+      {sizes, "Key", 128, ""},
+      {sizes, "Long", 11, "0123456789"},
+      {sizes, "Long", 1, ""},
+      {ends, "A", 128, "1\nB: 2\rC: 3"},
+      {ends, "B", 128, "<absent>"},
+      {ends, "D", 128, "4"},
+  };
+  for (const auto& one : cases) {
+    EXPECT_EQ(lookup(one.request, one.name, one.capacity), one.value) << one.request << one.name;
+  }
 }
 
 TEST(FindHeader, StopsAtTheBlankLineAndAtTheEndOfText) {
