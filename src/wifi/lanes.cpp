@@ -104,19 +104,23 @@ uint32_t wifi_pass(uint32_t readable, uint64_t now_ms) {
   for (int index = 0; index < kLaneCount; ++index) {
     KernelLane& lane = wifi_state.lanes[index];
     WifiQuery& query = lane_queries[index];
-    if (lane.busy == 0 || lane.seq == 0) continue;
-    int32_t result = 0;
-    bool ended = (readable >> index & 1u) != 0 &&
-                 netlink_read_reply(lane.fd, lane.seq, query.callback, query.user_data, &result);
-    if (!ended && now_ms >= lane.due_ms) {
-      // It fails alone: its answer, when it comes, is read and dropped (another sequence number).
-      ended = true;
-      result = kNoAnswer;
+    // The kernel mostly answers while the request is being sent, so after each answer the next
+    // request's answer is looked for at once rather than in the next pass; the read never waits.
+    for (bool look = (readable >> index & 1u) != 0; lane.busy != 0 && lane.seq != 0; look = true) {
+      int32_t result = 0;
+      bool ended =
+          look && netlink_read_reply(lane.fd, lane.seq, query.callback, query.user_data, &result);
+      if (!ended && now_ms >= lane.due_ms) {
+        // It fails alone: its answer, when it comes, is read and dropped (another sequence
+        // number).
+        ended = true;
+        result = kNoAnswer;
+      }
+      if (!ended) break;
+      lane.seq = 0;
+      query_answered(&query, result);
+      if (go_on(index, now_ms)) completed |= 1u << index;
     }
-    if (!ended) continue;
-    lane.seq = 0;
-    query_answered(&query, result);
-    if (go_on(index, now_ms)) completed |= 1u << index;
   }
   return completed;
 }
