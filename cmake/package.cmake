@@ -119,7 +119,10 @@ if(NOT TIVEL_SANITIZE)
 
   set(TIVEL_TARBALL_STEM ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}-static)
   set(TIVEL_TARBALL ${CMAKE_BINARY_DIR}/${TIVEL_TARBALL_STEM}.tar.gz)
-  set(TIVEL_TARBALL_STAGE ${CMAKE_BINARY_DIR}/tarball/${PROJECT_NAME}-${PROJECT_VERSION})
+  # The folder inside names the architecture too: both tarballs unpacked in one place must not
+  # overwrite each other.
+  set(TIVEL_TARBALL_FOLDER ${PROJECT_NAME}-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(TIVEL_TARBALL_STAGE ${CMAKE_BINARY_DIR}/tarball/${TIVEL_TARBALL_FOLDER})
   add_custom_command(
     OUTPUT ${TIVEL_TARBALL}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/tarball
@@ -129,7 +132,7 @@ if(NOT TIVEL_SANITIZE)
     COMMAND tar --format=gnu --sort=name --owner=0 --group=0 --numeric-owner
             --mtime=@${TIVEL_SOURCE_DATE_EPOCH} --mode=u=rwX,go=rX
             "--use-compress-program=gzip -9 -n" -cf ${TIVEL_TARBALL} -C ${CMAKE_BINARY_DIR}/tarball
-            ${PROJECT_NAME}-${PROJECT_VERSION}
+            ${TIVEL_TARBALL_FOLDER}
     DEPENDS ${TIVEL_STATIC_TARGET} ${TIVEL_MAN_PAGE} ${CMAKE_SOURCE_DIR}/README.md
             ${CMAKE_BINARY_DIR}/source-date-epoch
     COMMENT "Packing ${TIVEL_TARBALL_STEM}.tar.gz"

@@ -472,6 +472,7 @@
       ['Location permission', msg.location],
       ['Commands', Array.isArray(msg.commands) ? msg.commands.join(' · ') : String(msg.commands)],
     ]);
+    $('sim-badge').hidden = msg.simulated !== true;
     const help = $('perm-help');
     help.textContent = msg.permHelp || '';
     help.hidden = !msg.permHelp;

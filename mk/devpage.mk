@@ -7,9 +7,9 @@ DEVPAGE_BIN := $(if $(SIM),tamberline-tivel-helper-sim,tamberline-tivel-helper)
 .PHONY: devpage
 
 devpage:
-	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(RELEASE_DIR) -j $(JOBS) --target $(DEVPAGE_BIN)
-	exec node devpage/serve.js --port $(DEVPAGE_PORT) --helper $(RELEASE_DIR)/$(DEVPAGE_BIN) -- $(ARGS)
+	@$(RUN_CONFIGURE)
+	@$(call run_build,$(DEVPAGE_BIN))
+	@exec node devpage/serve.js --port $(DEVPAGE_PORT) --helper $(RELEASE_DIR)/$(DEVPAGE_BIN) -- $(ARGS)
 
 # Regenerates the README's picture, docs/devpage.png: the page in headless Chromium against the
 # simulator's demo scene on the default ports (in a private network namespace when run as root, so

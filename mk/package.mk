@@ -6,8 +6,10 @@
 #   make install SETCAP=1                              also gives the binary cap_net_admin (setcap),
 #                                                      so fresh scans need no sudo
 #   make uninstall [PREFIX=...] [DESTDIR=...]          removes those files again (no build needed)
-#   make package                                       build/dist: .debs (amd64, arm64), static
-#                                                      tarballs (x86_64, aarch64), SHA256SUMS
+#   make package [ARCH=amd64|arm64]                    build/dist: .debs (amd64, arm64), static
+#                                                      tarballs (x86_64, aarch64), SHA256SUMS; arm64
+#                                                      only where Debian's cross compiler is, or
+#                                                      the one ARCH asks for
 #   make package-reproducible                          make package in two clean clones, compared
 PREFIX ?= /usr/local
 SETCAP ?=
@@ -15,8 +17,8 @@ PACKAGE_DIR ?= build/package
 PACKAGE_AARCH64_DIR ?= build/package-aarch64
 DIST_DIR ?= build/dist
 
-.PHONY: install install-build install-files uninstall package package-build \
-  package-build-aarch64 package-reproducible
+.PHONY: package-check-arch install install-build install-files uninstall package package-build \
+  package-build-aarch64 package-build-amd64 package-build-arm64 package-reproducible
 
 # What `make install` puts under $(DESTDIR)$(PREFIX), and all that `make uninstall` removes, so
 # uninstalling needs no build folder. tests/package/check_install.sh holds install to this list.
@@ -58,23 +60,40 @@ uninstall:
 # The same release for 64-bit ARM: Debian's cross compiler, everything linked static.
 package-build-aarch64:
 	@command -v aarch64-linux-gnu-g++ >/dev/null || \
-	  { echo "package: aarch64-linux-gnu-g++ is missing (make deps)" >&2; exit 1; }
+	  { echo "package: aarch64-linux-gnu-g++ is missing (apt-get install g++-aarch64-linux-gnu)" >&2; exit 1; }
 	cmake -S . -B $(PACKAGE_AARCH64_DIR) -DCMAKE_BUILD_TYPE=Release -DTIVEL_TESTS=OFF -DTIVEL_STATIC=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/toolchains/aarch64-linux-gnu.cmake) \
 	  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 	cmake --build $(PACKAGE_AARCH64_DIR) -j $(JOBS) --target tivel_release
 
-# Every time stamp inside comes from the last commit (see cmake/package.cmake), so the same commit
-# gives the same bytes anywhere; make package-reproducible checks that.
-package: package-build package-build-aarch64
+package-build-amd64: package-build
+package-build-arm64: package-build-aarch64
+
+# What `make package` builds: the ARCH asked for, else this machine's amd64 release and the arm64
+# one where the cross compiler is installed (said when it is not).
+ARCH ?=
+PACKAGE_CROSS := $(shell command -v aarch64-linux-gnu-g++ 2>/dev/null)
+PACKAGE_ARCHES := $(or $(ARCH),amd64 $(if $(PACKAGE_CROSS),arm64))
+PACKAGE_BUILD_DIR_amd64 := $(PACKAGE_DIR)
+PACKAGE_BUILD_DIR_arm64 := $(PACKAGE_AARCH64_DIR)
+PACKAGE_BUILD_DIRS := $(foreach arch,$(PACKAGE_ARCHES),$(PACKAGE_BUILD_DIR_$(arch)))
+
+package-check-arch:
+	@case "$(ARCH)" in ""|amd64|arm64) ;; *) echo "package: ARCH=$(ARCH): give amd64 or arm64" >&2; exit 2 ;; esac
+	@if [ -z "$(ARCH)" ] && [ -z "$(PACKAGE_CROSS)" ]; then \
+	  echo "package: no aarch64-linux-gnu-g++, so amd64 only (apt-get install g++-aarch64-linux-gnu adds arm64)"; fi
 	@command -v dpkg-shlibdeps >/dev/null || \
 	  { echo "package: dpkg-shlibdeps is missing (apt-get install dpkg-dev)" >&2; exit 1; }
-	rm -rf $(PACKAGE_DIR)/deb $(PACKAGE_AARCH64_DIR)/deb
+
+# Every time stamp inside comes from the last commit (see cmake/package.cmake), so the same commit
+# gives the same bytes anywhere; make package-reproducible checks that.
+package: package-check-arch
+	@$(MAKE) --no-print-directory $(addprefix package-build-,$(PACKAGE_ARCHES))
 	# CPack gives the .deb's own members (control.tar.gz, data.tar.gz) the modes the umask makes.
-	cd $(PACKAGE_DIR) && umask 022 && cpack -G DEB -B deb >/dev/null
-	cd $(PACKAGE_AARCH64_DIR) && umask 022 && cpack -G DEB -B deb >/dev/null
-	bash scripts/make-dist.sh $(DIST_DIR) $(PACKAGE_DIR)/deb/*.deb $(PACKAGE_DIR)/*-static.tar.gz \
-	  $(PACKAGE_AARCH64_DIR)/deb/*.deb $(PACKAGE_AARCH64_DIR)/*-static.tar.gz
+	for dir in $(PACKAGE_BUILD_DIRS); do \
+	  rm -rf $$dir/deb && (cd $$dir && umask 022 && cpack -G DEB -B deb >/dev/null) || exit 1; \
+	done
+	bash scripts/make-dist.sh $(DIST_DIR) $(foreach dir,$(PACKAGE_BUILD_DIRS),$(dir)/deb/*.deb $(dir)/*-static.tar.gz)
 	@ls -l $(DIST_DIR)
 	@cat $(DIST_DIR)/SHA256SUMS
 

@@ -171,6 +171,26 @@ int wait_until_ms(uint64_t now, uint64_t due) {
   return wait > INT32_MAX ? INT32_MAX : static_cast<int>(wait);
 }
 
+// The descriptors one pass waits on: the listening socket, the stop pipe, the scan
+// notifications, standard output, the WiFi lanes and the slots, each at most once.
+struct WatchSet {
+  pollfd entries[4 + kLaneCount + kSlotCount];
+  nfds_t count = 0;
+};
+
+// Adds `fd` with `events` to the set; its entry's index, or -1 (nothing added) for a descriptor
+// not in use (negative) or no events.
+int watch(WatchSet& set, int fd, short events) {
+  if (fd < 0 || events == 0) return -1;
+  set.entries[set.count] = {fd, events, 0};
+  return static_cast<int>(set.count++);
+}
+
+// What poll returned for the entry `index` gave; 0 for -1.
+short returned(const WatchSet& set, int index) {
+  return index < 0 ? 0 : set.entries[index].revents;
+}
+
 }  // namespace
 
 int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
@@ -186,50 +206,40 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     reason = exit_reason(now, page_connected);
     if (reason != nullptr) break;
 
-    // poll has no descriptor-number ceiling, unlike a fixed select set. The listening socket,
-    // the stop pipe, the scan notifications and the WiFi lanes' kernel sockets come first, then
-    // the slots.
-    enum : nfds_t {
-      kListenEntry,
-      kStopEntry,
-      kScanEventEntry,
-      kLogEntry,
-      kFirstLaneEntry,
-      kFirstSlotEntry = kFirstLaneEntry + kLaneCount
-    };
-    pollfd watched[kFirstSlotEntry + kSlotCount];
-    int slot_entry[kSlotCount];
-    nfds_t count = kFirstSlotEntry;
-    watched[kListenEntry] = {accepting_paused(now) ? -1 : listen_fd, POLLIN, 0};
-    // Readable once a stop signal arrived (a negative descriptor is skipped by poll); never
-    // drained, as the next pass ends the loop.
-    watched[kStopEntry] = {stop_wake_fd, POLLIN, 0};
-    watched[kScanEventEntry] = {scan_event_socket(), POLLIN, 0};
+    // poll has no descriptor-number ceiling, unlike a fixed select set, but it refuses more
+    // entries than the process may open descriptors: only the descriptors in use are listed.
+    // The listening socket, the stop pipe, the scan notifications and the WiFi lanes' kernel
+    // sockets come first, then the slots.
+    WatchSet set;
+    const int listen_entry = watch(set, accepting_paused(now) ? -1 : listen_fd, POLLIN);
+    // Readable once a stop signal arrived; never drained, as the next pass ends the loop.
+    (void)watch(set, stop_wake_fd, POLLIN);
+    const int scan_event_entry = watch(set, scan_event_socket(), POLLIN);
     // Standard output, only while log lines wait for it to take more.
-    watched[kLogEntry] = {log_wait_fd(), POLLOUT, 0};
+    const int log_entry = watch(set, log_wait_fd(), POLLOUT);
     // A lane's socket only while an answer is awaited on it.
+    int lane_entry[kLaneCount];
     for (int lane = 0; lane < kLaneCount; ++lane) {
-      watched[kFirstLaneEntry + lane] = {kernel_lane_fd(lane), POLLIN, 0};
+      lane_entry[lane] = watch(set, kernel_lane_fd(lane), POLLIN);
     }
+    int slot_entry[kSlotCount];
     for (size_t i = 0; i < kSlotCount; ++i) {
-      slot_entry[i] = -1;
-      const short events = slots[i].fd == -1 ? 0 : slot_events(slots[i]);
-      if (events == 0) continue;
-      slot_entry[i] = static_cast<int>(count);
-      watched[count++] = {slots[i].fd, events, 0};
+      slot_entry[i] = slots[i].fd == -1 ? -1 : watch(set, slots[i].fd, slot_events(slots[i]));
     }
-    if (poll(watched, count, wait_until_ms(now, next_due_ms(page_connected))) < 0) continue;
+    if (poll(set.entries, set.count, wait_until_ms(now, next_due_ms(page_connected))) < 0) {
+      continue;
+    }
     // The pages were connected all through the wait: a page that leaves now starts the page-gone
     // rule from here, not from before the wait.
     if (page_connected) last_page_ms = monotonic_ms();
-    if (watched[kLogEntry].revents != 0) log_flush();
+    if (returned(set, log_entry) != 0) log_flush();
 
-    if (watched[kListenEntry].revents != 0) accept_one(listen_fd);
+    if (returned(set, listen_entry) != 0) accept_one(listen_fd);
     for (size_t i = 0; i < kSlotCount; ++i) {
       ConnectionSlot& slot = slots[i];
       // A slot freed and refilled within this pass is not the descriptor poll reported on.
-      if (slot_entry[i] < 0 || slot.fd != watched[slot_entry[i]].fd) continue;
-      const pollfd& entry = watched[slot_entry[i]];
+      if (slot_entry[i] < 0 || slot.fd != set.entries[slot_entry[i]].fd) continue;
+      const pollfd& entry = set.entries[slot_entry[i]];
       if ((entry.revents & (POLLOUT | POLLERR | POLLHUP)) != 0) flush_and_serve(slot);
       if ((entry.events & POLLIN) == 0 || (entry.revents & (POLLIN | POLLERR | POLLHUP)) == 0)
         continue;
@@ -242,9 +252,9 @@ int run_event_loop(int listen_fd, const PeerOwnerCheck& owners) {
     }
     uint32_t readable_lanes = 0;
     for (int lane = 0; lane < kLaneCount; ++lane) {
-      if (watched[kFirstLaneEntry + lane].revents != 0) readable_lanes |= 1u << lane;
+      if (returned(set, lane_entry[lane]) != 0) readable_lanes |= 1u << lane;
     }
-    const uint32_t answered = kernel_pass(readable_lanes, watched[kScanEventEntry].revents != 0);
+    const uint32_t answered = kernel_pass(readable_lanes, returned(set, scan_event_entry) != 0);
     for (size_t i = 0; i < kSlotCount; ++i) {
       if ((answered >> i & 1u) != 0 && slots[i].fd != -1 && slots[i].kernel_waiting == 0)
         serve_held(slots[i]);

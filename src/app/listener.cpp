@@ -66,7 +66,8 @@ bool helper_answers(int32_t port) {
 }
 
 // The lowest port of first..last (all of them found taken) that another copy of the helper
-// answers on, which is where the page, trying the ports from the bottom, connects; 0 for none.
+// answers on; 0 for none. The page tries the ports from the bottom, but a copy that refuses its
+// origin sends it on to the next, so which copy it ends up with is not known here.
 int32_t running_copy(int32_t first, int32_t last) {
   uint64_t give_up = monotonic_ms() + kSearchLimitMs;
   for (int32_t port = first; port <= last && monotonic_ms() < give_up; ++port) {
@@ -142,8 +143,8 @@ int bind_listener(int32_t port) {
     int32_t copy = running_copy(first_taken, last_taken);
     if (copy != 0) {
       log_format<200>(
-          "Another copy of the helper is already running on 127.0.0.1:%d: the page will reach "
-          "that one, not this one. Close one of them so that only one runs.",
+          "Another copy of the helper is already running on 127.0.0.1:%d. A page uses whichever "
+          "copy accepts it, that one or this one; close one of them so that only one runs.",
           copy);
     }
   }

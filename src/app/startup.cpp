@@ -1,10 +1,13 @@
 #include "app/startup.h"
 
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/activation.h"
@@ -28,11 +31,13 @@ namespace {
 constexpr bool kSyscallFilter = TIVEL_SYSCALL_FILTER != 0;
 
 int stop_wake_write_fd = -1;
+bool terminal_echoes_ctrl_c = false;  // standard output is a terminal that shows ^C as typed
 
 // The loop may block for minutes; a signal that lands after its exit check but before it blocks
 // would otherwise wait that long. The byte makes the wait return at once whenever it lands.
 void on_stop_signal(int signal_number) {
   stop_flag = signal_number;
+  if (signal_number == SIGINT && terminal_echoes_ctrl_c) console_echo_pending = 1;
   if (stop_wake_write_fd < 0) return;
   int saved_errno = errno;
   static constexpr char kByte = 1;
@@ -41,6 +46,9 @@ void on_stop_signal(int signal_number) {
 }
 
 void install_signals() {
+  termios modes{};
+  terminal_echoes_ctrl_c = isatty(STDOUT_FILENO) && tcgetattr(STDOUT_FILENO, &modes) == 0 &&
+                           (modes.c_lflag & ECHO) != 0 && (modes.c_lflag & ECHOCTL) != 0;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
     stop_wake_fd = ends[0];
@@ -98,13 +106,42 @@ int handed_listener(int32_t port) {
   return fd;
 }
 
+// True when the service-manager variables name this process as the one to take a socket over.
+bool handed_a_socket() {
+  const char* count = std::getenv("LISTEN_FDS");
+  const char* pid = std::getenv("LISTEN_PID");
+  char own_pid[16];
+  std::snprintf(own_pid, sizeof own_pid, "%d", static_cast<int>(getpid()));
+  return count != nullptr && pid != nullptr && std::strcmp(pid, own_pid) == 0;
+}
+
+// Says once whether pages get fresh scans, so that a setcap can be seen to have taken.
+void log_scan_right() {
+  if (scan_right_held) {
+    log_line("Fresh scans: on (CAP_NET_ADMIN)");
+    return;
+  }
+  char path[200] = {};
+  if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
+    std::strcpy(path, "tamberline-tivel-helper");
+  }
+  log_format<400>(
+      "Fresh scans: off: the page gets the system's last scan; for fresh scans give the helper "
+      "the right once (sudo setcap cap_net_admin=ep %s) and start it again.",
+      path);
+}
+
 }  // namespace
 
 int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
                 const char* banner_note) {
   prepare_standard_descriptors();
-  CommandLine line = parse_command_line(argc, argv, banner_note);
+  // Started by a service manager for a page that is already there, with the log going to its
+  // journal: nobody is at a terminal to go back to a page or press Ctrl+C.
+  const bool on_demand = handed_a_socket() && !isatty(STDOUT_FILENO);
+  CommandLine line = parse_command_line(argc, argv, banner_note, on_demand);
   if (!line.run) return line.exit_code;
+  wifi_simulated = banner_note != nullptr;
   std::memcpy(dev_origin, line.dev_origin, sizeof dev_origin);
 
   // A handed-over socket is looked at before anything else opens a descriptor, so that a
@@ -115,7 +152,8 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
 
   kernel_use(kernel);
   char reason[200] = {};
-  if (wifi_open(reason, sizeof reason) != 0) {
+  wifi_adapter_found = wifi_open(reason, sizeof reason) == 0;
+  if (!wifi_adapter_found) {
     log_format<420>(
         "WiFi not available: no WiFi adapter was found (%s). Check that this computer has WiFi, "
         "that it is switched on and not in flight mode (rfkill list), and that its driver is "
@@ -151,10 +189,15 @@ int helper_main(int argc, const char* const* argv, const KernelPort& kernel,
   // the requests are sent inline, as the stand-in kernel's always are.
   (void)kernel_sender_start();
 
+  log_scan_right();
+
   for (ConnectionSlot& slot : slots) clear_slot(slot);
   bool dev = dev_origin[0] != '\0';
   log_format<300>(
-      "Running on 127.0.0.1:%d. Go back to the Tamberline page; it connects by itself.%s%s",
+      on_demand
+          ? "Running on 127.0.0.1:%d. Started for the Tamberline page; it connects by itself.%s%s"
+          : "Running on 127.0.0.1:%d. Go back to the Tamberline page; it connects "
+            "by itself.%s%s",
       listen_port, dev ? " DEV origin allowed: " : "", dev ? dev_origin : "");
   install_signals();
   // A kernel that refuses the filter (one built without it, or an emulator such as qemu-user,

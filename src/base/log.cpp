@@ -14,6 +14,8 @@
 #include "base/clock.h"
 #include "base/sizes.h"
 
+volatile sig_atomic_t console_echo_pending = 0;
+
 namespace {
 
 // Standard output, or for a terminal a non-blocking description of its own (log_open_output).
@@ -56,8 +58,11 @@ bool append_line(const char* message) {
   std::tm local{};
   localtime_r(&now, &local);
   char line[400];
-  int length = std::snprintf(line, sizeof line, "%02d:%02d:%02d  %s\n", local.tm_hour, local.tm_min,
-                             local.tm_sec, message);
+  // The terminal echoed ^C after the last line: this one starts on a line of its own.
+  const char* fresh_line = console_echo_pending != 0 ? "\n" : "";
+  console_echo_pending = 0;
+  int length = std::snprintf(line, sizeof line, "%s%02d:%02d:%02d  %s\n", fresh_line, local.tm_hour,
+                             local.tm_min, local.tm_sec, message);
   if (length < 0) return true;
   if (static_cast<size_t>(length) >= sizeof line) {
     length = sizeof line - 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 // The console log. Each line is "HH:MM:SS  <message>\n" in local time on standard output, in the
@@ -16,6 +17,10 @@
 
 inline constexpr uint32_t kRepeatsShown = 4;
 inline constexpr uint64_t kRepeatWindowMs = 1000;
+
+// Set (by a signal handler) when the terminal has echoed something, such as ^C, after the last
+// line: the next line then begins with a newline so that it starts at the left margin.
+extern volatile sig_atomic_t console_echo_pending;
 
 // Logs `message` (complete, without a newline); its kind is the text itself.
 void log_line(const char* message);

@@ -14,6 +14,10 @@ extern int stop_wake_fd;  // readable once a stop signal arrived; -1 when the pi
 // True when the helper kept the right to ask the kernel for fresh scans (CAP_NET_ADMIN, from a
 // root start or the file capability); hello's help note follows it.
 extern bool scan_right_held;
+// True when a WiFi adapter was found at start-up; hello claims fresh scans only then.
+extern bool wifi_adapter_found;
+// True in the simulator, whose WiFi is a stand-in: hello says so, and pages can show it.
+extern bool wifi_simulated;
 
 // Times of the run, kept by the loop and read by the live stream (samples count from start_ms).
 extern uint64_t start_ms;  // monotonic_ms when the loop began

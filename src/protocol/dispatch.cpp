@@ -78,7 +78,9 @@ void handle_hello(ConnectionSlot& slot, const char*) {
                      "\"port\":%d,\"location\":\"%s\",\"permHelp\":",
                      kProgramName, kProgramVersion, platform_os_name(), listen_port,
                      location_word(platform_location_state()));
-  text_append_json_string(buffer, platform_permission_help(scan_right_held));
+  text_append_json_string(buffer, platform_permission_help(scan_right_held, wifi_adapter_found));
+  // Only the simulator adds the member, so that a page can mark its made-up data as such.
+  if (wifi_simulated) text_append_literal(buffer, ",\"simulated\":true");
   text_append_literal(buffer, ",\"commands\":[");
   text_append(buffer, kCommandList.text.data(), kCommandList.length);
   text_append_literal(buffer, "]}");

@@ -7,8 +7,13 @@ inline const char* platform_os_name() {
 inline int platform_location_state() {
   return 0;
 }
-// The help note: how to get fresh scans when the helper cannot ask for them, else that it does.
-inline const char* platform_permission_help(bool can_scan) {
+// The help note: how to get fresh scans when the helper cannot ask for them, that there is no
+// adapter to scan with when none was found, else that scans are fresh.
+inline const char* platform_permission_help(bool can_scan, bool adapter_found) {
+  if (can_scan && !adapter_found) {
+    return "No WiFi adapter was found when the helper started, so there is nothing to scan with; "
+           "the helper may ask for fresh scans once there is one.";
+  }
   if (can_scan) {
     return "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few "
            "seconds.";

@@ -24,11 +24,13 @@ const std::string kBanner =
 
 const std::string kHelp =
     "tamberline-tivel-helper 0.1.1\n"
-    "Reads your computer's WiFi information for the Tamberline WiFi Kestrune\n"
+    "Reads this computer's WiFi information for the Tamberline WiFi Kestrune\n"
     "page and nothing else. Run it, then go back to the page.\n\n"
     "  --version            print the version\n"
+    "  --help, -h           print this help\n"
     "  --port N             listen on 127.0.0.1:N instead of 47800-47809\n"
-    "  --dev-origin URL     also allow this page origin (development only)\n";
+    "  --dev-origin URL     also allow this page origin (development only)\n\n"
+    "More in the manual: man tamberline-tivel-helper\n";
 
 const std::string kVersion = "tamberline-tivel-helper 0.1.1\n";
 
@@ -37,6 +39,8 @@ std::string refused(const std::string& what) {
   return "tamberline-tivel-helper: " + what + "\n\n" + kHelp;
 }
 const std::string kNotAPort = "\": not a port number (give a whole number from 1 to 65535)";
+const std::string kNotAnOrigin =
+    "\": not a page origin (give http://host or http://host:port, such as http://localhost:8080)";
 
 struct Outcome {
   int code;
@@ -78,7 +82,7 @@ TEST(CommandLine, VersionAndHelpPrintExactTextsAndExitZero) {
   EXPECT_EQ(run_args({"--help"}).output, kHelp);
   EXPECT_EQ(run_args({"--help"}).code, 0);
   Outcome short_help = run_args({"-h"});
-  EXPECT_EQ(short_help.output, kBanner + kHelp);
+  EXPECT_EQ(short_help.output, kHelp);
   EXPECT_EQ(short_help.code, 0);
 }
 
@@ -111,6 +115,17 @@ TEST(CommandLine, UnusableArgumentsAreNamedWithTheReasonThenHelpAndExitTwo) {
        "--dev-origin: needs a page origin after it (such as http://localhost:8080)"},
       {{"-psn_1", "--port", "47850", "--dev-origin", "http://a", "extra"},
        "extra: unknown argument"},
+      {{"--port=4780O"}, "--port \"4780O" + kNotAPort},
+      {{"--port="}, "--port \"" + kNotAPort},
+      {{"--dev-origin", "localhost:8080"}, "--dev-origin \"localhost:8080" + kNotAnOrigin},
+      {{"--dev-origin=*"}, "--dev-origin \"*" + kNotAnOrigin},
+      {{"--dev-origin", "ftp://a"},
+       "--dev-origin \"ftp://a\": a page origin starts with http:// or https://"},
+      {{"--dev-origin", "http://a:0"},
+       "--dev-origin \"http://a:0\": not a port number after the host"},
+      {{"--dev-origin", "http://a:8080/page"},
+       "--dev-origin \"http://a:8080/page\": an origin is only scheme, host and port (no path, "
+       "query or user), such as http://localhost:8080"},
   };
   for (const Case& c : cases) {
     Outcome outcome = run_args(c.args);
@@ -198,37 +213,38 @@ TEST(StartupLog, BannerThenRunningLineWithAndWithoutDevOrigin) {
   EXPECT_EQ(log.back(), "Running on 127.0.0.1:" + std::to_string(plain.port) +
                             ". Go back to the Tamberline page; it connects by itself.");
 
-  HelperProcess dev;
-  ASSERT_TRUE(start_on_free_port(dev, with_args({"--dev-origin", "http://127.0.0.1:47900"})));
-  log = log_messages(dev);
-  EXPECT_EQ(log.back(), "Running on 127.0.0.1:" + std::to_string(dev.port) +
-                            ". Go back to the Tamberline page; it connects by itself. DEV origin "
-                            "allowed: http://127.0.0.1:47900");
+  // As pasted from an address bar, in either form: the origin the browser sends is allowed.
+  const std::vector<std::string> forms[] = {{"--dev-origin=http://127.0.0.1:47900/"},
+                                            {"--dev-origin", "HTTP://127.0.0.1:47900"}};
+  for (const std::vector<std::string>& given : forms) {
+    HelperProcess dev;
+    ASSERT_TRUE(start_on_free_port(dev, with_args(given)));
+    log = log_messages(dev);
+    EXPECT_EQ(log.back(), "Running on 127.0.0.1:" + std::to_string(dev.port) +
+                              ". Go back to the Tamberline page; it connects by itself. DEV origin "
+                              "allowed: http://127.0.0.1:47900");
+  }
 
   HelperProcess empty;
   ASSERT_TRUE(start_on_free_port(empty, with_args({"--dev-origin", ""})));
   EXPECT_EQ(log_messages(empty).back().find("DEV"), std::string::npos);
 }
 
-TEST(StartupLog, LongDevOriginIsCutAt255AndTheLineAt299) {
+// An origin cut short would never match what a browser sends, so a long one is refused.
+TEST(StartupLog, DevOriginLongerThan255IsRefused) {
   std::string origin = "http://";
   while (origin.size() < 300) origin += "abcdefghij";
-  HelperProcess helper;
-  ASSERT_TRUE(start_on_free_port(helper, with_args({"--dev-origin", origin})));
-  std::string line = log_messages(helper).back();
-  EXPECT_EQ(line.size(), 299u);
-  std::string prefix = "Running on 127.0.0.1:" + std::to_string(helper.port) +
-                       ". Go back to the Tamberline page; it connects by itself. DEV origin "
-                       "allowed: ";
-  EXPECT_EQ(line, (prefix + origin.substr(0, 255)).substr(0, 299));
-  EXPECT_EQ(helper.output.back(), '\n');
+  Outcome outcome = run_args({"--dev-origin", origin});
+  EXPECT_EQ(outcome.code, 2);
+  EXPECT_EQ(outcome.output,
+            kBanner + refused("--dev-origin \"" + origin + "\": too long for a page origin"));
 }
 
 TEST(StartupLog, WifiReasonIsLoggedBeforeRunning) {
   HelperProcess helper;
   ASSERT_TRUE(start_on_free_port(helper));
   std::vector<std::string> log = log_messages(helper);
-  ASSERT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[0].rfind("WiFi not available: ", 0), 0u);
 }
 
@@ -238,12 +254,12 @@ TEST(StartupLog, SimulatorBannerNamesTheSimulatedWifiAndItsScene) {
   SceneFile scene("interface ifindex=3 name=wlan0 type=station\n");
   for (const std::string& path : {std::string(), scene.path}) {
     HelperOptions options = sim_options(path);
-    options.args = {"-h"};
+    options.args = {"--port"};
     HelperProcess run;
-    EXPECT_EQ(run_to_exit(run, options), 0);
+    EXPECT_EQ(run_to_exit(run, options), 2);
     const std::string serving = path.empty() ? "the built-in demo scene" : "the scene " + path;
-    EXPECT_EQ(run.output,
-              head + "SIMULATED WiFi, not this computer's: serving " + serving + ".\n\n" + kHelp);
+    EXPECT_EQ(run.output, head + "SIMULATED WiFi, not this computer's: serving " + serving +
+                              ".\n\n" + refused("--port: needs a port number after it"));
   }
 }
 
@@ -297,7 +313,8 @@ TEST(DefaultRange, FirstFreePortFromTheBottom) {
   EXPECT_EQ(stop_helper(helper, SIGTERM), 0);
 }
 
-// A second copy started while one holds 47800 says that the page reaches the first one.
+// A second copy started while one holds 47800 names it, without promising which one the page
+// reaches: a copy that refuses the page's origin sends it on to the next port.
 TEST(DefaultRange, AnotherRunningCopyIsNamedWithThePortThePageReaches) {
   require_private_netns();
   HelperProcess first;
@@ -307,10 +324,11 @@ TEST(DefaultRange, AnotherRunningCopyIsNamedWithThePortThePageReaches) {
   ASSERT_TRUE(start_helper(second, {}));
   ASSERT_TRUE(wait_running(second)) << second.output;
   std::vector<std::string> log = log_messages(second);
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2],
-            "Another copy of the helper is already running on 127.0.0.1:47800: the page will "
-            "reach that one, not this one. Close one of them so that only one runs.");
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3],
+            "Another copy of the helper is already running on 127.0.0.1:47800. A page uses "
+            "whichever copy accepts it, that one or this one; close one of them so that only one "
+            "runs.");
   EXPECT_NE(log.back().find("127.0.0.1:47801."), std::string::npos);
   EXPECT_EQ(stop_helper(second, SIGTERM), 0);
   EXPECT_EQ(stop_helper(first, SIGTERM), 0);

@@ -154,6 +154,9 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     assert.match(facts, /tamberline-tivel-helper/);
     assert.match(facts, /0\.1\.1/);
     assert.equal(await page.textContent('#perm-help'), s.hello.permHelp);
+    // Made-up data is marked as such where anyone looking at the page sees it.
+    assert.equal(s.hello.simulated, true);
+    assert.equal(await page.isVisible('#sim-badge'), true);
 
     assert.equal(s.linkError, null);
     assert.equal(s.link.connected, true, 'the demo scene is associated');
@@ -308,6 +311,7 @@ for (const engine of ENGINES) describe(`the developer page in ${engine}`, () => 
     const page = await openPage(helper);
 
     let s = await pageState(page);
+    assert.equal(await page.isVisible('#sim-badge'), false);
     assert.equal(s.link, null);
     assert.equal(typeof s.linkError, 'string');
     assert.ok(s.linkError.length > 0);

@@ -101,7 +101,8 @@ class Soak : public testing::Test {
       case 0: {  // hello, then a polite close
         WsClient page;
         if (!upgrade(page)) return;
-        EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})", 3000), hello_reply(port));
+        EXPECT_EQ(ws_command(page, R"({"cmd":"hello"})", 3000),
+                  with_wifi ? sim_hello_reply(port) : hello_reply(port));
         close_politely(page);
         break;
       }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The release tarball holds one folder with the static binary, the manual page and the README;
+# The release tarball holds one folder, named for the version and architecture, with the static binary, the manual page and the README;
 # the binary is fully static and stripped, built for the architecture the tarball's name says,
 # reports the build's version, and serves a page from an empty chroot that holds nothing but
 # itself (and the emulator, for another architecture's binary: TIVEL_EMULATOR runs the binaries).
@@ -13,10 +13,11 @@ source "$(dirname "$0")/common.sh"
 
 version=$(helper_version "$helper")
 expected="tamberline-tivel-helper $version"
-folder=tamberline-tivel-helper-$version
-[[ $(basename "$tarball") == "$folder"-linux-*-static.tar.gz ]] || fail "tarball name $(basename "$tarball")"
+[[ $(basename "$tarball") == tamberline-tivel-helper-"$version"-linux-*-static.tar.gz ]] || fail "tarball name $(basename "$tarball")"
 arch=${tarball##*-linux-}
 arch=${arch%-static.tar.gz}
+# The folder names the architecture, so both tarballs unpacked side by side keep both binaries.
+folder=tamberline-tivel-helper-$version-linux-$arch
 case $arch in
   x86_64) machine="Advanced Micro Devices X86-64" ;;
   aarch64) machine=AArch64 ;;

@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "support/helper_process.h"
 #include "support/json_check.h"
 #include "support/replies.h"
+#include "support/sim_scene.h"
 #include "support/ws_client.h"
 
 namespace {
@@ -119,13 +122,15 @@ TEST_F(CommandsTest, WatchWithoutWifiStreamsNullsThenStops) {
     EXPECT_EQ(text.substr(text.size() - 13), ",\"rssi\":null}");
     t.push_back(std::stoll(text.substr(19)));
   }
-  // 200 ms apart on average; one late wake-up shortens the next gap rather than shifting them all.
-  for (size_t i = 1; i < t.size(); ++i) {
-    EXPECT_GE(t[i] - t[i - 1], 100);
-    EXPECT_LE(t[i] - t[i - 1], 300);
+  // Due every 200 ms, measured from the schedule (the earliest sample against its due instant): a
+  // loaded machine may hold the helper back and make a sample late, but the schedule never drifts.
+  long long origin = t.front();
+  for (size_t i = 0; i < t.size(); ++i)
+    origin = std::min(origin, t[i] - 200 * static_cast<long long>(i));
+  for (size_t i = 0; i < t.size(); ++i) {
+    EXPECT_LE(t[i] - 200 * static_cast<long long>(i) - origin, 400) << "sample " << i;
   }
-  double mean = static_cast<double>(t.back() - t.front()) / static_cast<double>(t.size() - 1);
-  EXPECT_NEAR(mean, 200.0, 20.0);
+  EXPECT_TRUE(std::is_sorted(t.begin(), t.end()));
   // The log says why the samples are empty.
   const std::string no_link =
       "No WiFi link to sample: the page gets empty readings until this computer joins a WiFi "
@@ -255,9 +260,13 @@ TEST(HelloHelp, FollowsTheRightToScan) {
   // (TIVEL_EMULATOR) could add.
   if (!binary_path("TIVEL_EMULATOR", "").empty())
     GTEST_SKIP() << "setpriv and the helper it starts are native binaries";
-  auto help_of = [](const HelperOptions& options) {
+  // Each start states the right once, before the "Running on" line; hello's note follows it, and
+  // claims fresh scans only where there is an adapter (the simulator has one, this machine none).
+  auto help_of = [](const HelperOptions& options, std::string* right_line) {
     HelperProcess helper;
     if (!start_on_free_port(helper, options)) return "no start: " + helper.output;
+    std::vector<std::string> log = log_messages(helper);
+    *right_line = log.size() >= 2 ? log[log.size() - 2] : "";
     WsClient page;
     if (!ws_connect(page, helper.port)) return std::string("no upgrade");
     std::string reply = ws_command(page, R"({"cmd":"hello"})");
@@ -265,14 +274,36 @@ TEST(HelloHelp, FollowsTheRightToScan) {
     return at == std::string::npos ? reply
                                    : reply.substr(at + 12, reply.find('"', at + 12) - at - 12);
   };
-  EXPECT_EQ(help_of(HelperOptions{}),
-            "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few "
-            "seconds.");
   HelperOptions as_nobody;
   as_nobody.path = "/usr/bin/setpriv";
   as_nobody.args = {"--reuid=65534", "--regid=65534", "--clear-groups", TIVEL_HELPER_PATH};
-  EXPECT_EQ(help_of(as_nobody),
-            "Linux shows what your system scanned most recently. For a fresh scan run the helper "
-            "with sudo, or give it the right to scan once (sudo setcap cap_net_admin=ep on the "
-            "helper's file), or let NetworkManager rescan (nmcli device wifi rescan).");
+  char* real = realpath(TIVEL_HELPER_PATH, nullptr);
+  const std::string path = real != nullptr ? real : TIVEL_HELPER_PATH;
+  std::free(real);
+  struct Case {
+    HelperOptions options;
+    std::string help, right_line;
+  };
+  const Case cases[] = {
+      {sim_options(""),
+       "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few "
+       "seconds.",
+       "Fresh scans: on (CAP_NET_ADMIN)"},
+      {HelperOptions{},
+       "No WiFi adapter was found when the helper started, so there is nothing to scan with; the "
+       "helper may ask for fresh scans once there is one.",
+       "Fresh scans: on (CAP_NET_ADMIN)"},
+      {as_nobody,
+       "Linux shows what your system scanned most recently. For a fresh scan run the helper with "
+       "sudo, or give it the right to scan once (sudo setcap cap_net_admin=ep on the helper's "
+       "file), or let NetworkManager rescan (nmcli device wifi rescan).",
+       "Fresh scans: off: the page gets the system's last scan; for fresh scans give the helper "
+       "the right once (sudo setcap cap_net_admin=ep " +
+           path + ") and start it again."},
+  };
+  for (const Case& c : cases) {
+    std::string right_line;
+    EXPECT_EQ(help_of(c.options, &right_line), c.help);
+    EXPECT_EQ(right_line, c.right_line);
+  }
 }

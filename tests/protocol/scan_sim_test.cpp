@@ -283,7 +283,7 @@ TEST_F(PipelinedSimTest, HelloBeforeAScanLeavesBeforeTheScanRuns) {
     best_ms = std::min(
         best_ms, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                      .count());
-    EXPECT_EQ(hello.payload, hello_reply(helper_.port));
+    EXPECT_EQ(hello.payload, sim_hello_reply(helper_.port));
     ServerFrame scan;
     ASSERT_TRUE(ws_read_frame(page_, scan, 5000));
     EXPECT_TRUE(scan.payload.starts_with(R"({"type":"scan",)")) << scan.payload;

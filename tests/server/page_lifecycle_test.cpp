@@ -31,7 +31,8 @@ Clock::time_point close_page(WsClient& page) {
 std::vector<std::string> messages_after_start(const HelperProcess& helper) {
   std::vector<std::string> later;
   for (const std::string& message : log_messages(helper)) {
-    if (!message.starts_with("Running on") && !message.starts_with("WiFi not available"))
+    if (!message.starts_with("Running on") && !message.starts_with("WiFi not available") &&
+        !message.starts_with("Fresh scans:"))
       later.push_back(message);
   }
   return later;

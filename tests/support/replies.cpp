@@ -16,25 +16,37 @@ bool holds_scan_right() {
   return false;
 }
 
+const char* const kFresh =
+    "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few seconds.";
+const char* const kLastScan =
+    "Linux shows what your system scanned most recently. For a fresh scan run the helper with "
+    "sudo, or give it the right to scan once (sudo setcap cap_net_admin=ep on the helper's file), "
+    "or let NetworkManager rescan (nmcli device wifi rescan).";
+const char* const kNoAdapter =
+    "No WiFi adapter was found when the helper started, so there is nothing to scan with; the "
+    "helper may ask for fresh scans once there is one.";
+
+std::string hello_text(int port, const std::string& help, const std::string& extra) {
+  return "{\"type\":\"hello\",\"name\":\"tamberline-tivel-helper\",\"version\":\"0.1.1\",\"os\":"
+         "\"linux\",\"port\":" +
+         std::to_string(port) + ",\"location\":\"na\",\"permHelp\":\"" + help + "\"" + extra +
+         ",\"commands\":[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}";
+}
+
 }  // namespace
 
 std::string hello_reply(int port) {
-  static const bool fresh_scans = holds_scan_right();
-  return hello_reply(port, fresh_scans);
+  static const bool scan_right = holds_scan_right();
+  return hello_reply(port, scan_right);
 }
 
-std::string hello_reply(int port, bool fresh_scans) {
-  const std::string help =
-      fresh_scans
-          ? "Fresh scans are on: each scan asks the WiFi adapter to look again, which takes a few "
-            "seconds."
-          : "Linux shows what your system scanned most recently. For a fresh scan run the helper "
-            "with sudo, or give it the right to scan once (sudo setcap cap_net_admin=ep on the "
-            "helper's file), or let NetworkManager rescan (nmcli device wifi rescan).";
-  return "{\"type\":\"hello\",\"name\":\"tamberline-tivel-helper\",\"version\":\"0.1.1\",\"os\":"
-         "\"linux\",\"port\":" +
-         std::to_string(port) + ",\"location\":\"na\",\"permHelp\":\"" + help +
-         "\",\"commands\":[\"hello\",\"link\",\"scan\",\"watch\",\"stop\"]}";
+std::string hello_reply(int port, bool scan_right) {
+  return hello_text(port, scan_right ? kNoAdapter : kLastScan, "");
+}
+
+std::string sim_hello_reply(int port) {
+  static const bool scan_right = holds_scan_right();
+  return hello_text(port, scan_right ? kFresh : kLastScan, ",\"simulated\":true");
 }
 
 std::string plain_reply(const std::string& status, const std::string& body) {
