@@ -96,8 +96,7 @@ void handle_link(ConnectionSlot& slot, const char*) {
 }
 
 void handle_stop(ConnectionSlot& slot, const char*) {
-  slot.watch_hz = 0;
-  send_stopped(slot);
+  live_stop(slot);
 }
 
 }  // namespace

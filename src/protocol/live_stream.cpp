@@ -31,10 +31,31 @@ bool streaming(const ConnectionSlot& slot) {
 // its stream gets; by slot, true until then.
 bool announce_pending[kSlotCount];
 
+// Whether the last sample any page got had a value: 1, 0, or -1 before the first.
+int last_sample_ok = -1;
+
+// Logs the watch line of slot `index` if its first sample has not told yet: `ok` says whether
+// there is a link to sample.
+void announce(size_t index, bool ok) {
+  if (!announce_pending[index]) return;
+  announce_pending[index] = false;
+  log_line(ok ? "Streaming live signal strength to the page." : kNoLinkToSample);
+}
+
+// A stream that ends (stopped, or replaced by a new watch) before its first sample still gets its
+// line, judged by the last sample any page got, or before any by whether there is an adapter.
+void announce_unsampled(const ConnectionSlot& slot) {
+  const int number = slot_number(slot);
+  if (number <= 0 || !streaming(slot)) return;
+  announce(static_cast<size_t>(number - 1),
+           last_sample_ok >= 0 ? last_sample_ok == 1 : wifi_adapter_found);
+}
+
 // Sends the sample answered at `now` (or the end of its stream) to every streaming slot due by
 // then: the slots that fell due while the request was out included, each once.
 void deliver_sample(uint64_t now, const WifiAnswer& answer) {
   const bool ok = answer.result == 0;
+  last_sample_ok = ok ? 1 : 0;
   for (size_t i = 0; i < kSlotCount; ++i) {
     ConnectionSlot& slot = slots[i];
     if (!streaming(slot) || now + kShareWindowMs < slot.watch_next_ms) continue;
@@ -44,10 +65,7 @@ void deliver_sample(uint64_t now, const WifiAnswer& answer) {
       send_stopped(slot);
       continue;
     }
-    if (announce_pending[i]) {
-      announce_pending[i] = false;
-      log_line(ok ? "Streaming live signal strength to the page." : kNoLinkToSample);
-    }
+    announce(i, ok);
     // Counting from the due instant keeps the average rate; a late sample puts the next one at
     // least a millisecond later, so there is no burst and no two samples share a time stamp.
     uint64_t next = slot.watch_next_ms + 1000u / static_cast<uint64_t>(slot.watch_hz);
@@ -82,6 +100,7 @@ int read_watch_number(const char* command_text, const char* key, int fallback, i
 void handle_watch(ConnectionSlot& slot, const char* command_text) {
   int hz = read_watch_number(command_text, "hz", kDefaultHz, kLargestHz);
   int secs = read_watch_number(command_text, "secs", kDefaultSecs, kLargestSecs);
+  announce_unsampled(slot);
   slot.watch_hz = hz;
   uint64_t now = monotonic_ms();
   slot.watch_next_ms = now;
@@ -93,6 +112,12 @@ void handle_watch(ConnectionSlot& slot, const char* command_text) {
   // they are empty: its first sample tells.
   const int number = slot_number(slot);
   if (number > 0) announce_pending[number - 1] = true;
+}
+
+void live_stop(ConnectionSlot& slot) {
+  announce_unsampled(slot);
+  slot.watch_hz = 0;
+  send_stopped(slot);
 }
 
 void live_signal_tick() {

@@ -14,6 +14,10 @@ inline constexpr char kNoLinkToSample[] =
 // kNoLinkToSample when it finds no link.
 void handle_watch(ConnectionSlot& slot, const char* command_text);
 
+// Ends the slot's live stream and sends {"type":"stopped"}. A stream stopped before its first
+// sample still logs its watch line, judged by the last sample any page got.
+void live_stop(ConnectionSlot& slot);
+
 // Reads the number after the quoted `key` in `command_text` (after colons and blanks only);
 // absent or non-numeric gives `fallback`, otherwise clamped to 1..`largest`.
 int read_watch_number(const char* command_text, const char* key, int fallback, int largest);
