@@ -92,14 +92,14 @@ std::vector<PendingEvent>::iterator next_event(FakeKernel& k) {
 
 // Sets the timer to when `when` falls due (at once when it has), or disarms it when null.
 void arm_timer(int fd, const std::chrono::steady_clock::time_point* when) {
-  itimerspec spec{};
+  itimerspec due{};
   if (when != nullptr) {
     auto now = std::chrono::steady_clock::now();
     long long ns =
         *when > now ? std::chrono::duration_cast<std::chrono::nanoseconds>(*when - now).count() : 1;
-    spec.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    due.it_value = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
   }
-  (void)timerfd_settime(fd, 0, &spec, nullptr);
+  (void)timerfd_settime(fd, 0, &due, nullptr);
 }
 
 // Makes the timer fire when the next notification falls due (at once when it already has), or
